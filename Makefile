@@ -1,0 +1,43 @@
+# `make run` builds the module and runs the quickstart; `make test` builds
+# everything and runs every test. Both install what is missing first.
+
+VENV     := .venv
+PY       := $(VENV)/bin/python
+CMAKE    := $(VENV)/bin/cmake
+JOBS     ?= $(shell nproc)
+BUILD    := build
+ASAN     := build-asan
+BENCHDIR := build-bench
+CMAKE_FLAGS := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
+
+.PHONY: deps build build-asan test test-cpp test-asan test-python bench clean
+
+deps:
+	@scripts/deps.sh
+
+build: deps
+	@$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CMAKE) --build $(BUILD) -j $(JOBS)
+
+build-asan: deps
+	@$(CMAKE) -S . -B $(ASAN) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DMORVIK_SANITIZE=ON >/dev/null
+	@$(CMAKE) --build $(ASAN) -j $(JOBS)
+
+test-cpp: build
+	@scripts/run-cpp-tests.sh $(BUILD)
+
+test-asan: build-asan
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-cpp-tests.sh $(ASAN)
+
+test-python: deps
+	@scripts/run-python-tests.sh
+
+test: test-cpp test-asan test-python
+
+bench: deps
+	@$(CMAKE) -S . -B $(BENCHDIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DMORVIK_TESTS=OFF -DMORVIK_BENCH=ON >/dev/null
+	@$(CMAKE) --build $(BENCHDIR) -j $(JOBS)
+	@for b in $(BENCHDIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR)

@@ -1,0 +1,254 @@
+#pragma once
+
+// The typed layer of the encoding: a type describes its fields once and gets
+// both directions from that description.
+//
+//   struct Point {
+//     std::uint64_t x;
+//     std::string label;
+//     static constexpr auto cord_fields() { return std::tuple{&Point::x, &Point::label}; }
+//   };
+//
+// Enumerations are std::variant: the variant index is the alternative's
+// position. Alternatives are declared structs (struct variants), Tagged
+// (newtype variants over any value) or Unit (variants without a value).
+
+#include <algorithm>
+#include <array>
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "cord/deserializer.hpp"
+#include "cord/serializer.hpp"
+
+namespace morvik::cord {
+
+template <class T, class = void>
+struct Codec;
+
+template <class T>
+Status write(CordSerializer s, const T& value) {
+  return Codec<T>::write(s, value);
+}
+
+template <class T>
+Result<T> read(CordDeserializer& d) {
+  return Codec<T>::read(d);
+}
+
+// A newtype that adds nothing on the wire: a distinct type around a value,
+// so that variants with the same payload stay distinct.
+template <class Tag, class T>
+struct Tagged {
+  T value;
+  auto operator<=>(const Tagged&) const = default;
+};
+
+// A variant without a value.
+template <class Tag>
+struct Unit {
+  auto operator<=>(const Unit&) const = default;
+};
+
+template <class T>
+concept DeclaredStruct = requires { T::cord_fields(); };
+
+template <>
+struct Codec<std::uint8_t> {
+  static Status write(CordSerializer s, std::uint8_t v) { return s.write_u8(v); }
+  static Result<std::uint8_t> read(CordDeserializer& d) { return d.read_u8(); }
+};
+
+template <>
+struct Codec<std::uint32_t> {
+  static Status write(CordSerializer s, std::uint32_t v) { return s.write_u32(v); }
+  static Result<std::uint32_t> read(CordDeserializer& d) { return d.read_u32(); }
+};
+
+template <>
+struct Codec<std::uint64_t> {
+  static Status write(CordSerializer s, std::uint64_t v) { return s.write_u64(v); }
+  static Result<std::uint64_t> read(CordDeserializer& d) { return d.read_u64(); }
+};
+
+template <>
+struct Codec<std::string> {
+  static Status write(CordSerializer s, const std::string& v) { return s.write_string(v); }
+  static Result<std::string> read(CordDeserializer& d) { return d.read_string(); }
+};
+
+// Byte strings: a sequence of 8-bit integers, read in one piece.
+template <>
+struct Codec<Bytes> {
+  static Status write(CordSerializer s, const Bytes& v) { return s.write_bytes(v); }
+  static Result<Bytes> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<Bytes> {
+      auto count = d.parse_length();
+      if (!count) return fail(std::move(count.error()));
+      auto bytes = d.read_bytes(*count);
+      if (!bytes) return fail(std::move(bytes.error()));
+      return Bytes(bytes->begin(), bytes->end());
+    });
+  }
+};
+
+// Room reserved up front for a sequence, whatever its count claims.
+inline constexpr std::size_t kMaxPreallocationBytes = 1'048'576;
+
+template <class T>
+struct Codec<std::vector<T>, std::enable_if_t<!std::is_same_v<T, std::uint8_t>>> {
+  static Status write(CordSerializer s, const std::vector<T>& v) {
+    if (auto st = s.write_count(v.size()); !st) return st;
+    for (const T& element : v) {
+      if (auto st = cord::write(s.fresh(), element); !st) return st;
+    }
+    return {};
+  }
+  static Result<std::vector<T>> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<std::vector<T>> {
+      auto count = d.parse_length();
+      if (!count) return fail(std::move(count.error()));
+      std::vector<T> out;
+      out.reserve(std::min<std::uint64_t>(*count, kMaxPreallocationBytes / sizeof(T)));
+      for (std::uint64_t i = 0; i < *count; ++i) {
+        d.reset_hint();
+        auto element = cord::read<T>(d);
+        if (!element) return fail(std::move(element.error()));
+        out.push_back(std::move(*element));
+      }
+      return out;
+    });
+  }
+};
+
+template <class T>
+struct Codec<std::optional<T>> {
+  static Status write(CordSerializer s, const std::optional<T>& v) {
+    if (!v) return s.write_u8(0);
+    if (auto st = s.write_u8(1); !st) return st;
+    return cord::write(s, *v);
+  }
+  static Result<std::optional<T>> read(CordDeserializer& d) {
+    auto tag = d.next();
+    if (!tag) return fail(std::move(tag.error()));
+    if (*tag == 0) return std::optional<T>{};
+    if (*tag != 1) return fail(CordError::validation("Invalid option variant"));
+    return d.nested([&]() -> Result<std::optional<T>> {
+      auto value = cord::read<T>(d);
+      if (!value) return fail(std::move(value.error()));
+      return std::optional<T>(std::move(*value));
+    });
+  }
+};
+
+template <class Tag, class T>
+struct Codec<Tagged<Tag, T>> {
+  static Status write(CordSerializer s, const Tagged<Tag, T>& v) { return cord::write(s, v.value); }
+  static Result<Tagged<Tag, T>> read(CordDeserializer& d) {
+    auto value = cord::read<T>(d);
+    if (!value) return fail(std::move(value.error()));
+    return Tagged<Tag, T>{std::move(*value)};
+  }
+};
+
+template <class Tag>
+struct Codec<Unit<Tag>> {
+  static Status write(CordSerializer, const Unit<Tag>&) { return {}; }
+  static Result<Unit<Tag>> read(CordDeserializer&) { return Unit<Tag>{}; }
+};
+
+template <DeclaredStruct T>
+struct Codec<T> {
+  static Status write(CordSerializer s, const T& v) {
+    Status status;
+    std::apply([&](auto... member) { ((status = cord::write(s.fresh(), v.*member)) && ...); }, T::cord_fields());
+    return status;
+  }
+  static Result<T> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<T> {
+      T v{};
+      Status status;
+      std::apply(
+          [&](auto... member) {
+            ((status = read_field(d, v.*member)) && ...);
+          },
+          T::cord_fields());
+      if (!status) return fail(std::move(status.error()));
+      return v;
+    });
+  }
+
+ private:
+  template <class F>
+  static Status read_field(CordDeserializer& d, F& field) {
+    d.reset_hint();
+    auto value = cord::read<F>(d);
+    if (!value) return fail(std::move(value.error()));
+    field = std::move(*value);
+    return {};
+  }
+};
+
+template <class... Alts>
+struct Codec<std::variant<Alts...>> {
+  using V = std::variant<Alts...>;
+
+  static Status write(CordSerializer s, const V& v) {
+    if (auto st = s.write_variant_index(static_cast<std::uint32_t>(v.index())); !st) return st;
+    return std::visit([&](const auto& alt) { return cord::write(s.fresh(), alt); }, v);
+  }
+
+  static Result<V> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<V> {
+      auto index = d.parse_variant_index();
+      if (!index) return fail(std::move(index.error()));
+      if (*index >= sizeof...(Alts)) return fail(CordError::unknown_variant(*index));
+      return readers()[*index](d);
+    });
+  }
+
+ private:
+  using Reader = Result<V> (*)(CordDeserializer&);
+
+  template <std::size_t I>
+  static Result<V> read_alternative(CordDeserializer& d) {
+    using Alt = std::variant_alternative_t<I, V>;
+    auto value = cord::read<Alt>(d);
+    if (!value) return fail(std::move(value.error()));
+    return V(std::in_place_index<I>, std::move(*value));
+  }
+
+  static constexpr std::array<Reader, sizeof...(Alts)> readers() {
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+      return std::array<Reader, sizeof...(Alts)>{&read_alternative<I>...};
+    }(std::index_sequence_for<Alts...>{});
+  }
+};
+
+// The canonical encoding of a value as a new byte vector.
+template <class T>
+Result<Bytes> serialize(const T& value) {
+  Bytes out;
+  out.reserve(64);
+  if (auto st = cord::write(CordSerializer(out), value); !st) return fail(std::move(st.error()));
+  return out;
+}
+
+// Decodes exactly one value from the whole input.
+template <class T>
+Result<T> deserialize(ByteView input) {
+  CordDeserializer d(input);
+  auto value = cord::read<T>(d);
+  if (!value) return value;
+  if (!d.remaining().empty()) return fail(CordErrorKind::TrailingBytes);
+  return value;
+}
+
+}  // namespace morvik::cord

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <algorithm>
+#include <numeric>
+#include <set>
+
+#include "cord/codec.hpp"
+
+namespace morvik::cord {
+
+// An unordered collection of distinct values, written with its elements
+// sorted by their own encodings. In memory it is ordered by value, which has
+// no meaning on the wire.
+template <class T>
+class Set {
+ public:
+  using value_type = T;
+  using const_iterator = typename std::set<T>::const_iterator;
+
+  Set() = default;
+  Set(std::initializer_list<T> items) : items_(items) {}
+
+  // False when an equal element is already held.
+  bool insert(T value) { return items_.insert(std::move(value)).second; }
+  bool contains(const T& value) const { return items_.contains(value); }
+  bool erase(const T& value) { return items_.erase(value) > 0; }
+  std::size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  const_iterator begin() const { return items_.begin(); }
+  const_iterator end() const { return items_.end(); }
+
+  bool operator==(const Set&) const = default;
+
+ private:
+  std::set<T> items_;
+};
+
+// Bytewise order of two encodings, the shorter first on a common prefix.
+inline bool encoding_less(ByteView a, ByteView b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+}
+
+template <class T>
+struct Codec<Set<T>> {
+  static Status write(CordSerializer s, const Set<T>& set) {
+    Bytes scratch;
+    scratch.reserve(16 * set.size());
+    std::vector<std::pair<std::size_t, std::size_t>> spans;  // start, end in scratch
+    spans.reserve(set.size());
+    for (const T& element : set) {
+      const std::size_t start = scratch.size();
+      if (auto st = cord::write(CordSerializer(scratch), element); !st) return fail(CordError::custom_ser(st.error()));
+      spans.emplace_back(start, scratch.size());
+    }
+    auto view = [&](const std::pair<std::size_t, std::size_t>& span) {
+      return ByteView(scratch).subspan(span.first, span.second - span.first);
+    };
+    std::sort(spans.begin(), spans.end(), [&](const auto& a, const auto& b) { return encoding_less(view(a), view(b)); });
+    for (std::size_t i = 1; i < spans.size(); ++i) {
+      if (!encoding_less(view(spans[i - 1]), view(spans[i]))) {
+        return fail(CordError::custom_ser(CordError::of(CordErrorKind::DuplicateSetElement)));
+      }
+    }
+    // The sorted scratch encodings are byte for byte what writing each
+    // element again would produce.
+    return s.write_newtype(kSetName, [&](CordSerializer inner) -> Status {
+      if (auto st = inner.write_count(spans.size()); !st) return st;
+      for (const auto& span : spans) inner.write_raw(view(span));
+      return {};
+    });
+  }
+
+  // Accepted only in canonical order. Decoding is canonical (a decoded value
+  // re-encodes to the bytes it was read from), so comparing the consumed
+  // input of neighbours is the same test as comparing their re-encodings.
+  static Result<Set<T>> read(CordDeserializer& d) {
+    if (auto st = d.apply_wrapper_name(kSetName); !st) return fail(std::move(st.error()));
+    return d.nested([&]() -> Result<Set<T>> {
+      auto count = d.parse_length();
+      if (!count) return fail(std::move(count.error()));
+      Set<T> set;
+      ByteView previous;
+      for (std::uint64_t i = 0; i < *count; ++i) {
+        d.reset_hint();
+        const ByteView before = d.remaining();
+        auto element = cord::read<T>(d);
+        if (!element) return fail(std::move(element.error()));
+        const ByteView consumed = before.first(before.size() - d.remaining().size());
+        if (i > 0 && !encoding_less(previous, consumed)) {
+          return fail(CordError::custom_de(CordError::of(CordErrorKind::DuplicateSetElement)));
+        }
+        set.insert(std::move(*element));
+        previous = consumed;
+      }
+      return set;
+    });
+  }
+};
+
+}  // namespace morvik::cord
