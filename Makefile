@@ -29,7 +29,7 @@ test-cpp: build
 test-asan: build-asan
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-cpp-tests.sh $(ASAN)
 
-test-python: deps
+test-python: build
 	@scripts/run-python-tests.sh
 
 test: test-cpp test-asan test-python
