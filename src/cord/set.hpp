@@ -30,6 +30,7 @@ class Set {
   const_iterator end() const { return items_.end(); }
 
   bool operator==(const Set&) const = default;
+  auto operator<=>(const Set&) const = default;
 
  private:
   std::set<T> items_;
