@@ -1,0 +1,205 @@
+#include "crypto/hpke.hpp"
+
+#include <algorithm>
+
+#include "crypto/random.hpp"
+
+namespace morvik::crypto::hpke {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t kModeBase = 0x00;
+constexpr std::uint16_t kKemId = 0x0020;
+constexpr std::uint16_t kKdfId = 0x0001;
+constexpr std::uint16_t kAeadId = 0x0003;
+
+std::span<const std::uint8_t> text(std::string_view s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+void append(SecretBytes& out, std::span<const std::uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+
+void append_u16(SecretBytes& out, std::uint16_t value) {
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+  out.push_back(static_cast<std::uint8_t>(value));
+}
+
+// The KEM and the rest of the scheme label their derivations with different
+// suite identifiers.
+struct Suite {
+  SecretBytes id;
+
+  static Suite kem() {
+    Suite s;
+    append(s.id, text("KEM"));
+    append_u16(s.id, kKemId);
+    return s;
+  }
+  static Suite hpke() {
+    Suite s;
+    append(s.id, text("HPKE"));
+    append_u16(s.id, kKemId);
+    append_u16(s.id, kKdfId);
+    append_u16(s.id, kAeadId);
+    return s;
+  }
+
+  // Inputs may be secret (shared secrets, PRKs), so the labelled buffers wipe.
+  HkdfPrk labeled_extract(std::span<const std::uint8_t> salt, std::string_view label,
+                          std::span<const std::uint8_t> ikm) const {
+    SecretBytes labeled_ikm;
+    append(labeled_ikm, text("HPKE-v1"));
+    append(labeled_ikm, id);
+    append(labeled_ikm, text(label));
+    append(labeled_ikm, ikm);
+    return hkdf_extract(salt, labeled_ikm);
+  }
+
+  template <std::size_t N>
+  SecretArray<N> labeled_expand(std::span<const std::uint8_t> prk, std::string_view label,
+                                std::span<const std::uint8_t> info) const {
+    static_assert(N <= kHkdfMaxOutput);
+    SecretBytes labeled_info;
+    append_u16(labeled_info, static_cast<std::uint16_t>(N));
+    append(labeled_info, text("HPKE-v1"));
+    append(labeled_info, id);
+    append(labeled_info, text(label));
+    append(labeled_info, info);
+    // N is within HKDF's bound, so the expansion cannot fail.
+    SecretBytes okm = *hkdf_expand(prk, labeled_info, N);
+    return SecretArray<N>(std::span<const std::uint8_t, N>(okm.data(), N));
+  }
+};
+
+SharedSecret extract_and_expand(const X25519SharedSecret& dh,
+                                                          std::span<const std::uint8_t> kem_context) {
+  Suite kem = Suite::kem();
+  HkdfPrk eae_prk = kem.labeled_extract({}, "eae_prk", dh.span());
+  return kem.labeled_expand<kSecretLength>(eae_prk.span(), "shared_secret", kem_context);
+}
+
+std::expected<SharedSecret, HpkeError> shared_secret_of(const PrivateKey& private_key,
+                                                        std::span<const std::uint8_t, kX25519Length> peer,
+                                                        const Enc& enc, const PublicKey& recipient) {
+  // RFC 9180 requires the KEM to refuse an all-zero Diffie-Hellman output.
+  auto dh = x25519(private_key, peer);
+  if (!dh) return std::unexpected(HpkeError::ZeroSharedSecret);
+  Bytes kem_context(enc.begin(), enc.end());
+  kem_context.insert(kem_context.end(), recipient.begin(), recipient.end());
+  return extract_and_expand(*dh, kem_context);
+}
+
+}  // namespace
+
+std::string_view message(HpkeError error) noexcept {
+  switch (error) {
+    case HpkeError::ZeroSharedSecret:
+      return "key agreement produced the all-zero shared secret";
+    case HpkeError::OpenFailed:
+      return "ciphertext did not authenticate";
+    case HpkeError::MessageLimitReached:
+      return "message limit reached";
+    case HpkeError::RandomUnavailable:
+      return "no randomness for the ephemeral key";
+  }
+  return "unknown HPKE failure";
+}
+
+KeyPair derive_key_pair(std::span<const std::uint8_t> ikm) {
+  Suite kem = Suite::kem();
+  HkdfPrk dkp_prk = kem.labeled_extract({}, "dkp_prk", ikm);
+  KeyPair pair{kem.labeled_expand<kX25519Length>(dkp_prk.span(), "sk", {}), {}};
+  pair.public_key = x25519_public_key(pair.private_key);
+  return pair;
+}
+
+std::expected<Encapsulation, HpkeError> encap_deterministic(std::span<const std::uint8_t, kPublicKeyLength> recipient,
+                                                            std::span<const std::uint8_t> ikm_e) {
+  KeyPair ephemeral = derive_key_pair(ikm_e);
+  PublicKey recipient_key;
+  std::copy(recipient.begin(), recipient.end(), recipient_key.begin());
+  auto shared = shared_secret_of(ephemeral.private_key, recipient, ephemeral.public_key, recipient_key);
+  if (!shared) return std::unexpected(shared.error());
+  return Encapsulation{*shared, ephemeral.public_key};
+}
+
+std::expected<Encapsulation, HpkeError> encap(std::span<const std::uint8_t, kPublicKeyLength> recipient) {
+  SecretArray<kX25519Length> ikm_e;
+  if (!fill_random(ikm_e.span())) return std::unexpected(HpkeError::RandomUnavailable);
+  return encap_deterministic(recipient, ikm_e.span());
+}
+
+std::expected<SharedSecret, HpkeError> decap(std::span<const std::uint8_t, kEncLength> enc,
+                                             const PrivateKey& recipient) {
+  Enc enc_copy;
+  std::copy(enc.begin(), enc.end(), enc_copy.begin());
+  return shared_secret_of(recipient, enc, enc_copy, x25519_public_key(recipient));
+}
+
+Context::Context(const SharedSecret& shared_secret, std::span<const std::uint8_t> info) {
+  Suite suite = Suite::hpke();
+  HkdfPrk psk_id_hash = suite.labeled_extract({}, "psk_id_hash", {});
+  HkdfPrk info_hash = suite.labeled_extract({}, "info_hash", info);
+  key_schedule_context_.push_back(kModeBase);
+  key_schedule_context_.insert(key_schedule_context_.end(), psk_id_hash.data(), psk_id_hash.data() + psk_id_hash.size());
+  key_schedule_context_.insert(key_schedule_context_.end(), info_hash.data(), info_hash.data() + info_hash.size());
+  secret_ = suite.labeled_extract(shared_secret.span(), "secret", {});
+  key_ = suite.labeled_expand<kKeyLength>(secret_.span(), "key", key_schedule_context_);
+  SecretArray<kNonceLength> nonce = suite.labeled_expand<kNonceLength>(secret_.span(), "base_nonce", key_schedule_context_);
+  std::copy(nonce.data(), nonce.data() + kNonceLength, base_nonce_.begin());
+  exporter_secret_ = suite.labeled_expand<32>(secret_.span(), "exp", key_schedule_context_);
+}
+
+std::expected<std::array<std::uint8_t, kNonceLength>, HpkeError> Context::current_nonce() const {
+  // The nonce holds the sequence number in 96 bits, so a u64 counter can
+  // only run out at its own maximum.
+  if (sequence_ == UINT64_MAX) return std::unexpected(HpkeError::MessageLimitReached);
+  std::array<std::uint8_t, kNonceLength> nonce = base_nonce_;
+  for (std::size_t i = 0; i < 8; ++i) {
+    nonce[kNonceLength - 1 - i] ^= static_cast<std::uint8_t>(sequence_ >> (8 * i));
+  }
+  return nonce;
+}
+
+std::expected<std::vector<std::uint8_t>, HpkeError> Context::seal(std::span<const std::uint8_t> aad,
+                                                                  std::span<const std::uint8_t> plaintext) {
+  auto nonce = current_nonce();
+  if (!nonce) return std::unexpected(nonce.error());
+  auto ciphertext = aead_seal(key_.span(), *nonce, aad, plaintext);
+  ++sequence_;
+  return ciphertext;
+}
+
+std::expected<SecretBytes, HpkeError> Context::open(std::span<const std::uint8_t> aad,
+                                                    std::span<const std::uint8_t> ciphertext) {
+  auto nonce = current_nonce();
+  if (!nonce) return std::unexpected(nonce.error());
+  auto plaintext = aead_open(key_.span(), *nonce, aad, ciphertext);
+  if (!plaintext) return std::unexpected(HpkeError::OpenFailed);
+  ++sequence_;
+  return std::move(*plaintext);
+}
+
+std::expected<Sealed, HpkeError> seal_base(std::span<const std::uint8_t, kPublicKeyLength> recipient,
+                                           std::span<const std::uint8_t> info, std::span<const std::uint8_t> aad,
+                                           std::span<const std::uint8_t> plaintext) {
+  auto encapsulation = encap(recipient);
+  if (!encapsulation) return std::unexpected(encapsulation.error());
+  Context context(encapsulation->shared_secret, info);
+  auto ciphertext = context.seal(aad, plaintext);
+  if (!ciphertext) return std::unexpected(ciphertext.error());
+  return Sealed{encapsulation->enc, std::move(*ciphertext)};
+}
+
+std::expected<SecretBytes, HpkeError> open_base(std::span<const std::uint8_t, kEncLength> enc,
+                                                const PrivateKey& recipient, std::span<const std::uint8_t> info,
+                                                std::span<const std::uint8_t> aad,
+                                                std::span<const std::uint8_t> ciphertext) {
+  auto shared = decap(enc, recipient);
+  if (!shared) return std::unexpected(shared.error());
+  Context context(*shared, info);
+  return context.open(aad, ciphertext);
+}
+
+}  // namespace morvik::crypto::hpke

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+
+namespace morvik::crypto {
+
+// The operating system could not supply randomness; `code` is the errno.
+struct RandomError {
+  int code;
+  std::string message() const;
+};
+
+// Fills `out` from the operating system's generator: getrandom, or
+// /dev/urandom where the kernel lacks it. Never aborts: this code runs inside
+// the user's interpreter, so a failing source is reported to the caller.
+std::expected<void, RandomError> fill_random(std::span<std::uint8_t> out);
+
+}  // namespace morvik::crypto

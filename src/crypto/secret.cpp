@@ -1,0 +1,11 @@
+#include "crypto/secret.hpp"
+
+#include <sodium.h>
+
+namespace morvik::crypto {
+
+void wipe(void* data, std::size_t size) noexcept {
+  if (size != 0) sodium_memzero(data, size);
+}
+
+}  // namespace morvik::crypto
