@@ -1,0 +1,59 @@
+#pragma once
+
+#include <vector>
+
+#include "core/ids.hpp"
+#include "cord/cord.hpp"
+
+namespace morvik::core {
+
+// One reader's copy of the content key, sealed to the reader's encryption key.
+struct RecipientSlotV1 {
+  UserId reader;
+  cord::Bytes encapsulated_key;
+  cord::Bytes wrapped_key;
+
+  static constexpr auto cord_fields() {
+    return std::tuple{&RecipientSlotV1::reader, &RecipientSlotV1::encapsulated_key, &RecipientSlotV1::wrapped_key};
+  }
+  auto operator<=>(const RecipientSlotV1&) const = default;
+};
+
+// A secret's content, encrypted once, with one key slot per reader. No
+// length is fixed here: wrong lengths surface when the payload is opened.
+struct SealedPayloadV1 {
+  cord::Bytes nonce;
+  cord::Bytes ciphertext;
+  std::vector<RecipientSlotV1> recipient_slots;
+
+  static constexpr auto cord_fields() {
+    return std::tuple{&SealedPayloadV1::nonce, &SealedPayloadV1::ciphertext, &SealedPayloadV1::recipient_slots};
+  }
+  auto operator<=>(const SealedPayloadV1&) const = default;
+};
+
+// A named field of a decrypted secret. Entries are whole set elements, so the
+// same key may appear with different values.
+struct SecretFieldEntryV1 {
+  std::string key;
+  cord::Bytes value;
+
+  static constexpr auto cord_fields() { return std::tuple{&SecretFieldEntryV1::key, &SecretFieldEntryV1::value}; }
+  auto operator<=>(const SecretFieldEntryV1&) const = default;
+};
+
+// The structure of a decrypted secret.
+struct SecretValueV1 {
+  cord::Bytes primary;
+  cord::Set<SecretFieldEntryV1> fields;
+
+  // A value without additional fields: what setting a secret as a whole stores.
+  static SecretValueV1 from_primary(cord::ByteView primary) {
+    return SecretValueV1{cord::Bytes(primary.begin(), primary.end()), {}};
+  }
+
+  static constexpr auto cord_fields() { return std::tuple{&SecretValueV1::primary, &SecretValueV1::fields}; }
+  bool operator==(const SecretValueV1&) const = default;
+};
+
+}  // namespace morvik::core
