@@ -1,0 +1,18 @@
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "crypto/secret.hpp"
+
+namespace morvik::keychain {
+
+// Writes `prompt` to the controlling terminal and reads one line back with
+// echo, line editing and signal characters off, restoring the terminal's
+// settings on every way out. Returns the line without its terminator, or the
+// text of the I/O error that stopped it (no controlling terminal, end of
+// input, ...).
+std::expected<crypto::SecretBytes, std::string> read_line_without_echo(std::string_view prompt);
+
+}  // namespace morvik::keychain
