@@ -35,6 +35,7 @@ std::string CryptoError::message() const {
           [](const Hpke& h) -> std::string { return "HPKE operation failed: " + h.message; },
           [](const Aead&) -> std::string { return "AEAD operation failed"; },
           [](const RatchetAuthentication&) -> std::string { return "ratchet authentication failed"; },
+          [](const Random& r) -> std::string { return "from_os_rng failed: " + r.message; },
       },
       value);
 }

@@ -82,10 +82,16 @@ struct CryptoError {
   struct RatchetAuthentication {
     bool operator==(const RatchetAuthentication&) const = default;
   };
+  // "from_os_rng failed: {0}": the operating system supplied no randomness.
+  // Reported rather than aborting, since the process is the user's interpreter.
+  struct Random {
+    std::string message;
+    bool operator==(const Random&) const = default;
+  };
 
   std::variant<Core, InvalidLength, InvalidEd25519PublicKey, InvalidEd25519SecretKey, InvalidEd25519Signature,
                InvalidHpkePublicKey, InvalidHpkePrivateKey, InvalidHpkeEncapsulatedKey, Hpke, Aead,
-               RatchetAuthentication>
+               RatchetAuthentication, Random>
       value;
 
   std::string message() const;

@@ -6,9 +6,12 @@
 
 namespace morvik::crypto {
 
-std::vector<std::uint8_t> aead_seal(std::span<const std::uint8_t, kAeadKeyLength> key,
-                                    std::span<const std::uint8_t, kAeadNonceLength> nonce,
-                                    std::span<const std::uint8_t> aad, std::span<const std::uint8_t> plaintext) {
+std::expected<std::vector<std::uint8_t>, AeadError> aead_seal(std::span<const std::uint8_t, kAeadKeyLength> key,
+                                                              std::span<const std::uint8_t, kAeadNonceLength> nonce,
+                                                              std::span<const std::uint8_t> aad,
+                                                              std::span<const std::uint8_t> plaintext) {
+  // libsodium aborts the process on a longer message; refuse it instead.
+  if (plaintext.size() > crypto_aead_chacha20poly1305_ietf_MESSAGEBYTES_MAX) return std::unexpected(AeadError{});
   ensure_sodium_initialized();
   std::vector<std::uint8_t> ciphertext(plaintext.size() + kAeadTagLength);
   unsigned long long written = 0;
@@ -17,18 +20,18 @@ std::vector<std::uint8_t> aead_seal(std::span<const std::uint8_t, kAeadKeyLength
   return ciphertext;
 }
 
-std::expected<SecretBytes, AeadOpenError> aead_open(std::span<const std::uint8_t, kAeadKeyLength> key,
+std::expected<SecretBytes, AeadError> aead_open(std::span<const std::uint8_t, kAeadKeyLength> key,
                                                     std::span<const std::uint8_t, kAeadNonceLength> nonce,
                                                     std::span<const std::uint8_t> aad,
                                                     std::span<const std::uint8_t> ciphertext) {
-  if (ciphertext.size() < kAeadTagLength) return std::unexpected(AeadOpenError{});
+  if (ciphertext.size() < kAeadTagLength) return std::unexpected(AeadError{});
   ensure_sodium_initialized();
   SecretBytes plaintext(ciphertext.size() - kAeadTagLength);
   unsigned long long written = 0;
   if (crypto_aead_chacha20poly1305_ietf_decrypt(plaintext.data(), &written, nullptr, ciphertext.data(),
                                                 ciphertext.size(), aad.data(), aad.size(), nonce.data(),
                                                 key.data()) != 0) {
-    return std::unexpected(AeadOpenError{});
+    return std::unexpected(AeadError{});
   }
   return plaintext;
 }

@@ -15,14 +15,15 @@ inline constexpr std::size_t kAeadKeyLength = 32;
 inline constexpr std::size_t kAeadNonceLength = 12;
 inline constexpr std::size_t kAeadTagLength = 16;
 
-// The ciphertext did not authenticate (or was shorter than the tag).
-struct AeadOpenError {};
+// Opening: the ciphertext did not authenticate or was shorter than the tag.
+// Sealing: the plaintext exceeds what one nonce may encrypt (about 256 GiB).
+struct AeadError {};
 
-std::vector<std::uint8_t> aead_seal(std::span<const std::uint8_t, kAeadKeyLength> key,
+std::expected<std::vector<std::uint8_t>, AeadError> aead_seal(std::span<const std::uint8_t, kAeadKeyLength> key,
                                     std::span<const std::uint8_t, kAeadNonceLength> nonce,
                                     std::span<const std::uint8_t> aad, std::span<const std::uint8_t> plaintext);
 
-std::expected<SecretBytes, AeadOpenError> aead_open(std::span<const std::uint8_t, kAeadKeyLength> key,
+std::expected<SecretBytes, AeadError> aead_open(std::span<const std::uint8_t, kAeadKeyLength> key,
                                                     std::span<const std::uint8_t, kAeadNonceLength> nonce,
                                                     std::span<const std::uint8_t> aad,
                                                     std::span<const std::uint8_t> ciphertext);

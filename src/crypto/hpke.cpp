@@ -100,6 +100,8 @@ std::string_view message(HpkeError error) noexcept {
       return "ciphertext did not authenticate";
     case HpkeError::MessageLimitReached:
       return "message limit reached";
+    case HpkeError::MessageTooLong:
+      return "plaintext too long";
     case HpkeError::RandomUnavailable:
       return "no randomness for the ephemeral key";
   }
@@ -167,8 +169,9 @@ std::expected<std::vector<std::uint8_t>, HpkeError> Context::seal(std::span<cons
   auto nonce = current_nonce();
   if (!nonce) return std::unexpected(nonce.error());
   auto ciphertext = aead_seal(key_.span(), *nonce, aad, plaintext);
+  if (!ciphertext) return std::unexpected(HpkeError::MessageTooLong);
   ++sequence_;
-  return ciphertext;
+  return std::move(*ciphertext);
 }
 
 std::expected<SecretBytes, HpkeError> Context::open(std::span<const std::uint8_t> aad,

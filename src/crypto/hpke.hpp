@@ -32,6 +32,7 @@ enum class HpkeError {
   ZeroSharedSecret,     // the peer's key is of small order
   OpenFailed,           // the ciphertext did not authenticate
   MessageLimitReached,  // the sequence number would repeat a nonce
+  MessageTooLong,       // beyond what the AEAD may seal under one nonce
   RandomUnavailable,    // the ephemeral key could not be drawn
 };
 

@@ -51,7 +51,7 @@ std::expected<void, RandomError> fill_from_urandom(std::span<std::uint8_t> out) 
 
 }  // namespace
 
-std::string RandomError::message() const { return "from_os_rng failed: " + std::string(std::strerror(code)); }
+std::string RandomError::description() const { return std::strerror(code); }
 
 std::expected<void, RandomError> fill_random(std::span<std::uint8_t> out) {
   std::size_t done = 0;

@@ -10,7 +10,7 @@ namespace morvik::crypto {
 // The operating system could not supply randomness; `code` is the errno.
 struct RandomError {
   int code;
-  std::string message() const;
+  std::string description() const;
 };
 
 // Fills `out` from the operating system's generator: getrandom, or

@@ -98,7 +98,7 @@ TEST(Hpke, RefusesTheAllZeroSharedSecret) {
 
 TEST(Hpke, ErrorTextsStayClearOfWordsThatPickExceptionClasses) {
   for (HpkeError e : {HpkeError::ZeroSharedSecret, HpkeError::OpenFailed, HpkeError::MessageLimitReached,
-                      HpkeError::RandomUnavailable}) {
+                      HpkeError::MessageTooLong, HpkeError::RandomUnavailable}) {
     std::string text(message(e));
     for (const char* word : {"validation failed", "keychain", "identity", "ratchet state"}) {
       EXPECT_EQ(text.find(word), std::string::npos) << text;

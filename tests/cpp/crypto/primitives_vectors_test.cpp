@@ -7,7 +7,6 @@
 #include "crypto/aead.hpp"
 #include "crypto/ed25519.hpp"
 #include "crypto/hkdf.hpp"
-#include "crypto/sha256.hpp"
 #include "crypto/x25519.hpp"
 #include "support/crypto/vectors.hpp"
 
@@ -24,14 +23,6 @@ std::array<std::uint8_t, N> fixed(const std::vector<std::uint8_t>& bytes) {
   std::array<std::uint8_t, N> out{};
   std::copy_n(bytes.begin(), std::min(N, bytes.size()), out.begin());
   return out;
-}
-
-TEST(Sha256, IncrementalFeedingMatchesTheStandardDigest) {
-  const std::string abc = "abc";
-  Sha256 state;
-  for (char c : abc) state.update(std::span(reinterpret_cast<const std::uint8_t*>(&c), 1));
-  EXPECT_EQ(to_hex(state.finish()), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(to_hex(sha256({})), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 TEST(Hkdf, Rfc5869) {
@@ -127,7 +118,7 @@ TEST(ChaCha20Poly1305, Rfc8439) {
     auto aad = from_hex(v["aad"].string());
     auto plaintext = from_hex(v["plaintext"].string());
     std::string sealed = v["ciphertext"].string() + v["tag"].string();
-    EXPECT_EQ(to_hex(aead_seal(key, nonce, aad, plaintext)), sealed);
+    EXPECT_EQ(to_hex(*aead_seal(key, nonce, aad, plaintext)), sealed);
     auto opened = aead_open(key, nonce, aad, from_hex(sealed));
     ASSERT_TRUE(opened.has_value());
     EXPECT_EQ(to_hex(*opened), v["plaintext"].string());
@@ -138,7 +129,7 @@ TEST(ChaCha20Poly1305, RefusesAnyTamperingAndShortInput) {
   std::array<std::uint8_t, 32> key{1};
   std::array<std::uint8_t, 12> nonce{2};
   std::vector<std::uint8_t> aad{3, 4}, plaintext{5, 6, 7};
-  auto sealed = aead_seal(key, nonce, aad, plaintext);
+  auto sealed = *aead_seal(key, nonce, aad, plaintext);
   ASSERT_EQ(sealed.size(), plaintext.size() + kAeadTagLength);
   for (std::size_t i = 0; i < sealed.size(); ++i) {
     auto tampered = sealed;
@@ -152,7 +143,7 @@ TEST(ChaCha20Poly1305, RefusesAnyTamperingAndShortInput) {
   other_nonce[11] ^= 1;
   EXPECT_FALSE(aead_open(key, other_nonce, aad, sealed).has_value());
   EXPECT_FALSE(aead_open(key, nonce, aad, std::span(sealed).first(15)).has_value());
-  EXPECT_EQ(aead_seal(key, nonce, aad, {}).size(), kAeadTagLength);
+  EXPECT_EQ(aead_seal(key, nonce, aad, {})->size(), kAeadTagLength);
 }
 
 TEST(SecretArray, ReleaseOverwritesTheBytes) {

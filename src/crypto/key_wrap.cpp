@@ -1,0 +1,66 @@
+#include "crypto/key_wrap.hpp"
+
+#include "core/domain_hash.hpp"
+
+namespace morvik::crypto {
+namespace {
+
+void append_be64(cord::Bytes& out, std::uint64_t value) {
+  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+CryptoError hpke_failure(hpke::HpkeError error) {
+  return CryptoError{CryptoError::Hpke{std::string(hpke::message(error))}};
+}
+
+}  // namespace
+
+cord::Bytes hpke_info(cord::ByteView context) {
+  cord::Bytes info;
+  info.reserve(16 + core::kHpkeInfoLabel.size() + context.size());
+  append_be64(info, core::kHpkeInfoLabel.size());
+  info.insert(info.end(), core::kHpkeInfoLabel.begin(), core::kHpkeInfoLabel.end());
+  append_be64(info, context.size());
+  info.insert(info.end(), context.begin(), context.end());
+  return info;
+}
+
+CryptoResult<HpkeSealed> hpke_seal(cord::ByteView recipient_public_key, cord::ByteView context,
+                                   cord::ByteView associated_data, cord::ByteView plaintext) {
+  if (recipient_public_key.size() != hpke::kPublicKeyLength) return fail(CryptoError{CryptoError::InvalidHpkePublicKey{}});
+  auto sealed = hpke::seal_base(recipient_public_key.first<hpke::kPublicKeyLength>(), hpke_info(context),
+                                associated_data, plaintext);
+  if (!sealed) return fail(hpke_failure(sealed.error()));
+  return HpkeSealed{cord::Bytes(sealed->enc.begin(), sealed->enc.end()), std::move(sealed->ciphertext)};
+}
+
+CryptoResult<SecretBytes> hpke_open(const hpke::PrivateKey& recipient_private_key, cord::ByteView encapsulated_key,
+                                    cord::ByteView context, cord::ByteView associated_data,
+                                    cord::ByteView ciphertext) {
+  if (encapsulated_key.size() != hpke::kEncLength) return fail(CryptoError{CryptoError::InvalidHpkeEncapsulatedKey{}});
+  auto plaintext = hpke::open_base(encapsulated_key.first<hpke::kEncLength>(), recipient_private_key,
+                                   hpke_info(context), associated_data, ciphertext);
+  if (!plaintext) return fail(hpke_failure(plaintext.error()));
+  return std::move(*plaintext);
+}
+
+CryptoResult<WrappedContentKey> wrap_content_key(cord::ByteView recipient_public_key, cord::ByteView context,
+                                                 cord::ByteView associated_data, const ContentKey& key) {
+  auto sealed = hpke_seal(recipient_public_key, context, associated_data, key.bytes());
+  if (!sealed) return fail(std::move(sealed.error()));
+  return WrappedContentKey{std::move(sealed->encapsulated_key), std::move(sealed->ciphertext)};
+}
+
+CryptoResult<ContentKey> unwrap_content_key(const hpke::PrivateKey& recipient_private_key,
+                                            cord::ByteView encapsulated_key, cord::ByteView context,
+                                            cord::ByteView associated_data, cord::ByteView wrapped_key) {
+  // The opened buffer wipes itself on every path out of here.
+  auto opened = hpke_open(recipient_private_key, encapsulated_key, context, associated_data, wrapped_key);
+  if (!opened) return fail(std::move(opened.error()));
+  if (opened->size() != kContentKeyLength) {
+    return fail(CryptoError{CryptoError::InvalidLength{kContentKeyLength, opened->size(), "content key"}});
+  }
+  return ContentKey(std::span<const std::uint8_t, kContentKeyLength>(opened->data(), kContentKeyLength));
+}
+
+}  // namespace morvik::crypto
