@@ -2,6 +2,8 @@
 
 #include <argon2.h>
 
+#include <cstdint>
+
 namespace morvik::keychain {
 
 namespace {
@@ -9,9 +11,19 @@ namespace {
 // libargon2 takes mutable pointers for inputs it only reads.
 std::uint8_t* input_pointer(std::span<const std::uint8_t> bytes) { return const_cast<std::uint8_t*>(bytes.data()); }
 
+// The library takes 32-bit lengths; a longer input must be refused, not cut.
+bool fits(std::span<const std::uint8_t> bytes) { return bytes.size() <= UINT32_MAX; }
+
+std::unexpected<std::string> library_error(int rc) { return std::unexpected(std::string(argon2_error_message(rc))); }
+
 }  // namespace
 
 std::expected<void, std::string> argon2id(std::span<std::uint8_t> out, const Argon2idInput& input) {
+  if (!fits(out)) return library_error(ARGON2_OUTPUT_TOO_LONG);
+  if (!fits(input.password)) return library_error(ARGON2_PWD_TOO_LONG);
+  if (!fits(input.salt)) return library_error(ARGON2_SALT_TOO_LONG);
+  if (!fits(input.secret)) return library_error(ARGON2_SECRET_TOO_LONG);
+  if (!fits(input.associated_data)) return library_error(ARGON2_AD_TOO_LONG);
   argon2_context context{};
   context.out = out.data();
   context.outlen = static_cast<std::uint32_t>(out.size());
@@ -32,7 +44,7 @@ std::expected<void, std::string> argon2id(std::span<std::uint8_t> out, const Arg
   context.version = ARGON2_VERSION_13;
   context.flags = ARGON2_DEFAULT_FLAGS;
   const int rc = argon2_ctx(&context, Argon2_id);
-  if (rc != ARGON2_OK) return std::unexpected(std::string(argon2_error_message(rc)));
+  if (rc != ARGON2_OK) return library_error(rc);
   return {};
 }
 
