@@ -1,0 +1,59 @@
+#pragma once
+
+// The rollback-protection state of one trusted root: what a client has
+// already accepted, so that an older copy of the vault is recognised even
+// though every record in it is still validly signed. It only ever grows.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "core/hash_value.hpp"
+#include "core/key_origin.hpp"
+#include "core/ratchet_records.hpp"
+#include "core/record_key.hpp"
+
+namespace morvik::core::ratchet {
+
+// A stored ratchet record of a kind this version cannot decode: carried as
+// its bytes so that writing the ratchet back loses nothing.
+struct UnknownRatchetRecord {
+  cord::Bytes bytes;
+  bool operator==(const UnknownRatchetRecord&) const = default;
+};
+
+// What one validation asks the ratchet to remember.
+struct RatchetUpdate {
+  std::optional<std::uint64_t> format_version;
+  std::map<RecordKey, std::uint64_t> watermarks;
+  std::map<RecordKey, KeyOrigin> origins;
+
+  bool operator==(const RatchetUpdate&) const = default;
+};
+
+struct Ratchet {
+  HashValue trusted_root;
+  std::map<RecordKey, std::uint64_t> watermarks;
+  // The first origin ever remembered for a slot stays.
+  std::map<RecordKey, KeyOrigin> origins;
+  // 0 until a format version has been seen.
+  std::uint64_t format_version = 0;
+  std::vector<UnknownRatchetRecord> unknown;
+
+  explicit Ratchet(HashValue root) : trusted_root(std::move(root)) {}
+
+  // Raises watermarks and the format version to the larger value and adds
+  // origins only where a slot has none.
+  void apply_update(const RatchetUpdate& update);
+  // Folds in one stored record; a TrustedRoot record changes nothing.
+  void absorb_record(const RatchetRecordV1& record);
+  // One record per watermark (none for the root's slot) in key order, then
+  // the format version when one was seen, then the trusted root, always last.
+  // Carried unknown records are not included.
+  std::vector<RatchetRecordV1> to_records() const;
+
+  bool operator==(const Ratchet&) const = default;
+};
+
+}  // namespace morvik::core::ratchet

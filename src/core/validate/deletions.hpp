@@ -1,0 +1,24 @@
+#pragma once
+
+// Which deletions of users, groups and grants take effect. A deletion counts
+// when its signer holds the authority to make it, and authority depends on
+// which deletions count: they are applied one at a time, lowest in
+// last-writer-wins order first, the state recomputed after each.
+
+#include <set>
+#include <vector>
+
+#include "core/validate/state.hpp"
+
+namespace morvik::core::validate {
+
+struct ResolvedState {
+  EffectiveState state;
+  // Record hashes of the deletions applied.
+  std::set<HashValue> applied;
+};
+
+ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
+                                               const RollbackFloors& floors);
+
+}  // namespace morvik::core::validate

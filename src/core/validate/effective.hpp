@@ -1,0 +1,79 @@
+#pragma once
+
+// The effective state computed from the verified records: which principal
+// records stand, what authority each principal holds, and the ties between
+// writers. Authority and selection depend on each other, so they are
+// iterated to a fixpoint.
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "core/merge/conflicts.hpp"
+#include "core/validate/state.hpp"
+
+namespace morvik::core::validate {
+
+// The authority fixpoint gives up after this many rounds.
+inline constexpr int kMaxAuthorityRounds = 64;
+
+// One round's selection of the principal graph.
+struct SelectedAuthorizedRecords {
+  std::map<UserId, UserRecordV1> users;
+  std::map<GroupId, GroupRecordV1> groups;
+  std::map<GroupMemberId, GroupMemberRecordV1> members;
+  std::map<GrantId, GrantRecordV1> grants;
+  std::set<UserId> deleted_users;
+  std::set<GroupId> deleted_groups;
+  std::set<GrantId> deleted_grants;
+  std::map<RecordKey, merge::ConflictSlot> conflict_slots;
+
+  bool operator==(const SelectedAuthorizedRecords&) const = default;
+};
+
+// The verified records outside the rollback floors, sorted by the step that
+// reads them, so that each round walks only the records it can use. Built
+// once per set of floors; borrows `records`.
+struct EffectiveInputs {
+  EffectiveInputs(const std::vector<VerifiedRecord>& records, const RollbackFloors& floors);
+
+  const std::vector<VerifiedRecord>& records;
+  std::vector<const VerifiedRecord*> users;         // User, UserDeleted
+  std::vector<const VerifiedRecord*> groups;        // Group, GroupDeleted
+  std::vector<const VerifiedRecord*> members;       // GroupMember, GroupMemberDeleted
+  std::vector<const VerifiedRecord*> grants;        // Grant, GrantDeleted
+  std::vector<const VerifiedRecord*> user_handles;  // UserHandle
+  std::vector<const VerifiedRecord*> vault_handles; // VaultHandle
+  std::vector<const VerifiedRecord*> entry_points;  // EntryPoint
+  // Users with an entry point outside the floors.
+  std::set<UserId> entry_point_users;
+};
+
+// A copy of the signer's authority in `authorities`; the empty set when it
+// holds none.
+authz::AuthoritySet signer_auth(const AuthorityMap& authorities, const UserId& signer);
+
+// The authority map a computation starts from: the root user, with the root
+// authority, alone.
+AuthorityMap root_authorities(const UserId& root_user_id);
+
+// One round of the fixpoint: the principal records that stand under the
+// previous round's authorities.
+SelectedAuthorizedRecords select_authorized_records(const std::vector<VerifiedRecord>& records,
+                                                    const UserRecordV1& root_user,
+                                                    const std::set<UserId>& entry_point_users,
+                                                    const std::set<HashValue>& applied_deletions,
+                                                    const RollbackFloors& floors, const AuthorityMap& previous);
+SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& inputs, const UserRecordV1& root_user,
+                                                    const std::set<HashValue>& applied_deletions,
+                                                    const AuthorityMap& previous);
+
+// The state without its verified records, secret winners and maximum
+// counter, which the pipeline attaches afterwards.
+EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root,
+                                       const std::vector<VerifiedRecord>& records,
+                                       const std::set<HashValue>& applied_deletions, const RollbackFloors& floors);
+EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root, const EffectiveInputs& inputs,
+                                       const std::set<HashValue>& applied_deletions);
+
+}  // namespace morvik::core::validate

@@ -1,0 +1,79 @@
+#include "core/validate/watermarks.hpp"
+
+#include <algorithm>
+
+namespace morvik::core::validate {
+namespace {
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+
+bool admitted(const VerifiedRecord& record, const authz::AuthoritySet& authority,
+              const std::set<UserId>& entry_point_signers, const std::set<HashValue>& applied) {
+  const bool admin = authority.admin;
+  auto was_applied = [&] { return applied.contains(record.hash); };
+  return std::visit(
+      Overloaded{
+          [](const VaultRootRecordV1&) { return false; },
+          [](const EntryPointRecordV1&) { return true; },
+          [&](const UserRecordV1& user) { return admin && entry_point_signers.contains(user.user_id); },
+          [&](const GroupDeletedRecordV1&) { return was_applied(); },
+          [&](const GrantRecordV1& grant) { return authority.can_create_permission(grant.permission); },
+          [&](const GrantDeletedRecordV1&) { return was_applied(); },
+          [&](const UserDeletedRecordV1&) { return was_applied(); },
+          [&](const SecretRecordV1& secret) { return authority.can_write(secret.selector); },
+          [&](const SecretDeletedRecordV1& secret) { return authority.can_write(secret.selector); },
+          // UserHandle, Group, GroupMember, GroupMemberDeleted, VaultHandle.
+          [&](const auto&) { return admin; },
+      },
+      *record.body);
+}
+
+// The pre-image of a content-addressed key's identifier.
+std::optional<KeyOrigin> origin_of(const RecordBodyV1& body) {
+  return std::visit(
+      Overloaded{
+          [](const UserHandleRecordV1& r) -> std::optional<KeyOrigin> { return key_origin::UserHandle{r.handle}; },
+          [](const VaultHandleRecordV1& r) -> std::optional<KeyOrigin> { return key_origin::VaultHandle{r.handle}; },
+          [](const GroupMemberRecordV1& r) -> std::optional<KeyOrigin> {
+            return GroupMemberIdInputV1{r.group_id, r.member};
+          },
+          [](const GroupMemberDeletedRecordV1& r) -> std::optional<KeyOrigin> {
+            return GroupMemberIdInputV1{r.group_id, r.member};
+          },
+          [](const SecretRecordV1& r) -> std::optional<KeyOrigin> { return r.selector; },
+          [](const SecretDeletedRecordV1& r) -> std::optional<KeyOrigin> { return r.selector; },
+          [](const auto&) -> std::optional<KeyOrigin> { return std::nullopt; },
+      },
+      body);
+}
+
+}  // namespace
+
+AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& records, const EffectiveState& state,
+                                       std::set<HashValue> applied) {
+  std::set<UserId> entry_point_signers;
+  for (const auto& record : records) {
+    if (std::holds_alternative<EntryPointRecordV1>(*record.body)) entry_point_signers.insert(record.signer);
+  }
+  AdmittedWatermarks result;
+  for (const auto& record : records) {
+    if (!admitted(record, state.authority_of(record.signer), entry_point_signers, applied)) continue;
+    auto [it, inserted] = result.counters.try_emplace(record.key, record.counter());
+    if (!inserted) it->second = std::max(it->second, record.counter());
+    // The first admitted record of a key gives its origin.
+    if (!result.origins.contains(record.key)) {
+      if (auto origin = origin_of(*record.body)) result.origins.emplace(record.key, std::move(*origin));
+    }
+  }
+  return result;
+}
+
+std::vector<ValidationWarning> warnings_for(std::uint64_t unknown_count) {
+  if (unknown_count == 0) return {};
+  return {ValidationWarning::UnknownRecordsIgnored{unknown_count}};
+}
+
+}  // namespace morvik::core::validate
