@@ -1,0 +1,111 @@
+#include "core/validate/pipeline.hpp"
+
+#include <algorithm>
+
+#include "core/merge/lww_resolution.hpp"
+#include "core/validate/deletions.hpp"
+#include "core/validate/watermarks.hpp"
+
+namespace morvik::core::validate {
+namespace {
+
+std::uint64_t admitted_counter(const AdmittedWatermarks& admitted, const RecordKey& key) {
+  auto it = admitted.counters.find(key);
+  return it == admitted.counters.end() ? 0 : it->second;
+}
+
+// Keys the ratchet remembers above what the vault now admits.
+RollbackFloors rollback_floors(const ratchet::Ratchet& ratchet, const AdmittedWatermarks& admitted) {
+  RollbackFloors floors;
+  for (const auto& [key, remembered] : ratchet.watermarks) {
+    if (admitted_counter(admitted, key) < remembered) floors.emplace(key, remembered);
+  }
+  return floors;
+}
+
+// One report per floored key: what the vault still admits for it, beside
+// what the ratchet remembers.
+std::map<RecordKey, merge::ConflictReport> rollback_conflicts(const std::vector<VerifiedRecord>& records,
+                                                              const RollbackFloors& floors,
+                                                              const AdmittedWatermarks& admitted,
+                                                              const ratchet::Ratchet& ratchet) {
+  std::map<RecordKey, merge::ConflictReport> reports;
+  if (floors.empty()) return reports;
+  std::map<RecordKey, std::vector<std::shared_ptr<const VaultRecordV1>>> candidates;
+  for (const auto& record : records) {
+    if (floors.contains(record.key) && record.counter() == admitted_counter(admitted, record.key)) {
+      candidates[record.key].push_back(record.record);
+    }
+  }
+  for (const auto& [key, remembered] : floors) {
+    std::optional<KeyOrigin> origin;
+    if (auto it = admitted.origins.find(key); it != admitted.origins.end()) {
+      origin = it->second;
+    } else if (auto stored = ratchet.origins.find(key); stored != ratchet.origins.end()) {
+      origin = stored->second;
+    }
+    auto found = candidates.find(key);
+    reports.emplace(key, merge::ConflictReport{
+                             remembered, std::move(origin), key,
+                             found == candidates.end() ? std::vector<std::shared_ptr<const VaultRecordV1>>{}
+                                                       : merge::canonical_candidates(std::move(found->second)),
+                             admitted_counter(admitted, key)});
+  }
+  return reports;
+}
+
+ratchet::RatchetUpdate ratchet_update(const AdmittedWatermarks& admitted, const ratchet::Ratchet& ratchet) {
+  ratchet::RatchetUpdate update;
+  for (const auto& [key, counter] : admitted.counters) {
+    auto remembered = ratchet.watermarks.find(key);
+    if (counter > (remembered == ratchet.watermarks.end() ? 0 : remembered->second)) update.watermarks.emplace(key, counter);
+  }
+  for (const auto& [key, origin] : admitted.origins) {
+    if (!ratchet.origins.contains(key)) update.origins.emplace(key, origin);
+  }
+  return update;
+}
+
+}  // namespace
+
+ValidationReport fatal_report(ValidationIssue issue) {
+  ValidationReport report;
+  report.issues.push_back(std::move(issue));
+  return report;
+}
+
+ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::Ratchet& ratchet) {
+  const auto& records = checked.verified;
+  ValidationReport report;
+  report.issues = std::move(checked.issues);
+
+  // A first resolution without floors tells what the vault admits, which
+  // the ratchet's watermarks are measured against.
+  auto first = resolve_effective_with_deletions(checked.root, records, {});
+  const auto admitted = admitted_watermarks(records, first.state, std::move(first.applied));
+  first.state = EffectiveState{};
+  const auto floors = rollback_floors(ratchet, admitted);
+
+  report.state = resolve_effective_with_deletions(checked.root, records, floors).state;
+  if (report.state.did_not_converge) report.issues.push_back(ValidationIssue::AuthorityDidNotConverge{});
+
+  for (auto& [key, conflict] : merge::materialize_conflicts(records, merge::lww_resolution(records, floors, report.state))) {
+    report.state.conflicts.insert_or_assign(key, std::move(conflict));
+  }
+  for (auto& [key, conflict] : rollback_conflicts(records, floors, admitted, ratchet)) {
+    report.state.conflicts.insert_or_assign(key, std::move(conflict));
+  }
+
+  std::optional<std::uint64_t> highest;
+  for (const auto& [key, counter] : admitted.counters) highest = std::max(highest.value_or(0), counter);
+  report.state.attach_verified_records(std::move(checked.verified), highest);
+
+  report.ratchet_update = ratchet_update(admitted, ratchet);
+  report.warnings = warnings_for(checked.unknown_count);
+  for (auto& hash : checked.ambiguous_key_hashes) {
+    report.warnings.push_back(ValidationWarning::AmbiguousSignerKey{std::move(hash)});
+  }
+  return report;
+}
+
+}  // namespace morvik::core::validate

@@ -1,0 +1,316 @@
+#pragma once
+
+// Validation of a whole record set against a trusted root and a ratchet:
+// what the vault means, what the ratchet should remember, what is wrong
+// with it. Pure: no I/O, no locks, no threads; the inputs are only read.
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <unordered_set>
+#include <vector>
+
+#include "core/derivations.hpp"
+#include "core/domain_hash.hpp"
+#include "core/errors.hpp"
+#include "core/provider.hpp"
+#include "core/ratchet/ratchet.hpp"
+#include "core/records.hpp"
+#include "core/signed_message.hpp"
+#include "core/validate/issues.hpp"
+#include "core/validate/state.hpp"
+#include "core/validate/structure.hpp"
+
+namespace morvik::core::validate {
+
+// The vault format version this validator reads.
+inline constexpr std::uint64_t kFormatVersion = 1;
+
+struct ValidationReport {
+  EffectiveState state;
+  ratchet::RatchetUpdate ratchet_update;
+  // In the order found.
+  std::vector<ValidationIssue> issues;
+  std::vector<ValidationWarning> warnings;
+};
+
+// The report of a fatal finding: the empty state and that single issue.
+ValidationReport fatal_report(ValidationIssue issue);
+
+// What the checks of single records leave to the rest of the run.
+struct CheckedRecords {
+  SelectedRoot root;
+  std::vector<VerifiedRecord> verified;
+  std::vector<ValidationIssue> issues;
+  std::uint64_t unknown_count = 0;
+  // Key hashes of the signing keys left without one user, in key order.
+  std::vector<HashValue> ambiguous_key_hashes;
+};
+
+// Everything after the per-record checks: authority with deletions,
+// rollback floors, conflicts, the ratchet update and the warnings.
+ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::Ratchet& ratchet);
+
+namespace detail {
+
+struct ListedRecord {
+  const VaultRecordV1* record;
+  HashValue hash;
+};
+
+struct HashBytesHasher {
+  std::size_t operator()(const HashValue& hash) const {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < hash.bytes.size() && i < sizeof out; ++i) out = (out << 8) | hash.bytes[i];
+    return out;
+  }
+};
+
+// Signature checks of one run. A hash in the caller's verified set is not
+// checked at all, and a record checked once is not checked again.
+template <CryptoProvider P>
+class SignatureChecks {
+ public:
+  SignatureChecks(const P& crypto, const std::set<HashValue>& verified, const std::vector<ListedRecord>& list)
+      : crypto_(crypto), verified_(verified), list_(list), outcome_(list.size(), Outcome::Unchecked) {}
+
+  bool trusted(std::size_t i) const { return verified_.contains(list_[i].hash); }
+
+  // Whether record `i` verifies under its own envelope key; an error when
+  // its signed message cannot be built.
+  CoreResult<bool> verify(std::size_t i) {
+    if (outcome_[i] == Outcome::Unchecked) {
+      const VaultRecordV1& record = *list_[i].record;
+      auto message = signed_record_message(record);
+      if (!message) return fail(std::move(message.error()));
+      outcome_[i] = crypto_.verify_signature(kSignedRecordLabel, record.signing_public_key, *message, record.signature)
+                        ? Outcome::Good
+                        : Outcome::Bad;
+    }
+    return outcome_[i] == Outcome::Good;
+  }
+
+  // As `verify` for the steps where a record that cannot be checked is only
+  // passed over.
+  bool verifies(std::size_t i) { return verify(i).value_or(false); }
+
+ private:
+  enum class Outcome : std::uint8_t { Unchecked, Good, Bad };
+  const P& crypto_;
+  const std::set<HashValue>& verified_;
+  const std::vector<ListedRecord>& list_;
+  std::vector<Outcome> outcome_;
+};
+
+template <class T>
+const T* body_as(const ListedRecord& entry) {
+  const RecordBodyV1* body = entry.record->body.known();
+  return body ? std::get_if<T>(body) : nullptr;
+}
+
+// Hashes every record and drops repeats.
+template <CryptoProvider P>
+CoreResult<std::vector<ListedRecord>> list_records(const VaultStore& store, const P& crypto) {
+  std::vector<ListedRecord> list;
+  list.reserve(vault_records(store).size());
+  std::unordered_set<HashValue, HashBytesHasher> seen;
+  seen.reserve(vault_records(store).size());
+  cord::Bytes encoding;
+  for (const VaultRecordV1& record : vault_records(store)) {
+    encoding.clear();
+    if (auto st = cord::write(cord::CordSerializer(encoding), record); !st) {
+      return fail(CoreError::cord(std::move(st.error())));
+    }
+    HashValue hash = crypto.hash(kRecordHashLabel, encoding);
+    if (!seen.insert(hash).second) continue;
+    list.push_back(ListedRecord{&record, std::move(hash)});
+  }
+  return list;
+}
+
+// The one self-signed root record whose key hash is the trusted root, or the
+// fatal issue.
+template <CryptoProvider P>
+CoreResult<std::expected<SelectedRoot, ValidationIssue>> select_root(const std::vector<ListedRecord>& list,
+                                                                    const HashValue& trusted_root,
+                                                                    SignatureChecks<P>& checks, const P& crypto) {
+  std::vector<SelectedRoot> candidates;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const auto* root = body_as<VaultRootRecordV1>(list[i]);
+    if (!root) continue;
+    const VaultRecordV1& record = *list[i].record;
+    auto user_id = derive_user_id(crypto, record.signing_public_key, root->root_encryption_public_key);
+    if (!user_id) return fail(std::move(user_id.error()));
+    if (*user_id != root->root_user_id) continue;
+    if (!checks.trusted(i)) {
+      auto good = checks.verify(i);
+      if (!good) return fail(std::move(good.error()));
+      if (!*good) continue;
+    }
+    auto hash = key_hash(crypto, record.signing_public_key);
+    if (!hash) return fail(std::move(hash.error()));
+    if (*hash != trusted_root) continue;
+    candidates.push_back(
+        SelectedRoot{root->root_user_id, root->root_encryption_public_key, record.signing_public_key, *hash});
+  }
+  using Selection = std::expected<SelectedRoot, ValidationIssue>;
+  if (candidates.empty()) return Selection(std::unexpect, ValidationIssue::RootNotTrusted{});
+  if (candidates.size() > 1) return Selection(std::unexpect, ValidationIssue::AmbiguousRoot{});
+  return Selection(std::move(candidates.front()));
+}
+
+// Which signing key belongs to which user, following user records signed by
+// the root or by users already trusted, with entry points to break ties.
+struct SignerAssignment {
+  std::map<cord::Bytes, UserId> signers;
+  std::set<cord::Bytes> ambiguous_keys;
+  std::vector<HashValue> ambiguous_key_hashes;
+};
+
+template <CryptoProvider P>
+CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& list, const SelectedRoot& root,
+                                            SignatureChecks<P>& checks, const P& crypto) {
+  std::vector<std::size_t> users;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const auto* user = body_as<UserRecordV1>(list[i]);
+    if (user && structurally_valid_user(*user, crypto)) users.push_back(i);
+  }
+
+  // Repeated passes, so that a user vouched for by a user listed later is
+  // still reached.
+  std::map<UserId, cord::Bytes> trusted_users{{root.user_id, root.signing_public_key}};
+  std::set<cord::Bytes> trusted_keys{root.signing_public_key};
+  std::map<cord::Bytes, std::set<UserId>> key_claims;
+  for (bool accepted = true; accepted;) {
+    accepted = false;
+    for (auto i : users) {
+      const auto& user = *body_as<UserRecordV1>(list[i]);
+      if (trusted_users.contains(user.user_id)) continue;
+      if (!trusted_keys.contains(list[i].record->signing_public_key)) continue;
+      if (!checks.trusted(i) && !checks.verifies(i)) continue;
+      key_claims[user.signing_public_key].insert(user.user_id);
+      trusted_users.emplace(user.user_id, user.signing_public_key);
+      trusted_keys.insert(user.signing_public_key);
+      accepted = true;
+    }
+  }
+
+  std::set<UserId> entry_point_users;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const auto* entry = body_as<EntryPointRecordV1>(list[i]);
+    if (!entry || entry->user_id != root.user_id) continue;
+    if (!checks.trusted(i) && !checks.verifies(i)) continue;
+    auto user_id = derive_user_id(crypto, list[i].record->signing_public_key, entry->encryption_public_key);
+    if (!user_id) return fail(std::move(user_id.error()));
+    entry_point_users.insert(std::move(*user_id));
+  }
+
+  SignerAssignment assignment;
+  assignment.signers.emplace(root.signing_public_key, root.user_id);
+  for (const auto& [key, claimants] : key_claims) {
+    // The root's key stays the root's, whoever else declares it.
+    if (key == root.signing_public_key) continue;
+    if (claimants.size() == 1) {
+      assignment.signers.emplace(key, *claimants.begin());
+      continue;
+    }
+    std::vector<UserId> entered;
+    for (const auto& user_id : claimants) {
+      if (entry_point_users.contains(user_id)) entered.push_back(user_id);
+    }
+    if (entered.size() == 1) {
+      assignment.signers.emplace(key, entered.front());
+      continue;
+    }
+    auto hash = key_hash(crypto, key);
+    if (!hash) return fail(std::move(hash.error()));
+    assignment.ambiguous_keys.insert(key);
+    assignment.ambiguous_key_hashes.push_back(std::move(*hash));
+  }
+  return assignment;
+}
+
+// Structure, signer and signature of every record; the records that pass
+// become verified records, in list order.
+template <CryptoProvider P>
+CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, SelectedRoot root,
+                                         SignerAssignment assignment, SignatureChecks<P>& checks, const P& crypto) {
+  CheckedRecords checked{std::move(root), {}, {}, 0, std::move(assignment.ambiguous_key_hashes)};
+  checked.verified.reserve(list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const VaultRecordV1& record = *list[i].record;
+    const RecordBodyV1* body = record.body.known();
+    if (!body) {
+      ++checked.unknown_count;
+      continue;
+    }
+    if (auto structure = structurally_validate_record(record, *body, checked.root.user_id, crypto); !structure) {
+      checked.issues.push_back(std::move(structure.error()));
+      continue;
+    }
+    if (assignment.ambiguous_keys.contains(record.signing_public_key)) continue;
+    auto signer = assignment.signers.find(record.signing_public_key);
+    if (signer == assignment.signers.end()) {
+      auto hash = key_hash(crypto, record.signing_public_key);
+      if (!hash) return fail(std::move(hash.error()));
+      checked.issues.push_back(ValidationIssue::UnknownSignerKey{std::move(*hash)});
+      continue;
+    }
+    RecordKey key = record_key_for(*body, signer->second);
+    if (!checks.trusted(i)) {
+      auto good = checks.verify(i);
+      if (!good) return fail(std::move(good.error()));
+      if (!*good) {
+        checked.issues.push_back(ValidationIssue::InvalidSignature{std::move(key)});
+        continue;
+      }
+    }
+    checked.verified.push_back(VerifiedRecord::of(record, std::move(key), list[i].hash, signer->second));
+  }
+  return checked;
+}
+
+}  // namespace detail
+
+// The version-1 pipeline.
+template <CryptoProvider P>
+CoreResult<ValidationReport> validate_v1(const VaultStore& store, const ratchet::Ratchet& ratchet, const P& crypto,
+                                         const std::set<HashValue>& verified) {
+  auto list = detail::list_records(store, crypto);
+  if (!list) return fail(std::move(list.error()));
+  if (list->empty()) return fatal_report(ValidationIssue::RootNotTrusted{});
+
+  detail::SignatureChecks<P> checks(crypto, verified, *list);
+  auto root = detail::select_root(*list, ratchet.trusted_root, checks, crypto);
+  if (!root) return fail(std::move(root.error()));
+  if (!*root) return fatal_report(std::move(root->error()));
+
+  auto assignment = detail::assign_signers(*list, **root, checks, crypto);
+  if (!assignment) return fail(std::move(assignment.error()));
+  auto checked = detail::check_records(*list, std::move(**root), std::move(*assignment), checks, crypto);
+  if (!checked) return fail(std::move(checked.error()));
+  return resolve_checked_records(std::move(*checked), ratchet);
+}
+
+// Validates the record set, skipping the signature check of records whose
+// hash is in `verified` (signatures an earlier validation checked).
+template <CryptoProvider P>
+CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& store, const ratchet::Ratchet& ratchet,
+                                                          const P& crypto, const std::set<HashValue>& verified) {
+  // A vault of a newer format is not read at all.
+  if (ratchet.format_version > kFormatVersion) {
+    return fatal_report(ValidationIssue::FormatVersionRegression{ratchet.format_version, kFormatVersion});
+  }
+  auto report = validate_v1(store, ratchet, crypto, verified);
+  if (report && ratchet.format_version == 0 && report->issues.empty()) {
+    report->ratchet_update.format_version = kFormatVersion;
+  }
+  return report;
+}
+
+template <CryptoProvider P>
+CoreResult<ValidationReport> validate_vault(const VaultStore& store, const ratchet::Ratchet& ratchet, const P& crypto) {
+  return validate_vault_with_verified(store, ratchet, crypto, {});
+}
+
+}  // namespace morvik::core::validate
