@@ -1,0 +1,190 @@
+#include "store/atomic_write.hpp"
+
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+
+#include "store/bounded_read.hpp"
+#include "store/file_descriptor.hpp"
+#include "store/write_fault.hpp"
+
+namespace morvik::store {
+
+namespace {
+
+// Runs one system call of a write step unless the test seam fails the step
+// first; returns 0 or the error number.
+template <class Call>
+int run_step(WriteStep step, const Path& path, Call&& call) {
+  if (const int injected = injected_write_fault(step, path); injected != 0) return injected;
+  return call() ? 0 : errno;
+}
+
+StoreResult<void> failure(const Path& path, int code) { return fail(io_error_at(path, IoError::from_errno(code))); }
+
+void discard(const Path& path) {
+  if (auto c_path = system_path(path)) ::unlink(*c_path);
+}
+
+bool is_directory(const char* path) {
+  struct stat status {};
+  return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Directory creation without a path for errors; the callers name the
+// directory they were asked for.
+IoResult<void> make_dirs(const Path& dir) {
+  if (dir.empty()) return {};
+  auto c_path = system_path(dir);
+  if (!c_path) return fail(std::move(c_path.error()));
+  if (::mkdir(*c_path, 0777) == 0) return {};
+  if (errno != ENOENT) {
+    if (is_directory(*c_path)) return {};
+    return fail(IoError::from_errno(errno));
+  }
+  const auto parent = dir.parent();
+  if (!parent) return fail(IoError::with_message(IoErrorKind::Other, "failed to create whole tree"));
+  if (auto made = make_dirs(*parent); !made) return made;
+  if (::mkdir(*c_path, 0777) == 0 || is_directory(*c_path)) return {};
+  return fail(IoError::from_errno(errno));
+}
+
+bool write_all(int fd, cord::ByteView bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+Path temporary_path_for(const Path& path) {
+  std::array<unsigned char, 16> random{};
+  randombytes_buf(random.data(), random.size());
+  std::string digits;
+  for (unsigned char byte : random) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    digits.push_back(kHex[byte >> 4]);
+    digits.push_back(kHex[byte & 0x0F]);
+  }
+  const auto name = path.final_name();
+  const bool usable = name && cord::is_valid_utf8(*name);
+  const std::string file = "." + std::string(usable ? *name : "morvik-write") + ".tmp." + digits;
+  return path.parent().value_or(Path()).join(file);
+}
+
+StoreResult<void> replace_file(const Path& temporary, const Path& target) {
+  auto from = system_path(temporary);
+  if (!from) return fail(io_error_at(target, std::move(from.error())));
+  auto to = system_path(target);
+  if (!to) {
+    discard(temporary);
+    return fail(io_error_at(target, std::move(to.error())));
+  }
+  const auto rename = [&] { return ::rename(*from, *to) == 0; };
+  int code = run_step(WriteStep::Replace, target, rename);
+  if (code == 0) return {};
+  if (code == EEXIST) {
+    if (::unlink(*to) != 0) return failure(target, errno);
+    code = rename() ? 0 : errno;
+    if (code == 0) return {};
+  }
+  discard(temporary);
+  return failure(target, code);
+}
+
+StoreResult<void> sync_parent_directory(const Path& path) {
+  auto parent = path.parent();
+  if (!parent) return {};
+  // A bare file name lives in the current directory, which must be flushed
+  // like any other: the new content is already there.
+  if (parent->empty()) parent = Path(".");
+  auto c_path = system_path(*parent);
+  if (!c_path) return fail(io_error_at(*parent, std::move(c_path.error())));
+  FileDescriptor dir;
+  const int code = run_step(WriteStep::SyncDirectory, *parent, [&] {
+    dir = FileDescriptor(::open(*c_path, O_RDONLY | O_CLOEXEC | O_DIRECTORY));
+    return dir.get() >= 0 && ::fsync(dir.get()) == 0;
+  });
+  if (code != 0) return failure(*parent, code);
+  return {};
+}
+
+StoreResult<void> create_dir_all(const Path& dir) {
+  if (auto made = make_dirs(dir); !made) return fail(io_error_at(dir, std::move(made.error())));
+  return {};
+}
+
+StoreResult<void> create_private_dir_all(const Path& dir) {
+  if (auto made = create_dir_all(dir); !made) return made;
+  auto c_path = system_path(dir);
+  if (!c_path) return fail(io_error_at(dir, std::move(c_path.error())));
+  if (::chmod(*c_path, 0700) != 0) return failure(dir, errno);
+  return {};
+}
+
+StoreResult<void> remove_file_durable(const Path& path) {
+  auto c_path = system_path(path);
+  if (!c_path) return fail(io_error_at(path, std::move(c_path.error())));
+  if (::unlink(*c_path) != 0) {
+    if (errno == ENOENT) return {};
+    return failure(path, errno);
+  }
+  return sync_parent_directory(path);
+}
+
+StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView bytes, mode_t mode) {
+  const Path temporary = temporary_path_for(target);
+  auto c_path = system_path(temporary);
+  if (!c_path) return fail(io_error_at(temporary, std::move(c_path.error())));
+
+  FileDescriptor file;
+  int code = run_step(WriteStep::CreateTemporary, temporary, [&] {
+    file = FileDescriptor(::open(*c_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    return file.get() >= 0;
+  });
+  if (code != 0) return failure(temporary, code);
+
+  code = run_step(WriteStep::WriteTemporary, temporary, [&] { return write_all(file.get(), bytes); });
+  if (code == 0) code = run_step(WriteStep::SyncTemporary, temporary, [&] { return ::fsync(file.get()) == 0; });
+  file.reset();
+  if (code != 0) {
+    discard(temporary);
+    return failure(temporary, code);
+  }
+  return replace_file(temporary, target);
+}
+
+StoreResult<void> write_private_atomic_inner(const Path& path, cord::ByteView bytes) {
+  // Every private target the system names has a directory part.
+  if (auto made = create_private_dir_all(path.parent().value_or(Path())); !made) return made;
+  if (auto replaced = write_temporary_and_replace(path, bytes, 0600); !replaced) return replaced;
+  auto c_path = system_path(path);
+  if (!c_path) return fail(io_error_at(path, std::move(c_path.error())));
+  // The umask may have narrowed the creation mode; the owner must keep
+  // read and write access.
+  if (const int code = run_step(WriteStep::SetMode, path, [&] { return ::chmod(*c_path, 0600) == 0; }); code != 0) {
+    return failure(path, code);
+  }
+  return sync_parent_directory(path);
+}
+
+IoResult<cord::Bytes> read_back(const Path& path, std::uint64_t max) {
+  if (const int injected = injected_write_fault(WriteStep::ReadBack, path); injected != 0) {
+    return fail(IoError::from_errno(injected));
+  }
+  return read_file_bounded(path, max);
+}
+
+}  // namespace morvik::store

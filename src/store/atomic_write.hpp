@@ -1,0 +1,47 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+
+#include "cord/wire.hpp"
+#include "store/error.hpp"
+#include "store/path.hpp"
+
+namespace morvik::store {
+
+// Atomically replaces (or creates) `path` with `bytes`, private to the user:
+// the file ends with mode 0600 and its directory with 0700, whatever the
+// umask. The new content is in place once the rename succeeded, even when a
+// later step (mode, directory flush) reports a failure.
+StoreResult<void> write_private_atomic_inner(const Path& path, cord::ByteView bytes);
+
+// The steps an atomic write shares: a fresh temporary sibling of `target`
+// created exclusively with `mode` (before the umask), written, flushed,
+// closed and renamed over `target`. A failure before the rename leaves
+// `target` untouched and removes the temporary file.
+StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView bytes, mode_t mode);
+
+// A fresh sibling of `path` named "." + name + ".tmp." + 32 random hex digits.
+Path temporary_path_for(const Path& path);
+
+// Moves `temporary` over `target`.
+StoreResult<void> replace_file(const Path& temporary, const Path& target);
+
+// Flushes the directory that holds `path`; the current directory for a bare
+// file name.
+StoreResult<void> sync_parent_directory(const Path& path);
+
+// Creates `dir` and its missing ancestors with mode 0777 before the umask.
+StoreResult<void> create_dir_all(const Path& dir);
+
+// As create_dir_all, then sets `dir` itself (not its ancestors) to 0700.
+StoreResult<void> create_private_dir_all(const Path& dir);
+
+// Removes a file and flushes its directory; an absent file counts as removed.
+StoreResult<void> remove_file_durable(const Path& path);
+
+// Reads a file just written, to compare it with what was meant to be there.
+IoResult<cord::Bytes> read_back(const Path& path, std::uint64_t max);
+
+}  // namespace morvik::store

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+#include "cord/wire.hpp"
+#include "store/io_error.hpp"
+#include "store/path.hpp"
+
+namespace morvik::store {
+
+// The whole content of the regular file at `path`, at most `max` bytes. A
+// symbolic link as the last component, and anything that is not a regular
+// file (a FIFO included, which is never waited on), is refused.
+IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max);
+
+}  // namespace morvik::store

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "cord/wire.hpp"
+#include "store/error.hpp"
+#include "store/path.hpp"
+
+namespace morvik::store {
+
+// Where the files of one workspace and of the user's local state lie. Only
+// computes paths: touches no file and cannot fail.
+struct WorkspacePaths {
+  Path root;
+  Path morvik_dir;
+  Path vault_path;
+  // Always `morvik_dir`/"vault.cord.lock", whatever the vault file is named.
+  Path vault_lock_path;
+  // The per-user state directory; each trusted root has a directory below it.
+  Path state_dir;
+
+  static WorkspacePaths from_vault_path(const Path& vault_path);
+  static WorkspacePaths from_root_and_morvik_dir(Path root, Path morvik_dir,
+                                                 std::optional<Path> vault_path = std::nullopt);
+
+  bool operator==(const WorkspacePaths&) const = default;
+};
+
+// MORVIK_STATE_DIR, else XDG_STATE_HOME/morvik, else HOME/.local/state/morvik,
+// else the temporary directory's "morvik-<euid>". A variable counts as set
+// even when empty.
+Path default_state_dir();
+
+// The last-resort state directory: "morvik-<euid>" under TMPDIR, else /tmp.
+Path temporary_state_dir();
+
+// The last-resort state directory is a predictable name in a world-writable
+// place, where another user could plant a directory (and with it a ratchet or
+// a journal) first. When `paths` use it, it is created 0700 and accepted only
+// as a real directory owned by the effective user that neither group nor
+// others can write. Any other state directory is the user's own choice and
+// is left as it is.
+StoreResult<void> prepare_state_dir(const WorkspacePaths& paths);
+
+// Lowercase hexadecimal of an identifier's bytes.
+std::string hex_hash(cord::ByteView id);
+
+}  // namespace morvik::store

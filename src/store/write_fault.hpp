@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "store/path.hpp"
+
+namespace morvik::store {
+
+// The steps of an atomic write, in order.
+enum class WriteStep : std::uint8_t {
+  CreateTemporary,
+  WriteTemporary,
+  SyncTemporary,
+  Replace,
+  SetMode,
+  SyncDirectory,
+  ReadBack,
+};
+
+// A test seam: while a hook is installed, every write step asks it first with
+// the path the step acts on; a nonzero error number makes the step fail as if
+// the system had reported it. Production code never installs one.
+using WriteFaultHook = std::function<int(WriteStep, const Path&)>;
+
+class ScopedWriteFault {
+ public:
+  explicit ScopedWriteFault(WriteFaultHook hook);
+  ~ScopedWriteFault();
+  ScopedWriteFault(const ScopedWriteFault&) = delete;
+  ScopedWriteFault& operator=(const ScopedWriteFault&) = delete;
+
+ private:
+  WriteFaultHook previous_;
+};
+
+// The error number the installed hook injects into `step`, or 0.
+int injected_write_fault(WriteStep step, const Path& path);
+
+}  // namespace morvik::store

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <regex>
+#include <string>
+
+#include "store/atomic_write.hpp"
+#include "store/write_fault.hpp"
+#include "support/store/fixtures.hpp"
+
+namespace morvik::store {
+namespace {
+
+using namespace testing;
+
+cord::Bytes bytes_of(std::string_view text) { return cord::Bytes(text.begin(), text.end()); }
+
+// Current directory switched for one test.
+class ScopedChdir {
+ public:
+  explicit ScopedChdir(const Path& dir) : previous_(::getcwd(nullptr, 0)) { EXPECT_EQ(::chdir(dir.bytes().c_str()), 0); }
+  ~ScopedChdir() {
+    EXPECT_EQ(::chdir(previous_), 0);
+    std::free(previous_);
+  }
+
+ private:
+  char* previous_;
+};
+
+TEST(TemporaryPathTest, IsAHiddenRandomSibling) {
+  const Path temporary = temporary_path_for(Path("/state/root/ratchet.cord"));
+  EXPECT_TRUE(std::regex_match(temporary.bytes(), std::regex(R"(/state/root/\.ratchet\.cord\.tmp\.[0-9a-f]{32})")))
+      << temporary.bytes();
+  EXPECT_NE(temporary, temporary_path_for(Path("/state/root/ratchet.cord")));
+  EXPECT_TRUE(std::regex_match(temporary_path_for(Path("/d/\xff")).bytes(),
+                               std::regex(R"(/d/\.morvik-write\.tmp\.[0-9a-f]{32})")));
+  EXPECT_TRUE(std::regex_match(temporary_path_for(Path("vault.cord")).bytes(),
+                               std::regex(R"(\.vault\.cord\.tmp\.[0-9a-f]{32})")));
+}
+
+TEST(PrivateWriteTest, CreatesPrivateDirectoryAndFileWhateverTheUmask) {
+  for (mode_t mask : {0000, 0077, 0277}) {
+    SCOPED_TRACE(mask);
+    TempDir dir;
+    ScopedUmask umask(mask);
+    const Path target = dir / "a" / "b" / "state.cord";
+    ASSERT_TRUE(write_private_atomic_inner(target, bytes_of("one")));
+    EXPECT_EQ(read_file(target), bytes_of("one"));
+    EXPECT_EQ(mode_of(target), 0600u);
+    EXPECT_EQ(mode_of(dir / "a" / "b"), 0700u);
+    EXPECT_EQ(list_dir(dir / "a" / "b"), std::vector<std::string>{"state.cord"});
+  }
+}
+
+TEST(PrivateWriteTest, ReplacesContentAndNarrowsAWidenedDirectoryAgain) {
+  TempDir dir;
+  const Path target = dir / "s" / "f";
+  ASSERT_TRUE(write_private_atomic_inner(target, bytes_of("old")));
+  ASSERT_EQ(::chmod((dir / "s").bytes().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(target.bytes().c_str(), 0644), 0);
+  ASSERT_TRUE(write_private_atomic_inner(target, bytes_of("new")));
+  EXPECT_EQ(read_file(target), bytes_of("new"));
+  EXPECT_EQ(mode_of(dir / "s"), 0700u);
+  EXPECT_EQ(mode_of(target), 0600u);
+}
+
+TEST(PrivateWriteTest, LinkAtTheTargetIsReplacedNotFollowed) {
+  TempDir dir;
+  write_file(dir / "elsewhere", "keep");
+  make_symlink((dir / "elsewhere").bytes(), dir / "f");
+  ASSERT_TRUE(write_private_atomic_inner(dir / "f", bytes_of("new")));
+  EXPECT_EQ(read_file(dir / "elsewhere"), bytes_of("keep"));
+  EXPECT_EQ(read_file(dir / "f"), bytes_of("new"));
+}
+
+TEST(PrivateWriteTest, FailureBeforeTheRenameLeavesTargetAndNoTemporary) {
+  for (WriteStep failing : {WriteStep::CreateTemporary, WriteStep::WriteTemporary, WriteStep::SyncTemporary,
+                            WriteStep::Replace}) {
+    SCOPED_TRACE(static_cast<int>(failing));
+    TempDir dir;
+    const Path target = dir / "f";
+    write_file(target, "old");
+    Path failed_at;
+    ScopedWriteFault fault([&](WriteStep step, const Path& path) {
+      if (step != failing) return 0;
+      failed_at = path;
+      return EIO;
+    });
+    auto written = write_private_atomic_inner(target, bytes_of("new"));
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().message(), "I/O error at " + failed_at.display() + ": Input/output error (os error 5)");
+    if (failing == WriteStep::Replace) {
+      EXPECT_EQ(failed_at, target);
+    } else {
+      EXPECT_EQ(failed_at.parent(), dir.path());
+      EXPECT_TRUE(failed_at.final_name()->starts_with(".f.tmp."));
+    }
+    EXPECT_EQ(read_file(target), bytes_of("old"));
+    EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"f"});
+  }
+}
+
+TEST(PrivateWriteTest, FailureAfterTheRenameIsReportedWithTheNewContentInPlace) {
+  for (WriteStep failing : {WriteStep::SetMode, WriteStep::SyncDirectory}) {
+    SCOPED_TRACE(static_cast<int>(failing));
+    TempDir dir;
+    const Path target = dir / "f";
+    write_file(target, "old");
+    ScopedWriteFault fault([&](WriteStep step, const Path&) { return step == failing ? EIO : 0; });
+    auto written = write_private_atomic_inner(target, bytes_of("new"));
+    ASSERT_FALSE(written);
+    const Path& named = failing == WriteStep::SetMode ? target : dir.path();
+    EXPECT_EQ(written.error().message(), "I/O error at " + named.display() + ": Input/output error (os error 5)");
+    EXPECT_EQ(read_file(target), bytes_of("new"));
+  }
+}
+
+TEST(PrivateWriteTest, ReplacingANonEmptyDirectoryFailsAndRemovesTheTemporary) {
+  TempDir dir;
+  make_dir(dir / "f");
+  write_file(dir / "f" / "inside", "x");
+  auto written = write_private_atomic_inner(dir / "f", bytes_of("new"));
+  ASSERT_FALSE(written);
+  ASSERT_NE(written.error().as<StoreError::Io>(), nullptr);
+  EXPECT_EQ(written.error().as<StoreError::Io>()->path, dir / "f");
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"f"});
+}
+
+TEST(DirectoryTest, PrivateDirectoryNarrowsOnlyItself) {
+  TempDir dir;
+  ScopedUmask umask(0);
+  ASSERT_TRUE(create_private_dir_all(dir / "x" / "y"));
+  EXPECT_EQ(mode_of(dir / "x"), 0777u);
+  EXPECT_EQ(mode_of(dir / "x" / "y"), 0700u);
+  ASSERT_TRUE(create_dir_all(dir / "p" / "q"));
+  EXPECT_EQ(mode_of(dir / "p" / "q"), 0777u);
+  EXPECT_TRUE(create_dir_all(Path("")));
+}
+
+TEST(DirectoryTest, FileInTheWayIsAnError) {
+  TempDir dir;
+  write_file(dir / "x", "");
+  auto made = create_private_dir_all(dir / "x" / "y");
+  ASSERT_FALSE(made);
+  EXPECT_EQ(made.error().message(), "I/O error at " + (dir / "x" / "y").display() + ": Not a directory (os error 20)");
+}
+
+TEST(RemoveTest, RemovesFileAndAcceptsAbsence) {
+  TempDir dir;
+  write_file(dir / "f", "x");
+  ASSERT_TRUE(remove_file_durable(dir / "f"));
+  EXPECT_FALSE(exists(dir / "f"));
+  ScopedWriteFault no_flush([](WriteStep step, const Path&) { return step == WriteStep::SyncDirectory ? EIO : 0; });
+  EXPECT_TRUE(remove_file_durable(dir / "f"));
+}
+
+TEST(RemoveTest, DirectoryIsNotRemoved) {
+  TempDir dir;
+  make_dir(dir / "d");
+  auto removed = remove_file_durable(dir / "d");
+  ASSERT_FALSE(removed);
+  EXPECT_EQ(removed.error().message(), "I/O error at " + (dir / "d").display() + ": Is a directory (os error 21)");
+}
+
+TEST(BareFileNameTest, FlushesTheCurrentDirectory) {
+  TempDir dir;
+  ScopedChdir cwd(dir.path());
+  Path flushed;
+  ScopedWriteFault watch([&](WriteStep step, const Path& path) {
+    if (step == WriteStep::SyncDirectory) flushed = path;
+    return 0;
+  });
+  ASSERT_TRUE(write_temporary_and_replace(Path("vault.cord"), bytes_of("v"), 0666));
+  ASSERT_TRUE(sync_parent_directory(Path("vault.cord")));
+  EXPECT_EQ(flushed, Path("."));
+  EXPECT_EQ(read_file(dir / "vault.cord"), bytes_of("v"));
+  EXPECT_TRUE(remove_file_durable(Path("vault.cord")));
+  EXPECT_FALSE(exists(dir / "vault.cord"));
+}
+
+}  // namespace
+}  // namespace morvik::store

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "store/bounded_read.hpp"
+#include "support/store/fixtures.hpp"
+
+namespace morvik::store {
+namespace {
+
+using namespace testing;
+
+TEST(BoundedReadTest, ReadsWholeFileUpToTheLimit) {
+  TempDir dir;
+  write_file(dir / "f", "hello");
+  auto exact = read_file_bounded(dir / "f", 5);
+  ASSERT_TRUE(exact);
+  EXPECT_EQ(std::string(exact->begin(), exact->end()), "hello");
+
+  auto over = read_file_bounded(dir / "f", 4);
+  ASSERT_FALSE(over);
+  EXPECT_EQ(over.error().kind, IoErrorKind::InvalidData);
+  EXPECT_EQ(over.error().text, "file is 5 bytes, above the supported maximum of 4");
+}
+
+TEST(BoundedReadTest, EmptyFileIsAnEmptyVector) {
+  TempDir dir;
+  write_file(dir / "empty", "");
+  auto bytes = read_file_bounded(dir / "empty", 0);
+  ASSERT_TRUE(bytes);
+  EXPECT_TRUE(bytes->empty());
+}
+
+TEST(BoundedReadTest, AbsentFileIsNotFound) {
+  TempDir dir;
+  auto missing = read_file_bounded(dir / "nothing", 10);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().kind, IoErrorKind::NotFound);
+  EXPECT_EQ(missing.error().text, "No such file or directory (os error 2)");
+}
+
+TEST(BoundedReadTest, RefusesEverythingButARegularFile) {
+  TempDir dir;
+  write_file(dir / "target", "x");
+  make_symlink((dir / "target").bytes(), dir / "link");
+  make_dir(dir / "dir");
+  make_fifo(dir / "fifo");
+
+  auto link = read_file_bounded(dir / "link", 10);
+  ASSERT_FALSE(link);
+  EXPECT_EQ(link.error().text, "Too many levels of symbolic links (os error 40)");
+
+  // The FIFO has no writer: a blocking open would hang here.
+  for (const char* name : {"dir", "fifo"}) {
+    SCOPED_TRACE(name);
+    auto refused = read_file_bounded(dir / name, 10);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, IoErrorKind::InvalidInput);
+    EXPECT_EQ(refused.error().text, "not a regular file");
+  }
+}
+
+TEST(BoundedReadTest, LinksAboveTheFileAreFollowed) {
+  TempDir dir;
+  make_dir(dir / "real");
+  write_file(dir / "real" / "f", "abc");
+  make_symlink((dir / "real").bytes(), dir / "alias");
+  auto bytes = read_file_bounded(dir / "alias" / "f", 3);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(bytes->size(), 3u);
+}
+
+TEST(BoundedReadTest, PathWithZeroByteIsRefused) {
+  TempDir dir;
+  write_file(dir / "f", "x");
+  auto refused = read_file_bounded(Path((dir / "f").bytes() + std::string(1, '\0') + "g"), 10);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().kind, IoErrorKind::InvalidInput);
+}
+
+}  // namespace
+}  // namespace morvik::store

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cord/wire.hpp"
+#include "store/path.hpp"
+
+namespace morvik::store::testing {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the fixture ends.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const Path& path() const { return path_; }
+  Path operator/(std::string_view name) const { return path_.join(name); }
+
+ private:
+  Path path_;
+};
+
+// Sets or unsets environment variables for one test, restoring them after.
+class ScopedEnv {
+ public:
+  ScopedEnv() = default;
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  void set(const std::string& name, const std::string& value);
+  void unset(const std::string& name);
+
+ private:
+  void remember(const std::string& name);
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Sets the process umask for one test.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask);
+  ~ScopedUmask();
+
+ private:
+  mode_t previous_;
+};
+
+void write_file(const Path& path, cord::ByteView bytes);
+void write_file(const Path& path, std::string_view text);
+cord::Bytes read_file(const Path& path);
+bool exists(const Path& path);
+// The permission bits of a file or directory (not following a final link).
+mode_t mode_of(const Path& path);
+// The names in a directory, "." and ".." left out.
+std::vector<std::string> list_dir(const Path& dir);
+void make_fifo(const Path& path);
+void make_dir(const Path& path);
+void make_symlink(const std::string& target, const Path& link);
+
+}  // namespace morvik::store::testing
+
+namespace morvik::store {
+// Test shorthand for joining a path with a name.
+inline Path operator/(const Path& base, std::string_view name) { return base.join(name); }
+}  // namespace morvik::store
