@@ -72,8 +72,7 @@ struct Suite {
   }
 };
 
-SharedSecret extract_and_expand(const X25519SharedSecret& dh,
-                                                          std::span<const std::uint8_t> kem_context) {
+SharedSecret extract_and_expand(const X25519SharedSecret& dh, std::span<const std::uint8_t> kem_context) {
   Suite kem = Suite::kem();
   HkdfPrk eae_prk = kem.labeled_extract({}, "eae_prk", dh.span());
   return kem.labeled_expand<kSecretLength>(eae_prk.span(), "shared_secret", kem_context);

@@ -28,7 +28,9 @@ std::expected<void, RandomError> wait_for_seeded_pool() {
   return {};
 }
 
-std::expected<void, RandomError> fill_from_urandom(std::span<std::uint8_t> out) {
+}  // namespace
+
+std::expected<void, RandomError> fill_random_from_urandom(std::span<std::uint8_t> out) {
   if (auto seeded = wait_for_seeded_pool(); !seeded) return seeded;
   int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail(errno);
@@ -49,8 +51,6 @@ std::expected<void, RandomError> fill_from_urandom(std::span<std::uint8_t> out) 
   return {};
 }
 
-}  // namespace
-
 std::string RandomError::description() const { return std::strerror(code); }
 
 std::expected<void, RandomError> fill_random(std::span<std::uint8_t> out) {
@@ -63,7 +63,7 @@ std::expected<void, RandomError> fill_random(std::span<std::uint8_t> out) {
       continue;
     } else if (n < 0 && (errno == ENOSYS || errno == EPERM)) {
       // No getrandom (old kernel, or a sandbox that forbids the call).
-      return fill_from_urandom(out.subspan(done));
+      return fill_random_from_urandom(out.subspan(done));
     } else {
       return fail(n < 0 ? errno : EIO);
     }

@@ -18,4 +18,8 @@ struct RandomError {
 // the user's interpreter, so a failing source is reported to the caller.
 std::expected<void, RandomError> fill_random(std::span<std::uint8_t> out);
 
+// The fallback alone: /dev/urandom, once /dev/random shows the kernel's pool
+// has been seeded.
+std::expected<void, RandomError> fill_random_from_urandom(std::span<std::uint8_t> out);
+
 }  // namespace morvik::crypto
