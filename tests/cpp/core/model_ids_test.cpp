@@ -128,6 +128,7 @@ TEST(ModelIdsTest, NormalizeHandleTrimsUnicodeWhiteSpaceAndLowersAscii) {
       {"Dave Smith", "dave smith"},          // inner white space stays
       {" \t\r\n\u3000", ""},
       {"", ""},
+      {"\x1f" "a\u200b", "\x1f" "a\u200b"},  // neither is White_Space
       {"\xff", "\xff"},                       // not UTF-8: kept as it is
       {"\xe0\x80\xa0x", "\xe0\x80\xa0x"},     // overlong space is no space
   };
