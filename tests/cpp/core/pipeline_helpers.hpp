@@ -1,0 +1,40 @@
+#pragma once
+
+// Shared by the validation scenario tests: validate a test vault and look
+// at the report.
+
+#include <gtest/gtest.h>
+
+#include "core/validate/pipeline.hpp"
+#include "support/core/vault_factory.hpp"
+
+namespace morvik::testing {
+
+using core::validate::ValidationIssue;
+using core::validate::ValidationReport;
+using core::validate::ValidationWarning;
+
+inline core::ratchet::Ratchet fresh_ratchet(const TestVault& vault) {
+  return core::ratchet::Ratchet(vault.trusted_root());
+}
+
+inline ValidationReport validate(const core::VaultStore& store, const core::ratchet::Ratchet& ratchet,
+                                 const std::set<core::HashValue>& verified = {}) {
+  auto report = core::validate::validate_vault_with_verified(store, ratchet, kCrypto, verified);
+  EXPECT_TRUE(report.has_value());
+  return std::move(report).value();
+}
+
+inline ValidationReport validate(const TestVault& vault) { return validate(vault.store(), fresh_ratchet(vault)); }
+
+inline core::HashValue record_hash(const core::VaultRecordV1& record) {
+  return kCrypto.hash(core::kRecordHashLabel, cord::serialize(record).value());
+}
+
+inline core::RecordKey secret_key_of(const core::SecretSelectorV1& selector) {
+  return core::record_key::Secret{core::derive_secret_id(kCrypto, selector).value()};
+}
+
+inline core::PrincipalRefV1 group_ref(const core::IdSeed& seed) { return core::principal_ref::Group{group_id_of(seed)}; }
+
+}  // namespace morvik::testing
