@@ -6,17 +6,15 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
+
+#include "store/file_descriptor.hpp"
+#include "store/io_error.hpp"
 
 namespace morvik::keychain {
 
 namespace {
 
-std::unexpected<std::string> os_error(int code) {
-  const char* description = ::strerrordesc_np(code);
-  const std::string text = description != nullptr ? description : "Unknown error " + std::to_string(code);
-  return std::unexpected(text + " (os error " + std::to_string(code) + ")");
-}
+std::unexpected<std::string> os_error(int code) { return std::unexpected(store::IoError::from_errno(code).text); }
 
 // Restores the saved settings when it goes out of scope, whatever the path.
 class TerminalModeGuard {
@@ -32,20 +30,6 @@ class TerminalModeGuard {
  private:
   int fd_;
   termios saved_;
-};
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 std::expected<void, std::string> write_all(int fd, std::string_view text) {
@@ -103,7 +87,7 @@ std::expected<crypto::SecretBytes, std::string> read_line(int fd, EditingKeys ke
 }  // namespace
 
 std::expected<crypto::SecretBytes, std::string> read_line_without_echo(std::string_view prompt) {
-  const FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const store::FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (tty.get() < 0) return os_error(errno);
   termios saved{};
   if (::tcgetattr(tty.get(), &saved) != 0) return os_error(errno);

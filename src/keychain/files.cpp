@@ -1,0 +1,180 @@
+#include "keychain/files.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include "store/atomic_write.hpp"
+#include "store/bounded_read.hpp"
+#include "store/file_descriptor.hpp"
+#include "store/workspace_paths.hpp"
+
+namespace morvik::keychain {
+
+namespace {
+
+// Each file starts with its magic text and one zero byte.
+constexpr std::string_view kIdentityMagic{"morvik-identity\0", 16};
+constexpr std::string_view kCurrentUserMagic{"morvik-current-user\0", 20};
+constexpr std::string_view kKeychainMagic{"morvik-keychain\0", 16};
+
+const char* environment(const char* name) { return std::getenv(name); }
+
+store::Path root_dir(const store::Path& base, const core::HashValue& root) {
+  return base.join(store::hex_hash(root.bytes));
+}
+
+KeychainError io_at(const store::Path& path, store::IoError error) {
+  return KeychainError{KeychainError::Io{path, std::move(error)}};
+}
+
+bool starts_with_magic(cord::ByteView bytes, std::string_view magic) {
+  return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
+}
+
+// The file's bytes, none when it is absent.
+KeychainResult<std::optional<cord::Bytes>> read_optional(const store::Path& path, std::uint64_t max) {
+  auto bytes = store::read_file_bounded(path, max);
+  if (bytes) return std::optional<cord::Bytes>(std::move(*bytes));
+  if (bytes.error().kind == store::IoErrorKind::NotFound) return std::optional<cord::Bytes>();
+  return fail(io_at(path, std::move(bytes.error())));
+}
+
+// Decodes the single-variant store after the magic and returns its content.
+template <class Store>
+KeychainResult<std::variant_alternative_t<0, Store>> decode_store(cord::ByteView body) {
+  auto decoded = cord::deserialize<Store>(body);
+  if (!decoded) return fail(KeychainError::Cord{std::move(decoded.error())});
+  return std::get<0>(std::move(*decoded));
+}
+
+template <class Store, class Content>
+KeychainResult<cord::Bytes> encode_store(std::string_view magic, Content content) {
+  auto encoded = cord::serialize(Store(std::in_place_index<0>, std::move(content)));
+  if (!encoded) return fail(KeychainError::Cord{std::move(encoded.error())});
+  cord::Bytes bytes(magic.begin(), magic.end());
+  bytes.insert(bytes.end(), encoded->begin(), encoded->end());
+  return bytes;
+}
+
+}  // namespace
+
+KeychainResult<store::Path> default_keychain_dir() {
+  if (const char* dir = environment("MORVIK_KEYCHAIN_DIR")) return store::Path(dir);
+  if (const char* data = environment("XDG_DATA_HOME")) return store::Path(data).join("morvik");
+  if (const char* home = environment("HOME")) return store::Path(home).join(".local").join("share").join("morvik");
+  return fail(KeychainError::BackendUnavailable{"passphrase",
+                                                "MORVIK_KEYCHAIN_DIR, APPDATA, XDG_DATA_HOME, and HOME are unset"});
+}
+
+store::Path identity_path(const store::Path& base, const core::HashValue& root, const core::UserId& user) {
+  return root_dir(base, root).join("identities").join(store::hex_hash(user.hash.bytes) + ".cord");
+}
+
+store::Path current_user_path(const store::Path& base, const core::HashValue& root) {
+  return root_dir(base, root).join("current-user.cord");
+}
+
+store::Path keychain_path(const store::Path& base, const core::HashValue& root) {
+  return root_dir(base, root).join("keychain.cord");
+}
+
+store::Path legacy_keychain_path(const store::Path& base, const core::UserId& user) {
+  return base.join(store::hex_hash(user.hash.bytes)).join("keychain.cord");
+}
+
+KeychainResult<bool> path_present_no_follow(const store::Path& path) {
+  auto name = store::system_path(path);
+  if (!name) return fail(io_at(path, std::move(name.error())));
+  struct stat status {};
+  if (::lstat(*name, &status) == 0) return true;
+  if (errno == ENOENT) return false;
+  return fail(io_at(path, store::IoError::from_errno(errno)));
+}
+
+KeychainResult<std::optional<SealedIdentityV1>> read_identity_at(const store::Path& path, const core::HashValue& root,
+                                                                  const core::UserId& user) {
+  auto bytes = read_optional(path, kMaxIdentityFileBytes);
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (!*bytes) return std::optional<SealedIdentityV1>();
+  if (!starts_with_magic(**bytes, kIdentityMagic)) return fail(invalid_file(path, reason::kMissingIdentityMagic));
+  auto sealed = decode_store<IdentityStore>(cord::ByteView(**bytes).subspan(kIdentityMagic.size()));
+  if (!sealed) return fail(std::move(sealed.error()));
+  if (sealed->value.root != root || sealed->value.user != user) {
+    return fail(invalid_file(path, reason::kIdentityPathMismatch));
+  }
+  return std::optional<SealedIdentityV1>(std::move(sealed->value));
+}
+
+KeychainResult<std::optional<CurrentUserV1>> read_current_user_at(const store::Path& path) {
+  auto bytes = read_optional(path, kMaxCurrentUserFileBytes);
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (!*bytes) return std::optional<CurrentUserV1>();
+  if (!starts_with_magic(**bytes, kCurrentUserMagic)) {
+    return fail(invalid_file(path, reason::kMissingCurrentUserMagic));
+  }
+  auto current = decode_store<CurrentUserStore>(cord::ByteView(**bytes).subspan(kCurrentUserMagic.size()));
+  if (!current) return fail(std::move(current.error()));
+  return std::optional<CurrentUserV1>(std::move(current->value));
+}
+
+KeychainResult<KeychainRecords> read_keychain_records_at(const store::Path& path) {
+  auto bytes = read_optional(path, kMaxKeychainFileBytes);
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (!*bytes) return KeychainRecords{};
+  if (!starts_with_magic(**bytes, kKeychainMagic)) {
+    return fail(KeychainError::Cord{cord::CordError::validation("not a morvik keychain file (missing magic prefix)")});
+  }
+  auto records = decode_store<KeychainStore>(cord::ByteView(**bytes).subspan(kKeychainMagic.size()));
+  if (!records) return fail(std::move(records.error()));
+  return std::move(records->value);
+}
+
+KeychainResult<cord::Bytes> encode_keychain_records(KeychainRecords records) {
+  return encode_store<KeychainStore>(kKeychainMagic, cord::Tagged<KeychainStoreV1Tag, KeychainRecords>{std::move(records)});
+}
+
+KeychainResult<void> write_identity_exact(const store::Path& path, const core::HashValue& root,
+                                          const core::UserId& user, const SealedIdentityV1& sealed) {
+  if (sealed.root != root || sealed.user != user) return fail(invalid_file(path, reason::kIdentityPathMismatch));
+  auto bytes = encode_store<IdentityStore>(kIdentityMagic, cord::Tagged<IdentityStoreV1Tag, SealedIdentityV1>{sealed});
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (bytes->size() > kMaxIdentityFileBytes) return fail(invalid_file(path, reason::kIdentityTooLarge));
+  if (auto written = store::write_private_atomic_inner(path, *bytes); !written) {
+    return fail(from_store(std::move(written.error())));
+  }
+  auto back = read_identity_at(path, root, user);
+  if (!back) return fail(std::move(back.error()));
+  if (!*back || **back != sealed) return fail(invalid_file(path, reason::kIdentityWriteVerification));
+  return {};
+}
+
+KeychainResult<void> write_current_user_exact(const store::Path& path, const CurrentUserV1& current) {
+  auto bytes =
+      encode_store<CurrentUserStore>(kCurrentUserMagic, cord::Tagged<CurrentUserStoreV1Tag, CurrentUserV1>{current});
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (bytes->size() > kMaxCurrentUserFileBytes) return fail(invalid_file(path, reason::kCurrentUserTooLarge));
+  if (auto written = store::write_private_atomic_inner(path, *bytes); !written) {
+    return fail(from_store(std::move(written.error())));
+  }
+  auto back = read_current_user_at(path);
+  if (!back) return fail(std::move(back.error()));
+  if (!*back || **back != current) return fail(invalid_file(path, reason::kCurrentUserWriteVerification));
+  return {};
+}
+
+std::vector<SealedIdentityV1> identities_of_root(const KeychainRecords& records, const core::HashValue& root) {
+  std::vector<SealedIdentityV1> out;
+  for (const auto& record : records) {
+    const KeychainRecordV1* known = record.known();
+    if (known == nullptr) continue;
+    if (const auto* identity = std::get_if<keychain_record::Identity>(known); identity && identity->value.root == root) {
+      out.push_back(identity->value);
+    }
+  }
+  return out;
+}
+
+}  // namespace morvik::keychain

@@ -1,0 +1,257 @@
+#include "keychain/files.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "keychain/lock.hpp"
+#include "store/workspace_paths.hpp"
+#include "support/keychain/fixtures.hpp"
+
+namespace morvik::keychain {
+namespace {
+
+using namespace testing;
+
+SealedIdentityV1 plain_identity(std::uint8_t root, std::uint8_t user) {
+  return SealedIdentityV1{hash_of(root), user_of(user), cheap_kdf(), cord::Bytes(16, 1), cord::Bytes(12, 2),
+                          cord::Bytes(48, 3)};
+}
+
+std::string reason_of(const KeychainError& e) {
+  const auto* invalid = e.as<KeychainError::InvalidKeychainFile>();
+  return invalid ? invalid->reason : "not InvalidKeychainFile: " + e.message();
+}
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(KeychainDir, TakesTheFirstVariableThatIsSetEvenWhenEmpty) {
+  struct Case {
+    const char* keychain;
+    const char* xdg;
+    const char* home;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"/k", "/x", "/h", "/k"},
+      {"", "/x", "/h", ""},
+      {nullptr, "/x", "/h", "/x/morvik"},
+      {nullptr, "", "/h", "morvik"},
+      {nullptr, nullptr, "/h", "/h/.local/share/morvik"},
+      {nullptr, nullptr, "", ".local/share/morvik"},
+  };
+  for (const Case& c : cases) {
+    ScopedEnv k("MORVIK_KEYCHAIN_DIR", c.keychain), x("XDG_DATA_HOME", c.xdg), h("HOME", c.home);
+    auto dir = default_keychain_dir();
+    ASSERT_TRUE(dir.has_value());
+    EXPECT_EQ(dir->bytes(), c.expected);
+  }
+  ScopedEnv k("MORVIK_KEYCHAIN_DIR", nullptr), x("XDG_DATA_HOME", nullptr), h("HOME", nullptr);
+  auto none = default_keychain_dir();
+  ASSERT_FALSE(none.has_value());
+  EXPECT_EQ(none.error().message(),
+            "passphrase identity keychain backend is unavailable: MORVIK_KEYCHAIN_DIR, APPDATA, XDG_DATA_HOME, and "
+            "HOME are unset");
+}
+
+TEST(KeychainPaths, NameRootsAndUsersInLowercaseHex) {
+  core::HashValue root{{0x00, 0xff, 0x10}};
+  core::UserId user{core::HashValue{{0xab}}};
+  EXPECT_EQ(identity_path("/base", root, user).bytes(), "/base/00ff10/identities/ab.cord");
+  EXPECT_EQ(current_user_path("/base", root).bytes(), "/base/00ff10/current-user.cord");
+  EXPECT_EQ(keychain_path("/base", root).bytes(), "/base/00ff10/keychain.cord");
+  EXPECT_EQ(legacy_keychain_path("/base", user).bytes(), "/base/ab/keychain.cord");
+}
+
+TEST(IdentityFile, WritesPrivatelyAndReadsBack) {
+  TempDir dir;
+  const auto sealed = plain_identity(1, 2);
+  const auto path = identity_path(dir.path(), sealed.root, sealed.user);
+  ASSERT_TRUE(write_identity_exact(path, sealed.root, sealed.user, sealed).has_value());
+  EXPECT_EQ(read_file(path), identity_file(sealed));
+  struct stat file {}, parent {};
+  ASSERT_EQ(::stat(path.bytes().c_str(), &file), 0);
+  ASSERT_EQ(::stat(path.parent()->bytes().c_str(), &parent), 0);
+  EXPECT_EQ(file.st_mode & 07777, 0600u);
+  EXPECT_EQ(parent.st_mode & 07777, 0700u);
+  auto back = read_identity_at(path, sealed.root, sealed.user);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(*back, sealed);
+  auto absent = read_identity_at(dir.path().join("none.cord"), sealed.root, sealed.user);
+  ASSERT_TRUE(absent.has_value());
+  EXPECT_FALSE(absent->has_value());
+}
+
+TEST(IdentityFile, RefusesBadContentWithItsText) {
+  TempDir dir;
+  const auto sealed = plain_identity(1, 2);
+  const auto path = dir.path().join("id.cord");
+  cord::Bytes good = identity_file(sealed);
+
+  cord::Bytes short_file(good.begin(), good.begin() + 15);
+  cord::Bytes bad_magic = good;
+  bad_magic[15] = 1;  // the terminating zero
+  cord::Bytes trailing = good;
+  trailing.push_back(0);
+  cord::Bytes variant_one = good;
+  variant_one[19] = 1;  // the top-level variant index follows the magic
+
+  struct Case {
+    cord::Bytes bytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {short_file, "keychain file " + path.bytes() + " is invalid: missing identity magic prefix"},
+      {bad_magic, "keychain file " + path.bytes() + " is invalid: missing identity magic prefix"},
+      {trailing, "Cord error: Trailing bytes after deserialization"},
+      {variant_one, "Cord error: Cord encountered unknown enum variant index 1"},
+  };
+  for (const Case& c : cases) {
+    write_file(path, c.bytes);
+    auto read = read_identity_at(path, sealed.root, sealed.user);
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().message(), c.expected);
+  }
+  // Moved to another user's name.
+  write_file(path, good);
+  auto other = read_identity_at(path, sealed.root, user_of(9));
+  ASSERT_FALSE(other.has_value());
+  EXPECT_EQ(reason_of(other.error()), "identity does not match its root and user path");
+}
+
+TEST(IdentityFile, SizeBoundCoversTheWholeFile) {
+  TempDir dir;
+  auto sealed = plain_identity(1, 2);
+  const auto path = identity_path(dir.path(), sealed.root, sealed.user);
+  const std::size_t overhead = identity_file(sealed).size() - sealed.ciphertext.size();
+  sealed.ciphertext.assign(kMaxIdentityFileBytes - overhead, 7);
+  ASSERT_TRUE(write_identity_exact(path, sealed.root, sealed.user, sealed).has_value());
+  EXPECT_EQ(read_file(path).size(), kMaxIdentityFileBytes);
+
+  sealed.ciphertext.push_back(7);
+  auto refused = write_identity_exact(path, sealed.root, sealed.user, sealed);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(reason_of(refused.error()), "identity exceeds the supported size");
+  write_file(path, identity_file(sealed));
+  auto too_large = read_identity_at(path, sealed.root, sealed.user);
+  ASSERT_FALSE(too_large.has_value());
+  EXPECT_EQ(too_large.error().message(), "I/O error at " + path.bytes() + ": file is 1048577 bytes, above the "
+                                         "supported maximum of 1048576");
+}
+
+TEST(IdentityFile, WriterRefusesARecordOfAnotherPath) {
+  TempDir dir;
+  const auto sealed = plain_identity(1, 2);
+  const auto path = identity_path(dir.path(), sealed.root, user_of(3));
+  auto refused = write_identity_exact(path, sealed.root, user_of(3), sealed);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(reason_of(refused.error()), "identity does not match its root and user path");
+  EXPECT_FALSE(exists(path));
+}
+
+TEST(CurrentUserFile, AbsentAndEmptySelectorsDiffer) {
+  TempDir dir;
+  const auto path = current_user_path(dir.path(), hash_of(1));
+  const CurrentUserV1 absent{user_of(2), std::nullopt};
+  const CurrentUserV1 empty{user_of(2), std::string()};
+  ASSERT_TRUE(write_current_user_exact(path, absent).has_value());
+  auto back = read_current_user_at(path);
+  ASSERT_TRUE(back.has_value() && back->has_value());
+  EXPECT_EQ(**back, absent);
+  EXPECT_NE(**back, empty);
+
+  CurrentUserV1 huge{user_of(2), std::string(kMaxCurrentUserFileBytes, 'a')};
+  auto refused = write_current_user_exact(path, huge);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(reason_of(refused.error()), "current-user selector exceeds the supported size");
+
+  write_file(path, cord::Bytes{'m', 'o'});
+  auto bad = read_current_user_at(path);
+  ASSERT_FALSE(bad.has_value());
+  EXPECT_EQ(reason_of(bad.error()), "missing current-user magic prefix");
+}
+
+TEST(KeychainFile, KeepsUnknownRecordsAndRefusesAMissingMagic) {
+  TempDir dir;
+  const auto path = dir.path().join("keychain.cord");
+  cord::Bytes unknown_payload{0, 0, 0, 2, 1, 2, 3};
+  auto records = records_of({identity_record(plain_identity(1, 2)), cord::Evolving<KeychainRecordV1>(
+                                                                        cord::UnknownPayload{unknown_payload})});
+  write_file(path, keychain_file(records));
+  auto read = read_keychain_records_at(path);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(*read, records);
+  auto encoded = encode_keychain_records(*read);
+  ASSERT_TRUE(encoded.has_value());
+  EXPECT_EQ(*encoded, read_file(path));
+
+  write_file(path, cord::Bytes(15, 0));
+  auto bad = read_keychain_records_at(path);
+  ASSERT_FALSE(bad.has_value());
+  EXPECT_EQ(bad.error().message(), "Cord error: Cord could not validate: not a morvik keychain file (missing magic "
+                                   "prefix)");
+}
+
+TEST(PresenceTest, CountsDanglingLinksAndNeverReadsThroughLinks) {
+  TempDir dir;
+  const auto link = dir.path().join("keychain.cord");
+  ASSERT_EQ(::symlink("nowhere", link.bytes().c_str()), 0);
+  EXPECT_EQ(path_present_no_follow(link), true);
+  EXPECT_EQ(path_present_no_follow(dir.path().join("absent")), false);
+  auto read = read_keychain_records_at(link);
+  ASSERT_FALSE(read.has_value());
+  ASSERT_NE(read.error().as<KeychainError::Io>(), nullptr);
+}
+
+TEST(KeychainLockTest, TimesOutWhileHeldAndNarrowsItsDirectory) {
+  TempDir dir;
+  const store::LockRetry quick{std::chrono::milliseconds(10), std::chrono::milliseconds(50)};
+  const auto root = hash_of(4);
+  ::chmod(dir.path().bytes().c_str(), 0755);
+  auto first = acquire_keychain_lock(dir.path(), root, quick);
+  ASSERT_TRUE(first.has_value());
+  const auto root_dir = dir.path().join(store::hex_hash(root.bytes));
+  struct stat status {};
+  ASSERT_EQ(::stat(root_dir.bytes().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0700u);
+
+  auto second = acquire_keychain_lock(dir.path(), root, quick);
+  ASSERT_FALSE(second.has_value());
+  EXPECT_EQ(second.error().message(), "timed out waiting for keychain lock at " + root_dir.bytes() + "/keychain.lock");
+  first = std::unexpected(KeychainError{KeychainError::UnlockFailed{}});  // releases the lock
+  EXPECT_TRUE(acquire_keychain_lock(dir.path(), root, quick).has_value());
+}
+
+TEST(KeychainErrorText, ShowsIdentifiersInTheirDebugForm) {
+  const KeychainError e{KeychainError::NoSafeKeychain{core::UserId{core::HashValue{{0x01, 0xff}}}}};
+  EXPECT_EQ(e.message(), "no safe identity keychain is available for UserId(HashValue([1, 255]))");
+  const KeychainError inconsistent{KeychainError::InconsistentIdentity{core::UserId{core::HashValue{{7}}}}};
+  EXPECT_EQ(inconsistent.message(), "identity material is inconsistent for UserId(HashValue([7]))");
+}
+
+}  // namespace
+}  // namespace morvik::keychain

@@ -1,0 +1,113 @@
+#include "support/keychain/fixtures.hpp"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "crypto/aead.hpp"
+#include "keychain/argon2id.hpp"
+
+namespace morvik::keychain::testing {
+
+namespace {
+
+cord::Bytes with_magic(std::string_view magic_text, const cord::Bytes& body) {
+  cord::Bytes bytes(magic_text.begin(), magic_text.end());
+  bytes.push_back(0);
+  bytes.insert(bytes.end(), body.begin(), body.end());
+  return bytes;
+}
+
+template <class T>
+cord::Bytes encode(const T& value) {
+  auto bytes = cord::serialize(value);
+  if (!bytes) throw std::runtime_error("fixture does not encode: " + bytes.error().message());
+  return *bytes;
+}
+
+// Sealing returns the ciphertext, or an expected of it.
+[[maybe_unused]] cord::Bytes ciphertext_of(std::vector<std::uint8_t> sealed) { return sealed; }
+template <class E>
+[[maybe_unused]] cord::Bytes ciphertext_of(std::expected<std::vector<std::uint8_t>, E> sealed) {
+  if (!sealed) throw std::runtime_error("fixture sealing failed");
+  return *sealed;
+}
+
+}  // namespace
+
+SealedIdentityV1 seal_identity(const SealInput& input) {
+  crypto::SecretArray<32> key;
+  const std::vector<std::uint8_t> password(input.passphrase.begin(), input.passphrase.end());
+  auto derived = argon2id(key.span(), Argon2idInput{password, input.salt, {}, {},
+                                                    Argon2idCost{input.kdf.memory_kib, input.kdf.iterations,
+                                                                 input.kdf.lanes}});
+  if (!derived) throw std::runtime_error("fixture key derivation failed: " + derived.error());
+  const cord::Bytes aad = encode(SealedIdentityAadV1{input.root, input.user});
+  const cord::Bytes plaintext = input.plaintext.value_or(
+      encode(LocalIdentityV1{crypto::SecretBytes(input.master_seed.begin(), input.master_seed.end())}));
+  std::array<std::uint8_t, 12> nonce{};
+  std::copy_n(input.nonce.begin(), std::min<std::size_t>(12, input.nonce.size()), nonce.begin());
+  SealedIdentityV1 sealed{input.root, input.user, input.kdf, input.salt, input.nonce,
+                          ciphertext_of(crypto::aead_seal(key.span(), nonce, aad, plaintext))};
+  return sealed;
+}
+
+core::HashValue hash_of(std::uint8_t fill) { return core::HashValue{cord::Bytes(32, fill)}; }
+core::UserId user_of(std::uint8_t fill) { return core::UserId{hash_of(fill)}; }
+
+cord::Bytes identity_file(const SealedIdentityV1& sealed) {
+  return with_magic("morvik-identity", encode(IdentityStore(std::in_place_index<0>, sealed)));
+}
+cord::Bytes current_user_file(const CurrentUserV1& current) {
+  return with_magic("morvik-current-user", encode(CurrentUserStore(std::in_place_index<0>, current)));
+}
+cord::Bytes keychain_file(const KeychainRecords& records) {
+  return with_magic("morvik-keychain", encode(KeychainStore(std::in_place_index<0>, records)));
+}
+
+KeychainRecords records_of(std::vector<cord::Evolving<KeychainRecordV1>> records) {
+  KeychainRecords set;
+  for (auto& record : records) set.insert(std::move(record));
+  return set;
+}
+cord::Evolving<KeychainRecordV1> identity_record(SealedIdentityV1 sealed) {
+  return cord::Evolving<KeychainRecordV1>(KeychainRecordV1(keychain_record::Identity{std::move(sealed)}));
+}
+cord::Evolving<KeychainRecordV1> current_user_record(CurrentUserV1 current) {
+  return cord::Evolving<KeychainRecordV1>(KeychainRecordV1(keychain_record::CurrentUser{std::move(current)}));
+}
+
+void write_file(const store::Path& path, const cord::Bytes& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path.bytes()).parent_path());
+  std::ofstream out(path.bytes(), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write fixture " + path.bytes());
+}
+
+cord::Bytes read_file(const store::Path& path) {
+  std::ifstream in(path.bytes(), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.bytes());
+  return cord::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const store::Path& path) {
+  struct stat status {};
+  return ::lstat(path.bytes().c_str(), &status) == 0;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "morvik-keychain-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = store::Path(pattern);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_.bytes(), ignored);
+}
+
+}  // namespace morvik::keychain::testing
