@@ -1,10 +1,8 @@
 """Identity files sealed with independent Argon2id and ChaCha20-Poly1305
 implementations open in the keychain, and the keychain's own open there."""
 
-import os
 import struct
 import subprocess
-from pathlib import Path
 
 import pytest
 from argon2.low_level import Type, hash_secret_raw
@@ -18,11 +16,8 @@ PASSPHRASE = "pässphrase with spaces "
 
 
 @pytest.fixture
-def tool():
-    path = Path(os.environ.get("MORVIK_TEST_TOOLS", "")) / "keychain_tool"
-    if not path.exists():
-        pytest.fail(f"keychain_tool not built at {path}")
-    return str(path)
+def tool(test_tool):
+    return str(test_tool("keychain_tool"))
 
 
 def u32(value):

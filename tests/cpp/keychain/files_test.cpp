@@ -1,14 +1,18 @@
 #include "keychain/files.hpp"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "keychain/lock.hpp"
 #include "store/workspace_paths.hpp"
+#include "store/write_fault.hpp"
 #include "support/keychain/fixtures.hpp"
 
 namespace morvik::keychain {
@@ -231,19 +235,75 @@ TEST(KeychainLockTest, TimesOutWhileHeldAndNarrowsItsDirectory) {
   TempDir dir;
   const store::LockRetry quick{std::chrono::milliseconds(10), std::chrono::milliseconds(50)};
   const auto root = hash_of(4);
-  ::chmod(dir.path().bytes().c_str(), 0755);
-  auto first = acquire_keychain_lock(dir.path(), root, quick);
-  ASSERT_TRUE(first.has_value());
   const auto root_dir = dir.path().join(store::hex_hash(root.bytes));
-  struct stat status {};
-  ASSERT_EQ(::stat(root_dir.bytes().c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0700u);
+  std::filesystem::create_directories(root_dir.bytes());
+  ::chmod(root_dir.bytes().c_str(), 0755);
+  {
+    auto first = acquire_keychain_lock(dir.path(), root, quick);
+    ASSERT_TRUE(first.has_value());
+    struct stat status {};
+    ASSERT_EQ(::stat(root_dir.bytes().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
 
-  auto second = acquire_keychain_lock(dir.path(), root, quick);
-  ASSERT_FALSE(second.has_value());
-  EXPECT_EQ(second.error().message(), "timed out waiting for keychain lock at " + root_dir.bytes() + "/keychain.lock");
-  first = std::unexpected(KeychainError{KeychainError::UnlockFailed{}});  // releases the lock
+    auto second = acquire_keychain_lock(dir.path(), root, quick);
+    ASSERT_FALSE(second.has_value());
+    EXPECT_EQ(second.error().message(),
+              "timed out waiting for keychain lock at " + root_dir.bytes() + "/keychain.lock");
+  }
   EXPECT_TRUE(acquire_keychain_lock(dir.path(), root, quick).has_value());
+}
+
+TEST(KeychainLockTest, AWaiterGetsTheLockOnceAnotherProcessReleasesIt) {
+  TempDir dir;
+  const auto root = hash_of(5);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    auto lock = acquire_keychain_lock(dir.path(), root);
+    (void)!::write(ready[1], "x", 1);
+    ::usleep(300'000);
+    _exit(lock ? 0 : 1);  // the lock goes with the process
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  const auto start = std::chrono::steady_clock::now();
+  auto lock = acquire_keychain_lock(dir.path(), root);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  ::waitpid(holder, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_TRUE(lock.has_value()) << lock.error().message();
+  EXPECT_GE(waited, std::chrono::milliseconds(100));  // it did wait for the holder
+}
+
+// Puts `bytes` in place of what a write has just moved over `target`, as a
+// concurrent writer could, so that the read-back sees something else.
+store::ScopedWriteFault replace_after_write(const store::Path& target, cord::Bytes bytes) {
+  return store::ScopedWriteFault([target, bytes](store::WriteStep step, const store::Path& path) {
+    if (step == store::WriteStep::SetMode && path == target) write_file(target, bytes);
+    return 0;
+  });
+}
+
+TEST(ExactWriters, ReportAReadBackThatDiffers) {
+  TempDir dir;
+  const auto sealed = plain_identity(1, 2);
+  auto other = sealed;
+  other.ciphertext.back() ^= 1;
+  const auto path = identity_path(dir.path(), sealed.root, sealed.user);
+  {
+    auto fault = replace_after_write(path, identity_file(other));
+    auto result = write_identity_exact(path, sealed.root, sealed.user, sealed);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().message(),
+              "keychain file " + path.bytes() + " is invalid: identity write verification failed");
+  }
+  const auto current_path = current_user_path(dir.path(), sealed.root);
+  auto fault = replace_after_write(current_path, current_user_file(CurrentUserV1{user_of(2), "b"}));
+  auto result = write_current_user_exact(current_path, CurrentUserV1{user_of(2), "a"});
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(reason_of(result.error()), "current-user write verification failed");
 }
 
 TEST(KeychainErrorText, ShowsIdentifiersInTheirDebugForm) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "keychain/files.hpp"
+#include "store/write_fault.hpp"
 #include "support/keychain/fixtures.hpp"
 
 namespace morvik::keychain {
@@ -116,6 +117,24 @@ TEST_F(CombinedMigration, RemovesAnEmptyKeychainAndRefusesADirectory) {
   EXPECT_EQ(result.error().message(), "I/O error at " + combined().bytes() + ": not a regular file");
 }
 
+TEST_F(CombinedMigration, VerifiesEverySplitFileBeforeRemovingTheSource) {
+  // The identity file changes after it was written and checked, while the
+  // current user is being written.
+  const store::Path current_path = current_user_path(dir.path(), kRoot);
+  const cord::Bytes changed = identity_file(identity(kRoot, 1, 7));
+  store::ScopedWriteFault fault([&](store::WriteStep step, const store::Path& path) {
+    if (step == store::WriteStep::SetMode && path == current_path) write_file(identity_file_of(1), changed);
+    return 0;
+  });
+  write_file(combined(), keychain_file(records_of({identity_record(identity(kRoot, 1)),
+                                                   current_user_record(CurrentUserV1{user_of(1), std::nullopt})})));
+  auto result = migrate_root_combined_locked(dir.path(), kRoot);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message(), "keychain file " + identity_file_of(1).bytes() +
+                                          " is invalid: split identity migration verification failed");
+  EXPECT_TRUE(exists(combined()));
+}
+
 class LegacyMigration : public ::testing::Test {
  protected:
   store::Path legacy() const { return legacy_keychain_path(dir.path(), user_of(1)); }
@@ -160,6 +179,20 @@ TEST_F(LegacyMigration, ResumesAfterAnInterruptionAndRefusesAConflict) {
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(reason_of(result.error()), "split identity conflicts with the legacy user keychain");
   EXPECT_TRUE(exists(legacy()));
+}
+
+TEST_F(LegacyMigration, ReportsARewriteThatDoesNotReadBack) {
+  const auto current = current_user_record(CurrentUserV1{user_of(1), std::nullopt});
+  write_file(legacy(), keychain_file(records_of({identity_record(identity(kRoot, 1)), current})));
+  const store::Path target = legacy();
+  store::ScopedWriteFault fault([&](store::WriteStep step, const store::Path& path) {
+    if (step == store::WriteStep::SetMode && path == target) write_file(target, keychain_file(KeychainRecords{}));
+    return 0;
+  });
+  auto result = migrate();
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message(),
+            "keychain file " + legacy().bytes() + " is invalid: legacy keychain rewrite verification failed");
 }
 
 TEST_F(LegacyMigration, TimesOutOnAHeldLegacyLock) {

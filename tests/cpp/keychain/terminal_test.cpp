@@ -1,5 +1,7 @@
 #include "keychain/terminal.hpp"
 
+#include <functional>
+
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -9,6 +11,9 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "keychain/passphrase.hpp"
+#include "store/workspace_paths.hpp"
 
 namespace morvik::keychain {
 namespace {
@@ -53,20 +58,28 @@ std::string read_rest(int master) {
   }
 }
 
-Session run_prompt(std::string_view reply, const std::string& expected) {
+// What the child asks: the line, or "error:" and the error text.
+using Ask = std::function<std::string()>;
+
+std::string ask_terminal() {
+  auto line = read_line_without_echo(kPrompt);
+  return line ? std::string(line->begin(), line->end()) : "error:" + line.error();
+}
+
+Session run_prompt(std::string_view reply, const std::string& expected, std::string_view prompt = kPrompt,
+                   const Ask& ask = ask_terminal) {
   int master = -1;
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   if (pid == 0) {
     termios before{}, after{};
     if (::tcgetattr(STDIN_FILENO, &before) != 0) _exit(kNoSettings);
-    auto line = read_line_without_echo(kPrompt);
+    const std::string got = ask();
     if (::tcgetattr(STDIN_FILENO, &after) != 0) _exit(kNoSettings);
-    const std::string got = line ? std::string(line->begin(), line->end()) : "error:" + line.error();
     if (got != expected) _exit(kWrongResult);
     _exit(same_settings(before, after) ? kOk : kSettingsChanged);
   }
   Session session;
-  session.shown_before_reply = read_some(master, kPrompt.size());
+  session.shown_before_reply = read_some(master, prompt.size());
   (void)!::write(master, reply.data(), reply.size());
   session.shown_after_reply = read_rest(master);
   int status = 0;
@@ -105,15 +118,36 @@ TEST(TerminalPrompt, RestoresTheSettingsOnEveryWayOut) {
   }
 }
 
-TEST(TerminalPrompt, FailsWithoutAControllingTerminal) {
+KeychainRequest labelled_request() {
+  return KeychainRequest::create(store::WorkspacePaths::from_vault_path("/w/.morvik/vault.cord"),
+                                 core::HashValue{cord::Bytes(32, 1)}, core::UserId{core::HashValue{cord::Bytes(32, 2)}},
+                                 key_use_purpose::Custom{"deploy"})
+      .with_labels("payments", "ops");
+}
+
+std::string ask_provider() {
+  auto passphrase = StdinPassphraseProvider{}.request_passphrase(labelled_request());
+  return passphrase ? std::string(passphrase->begin(), passphrase->end()) : "error:" + passphrase.error().message();
+}
+
+TEST(StdinProvider, PromptsWithTheRequestsTextOnTheTerminal) {
+  const std::string prompt = "Unlock Morvik keychain for user \"ops\" in project \"payments\" to deploy: ";
+  const Session s = run_prompt(" spaced  \n", " spaced  ", prompt, ask_provider);
+  EXPECT_EQ(s.outcome, kOk);
+  EXPECT_EQ(s.shown_before_reply, prompt);
+  EXPECT_EQ(s.shown_after_reply, "\r\n");
+}
+
+// Runs `ask` in a child that has left its session, so has no controlling
+// terminal, and returns what it answered.
+std::string answer_without_terminal(const Ask& ask) {
   int pipe_fds[2];
-  ASSERT_EQ(::pipe(pipe_fds), 0);
+  if (::pipe(pipe_fds) != 0) return "pipe failed";
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(pipe_fds[0]);
     ::setsid();
-    auto line = read_line_without_echo(kPrompt);
-    const std::string text = line ? "opened" : line.error();
+    const std::string text = ask();
     (void)!::write(pipe_fds[1], text.data(), text.size());
     _exit(0);
   }
@@ -121,7 +155,13 @@ TEST(TerminalPrompt, FailsWithoutAControllingTerminal) {
   const std::string text = read_rest(pipe_fds[0]);
   ::close(pipe_fds[0]);
   ::waitpid(pid, nullptr, 0);
-  EXPECT_EQ(text, "No such device or address (os error 6)");
+  return text;
+}
+
+TEST(TerminalPrompt, FailsWithoutAControllingTerminal) {
+  EXPECT_EQ(answer_without_terminal(ask_terminal), "error:No such device or address (os error 6)");
+  EXPECT_EQ(answer_without_terminal(ask_provider),
+            "error:passphrase provider failed: No such device or address (os error 6)");
 }
 
 }  // namespace
