@@ -1,0 +1,91 @@
+#include "core/vault_file/vault_file.hpp"
+
+#include <algorithm>
+
+namespace morvik::core {
+namespace {
+
+// A record read in full, then dropped: all of them compare equal, so a set
+// of them holds one element however many were read.
+struct DiscardedRecord {
+  auto operator<=>(const DiscardedRecord&) const = default;
+};
+
+struct DiscardingStoreTag;
+// The wire shape of a VaultStore, keeping none of its records.
+using DiscardingStore = std::variant<cord::Tagged<DiscardingStoreTag, cord::Set<DiscardedRecord>>>;
+
+}  // namespace
+}  // namespace morvik::core
+
+namespace morvik::cord {
+
+template <>
+struct Codec<core::DiscardedRecord> {
+  static Result<core::DiscardedRecord> read(CordDeserializer& d) {
+    auto record = cord::read<core::VaultRecordV1>(d);
+    if (!record) return fail(std::move(record.error()));
+    return core::DiscardedRecord{};
+  }
+};
+
+}  // namespace morvik::cord
+
+namespace morvik::core::validate {
+namespace {
+
+CoreError file_too_large(std::size_t size) {
+  return CoreError::validation("vault is " + std::to_string(size) + " bytes, above the supported maximum of " +
+                               std::to_string(kMaxVaultFileBytes));
+}
+
+CoreError too_many_records(std::uint64_t count) {
+  return CoreError::validation("vault carries " + std::to_string(count) + " records, above the supported maximum of " +
+                               std::to_string(kMaxVaultRecords));
+}
+
+// The record count a store's encoding announces: its set's count after the
+// variant index, or 0 when the input is too short to hold one.
+std::uint64_t announced_record_count(cord::ByteView payload) {
+  if (payload.size() < 8) return 0;
+  std::uint64_t count = 0;
+  for (std::size_t i = 4; i < 8; ++i) count = (count << 8) | payload[i];
+  return count;
+}
+
+}  // namespace
+
+CoreResult<VaultStore> decode_vault(cord::ByteView file) {
+  if (file.size() < kVaultMagic.size() || !std::equal(kVaultMagic.begin(), kVaultMagic.end(), file.begin())) {
+    return fail(CoreError::validation("not a morvik vault file (missing magic prefix)"));
+  }
+  if (file.size() > kMaxVaultFileBytes) return fail(file_too_large(file.size()));
+  const cord::ByteView payload = file.subspan(kVaultMagic.size());
+
+  // Tiny records take far more memory decoded than encoded, so an
+  // oversized set is read without keeping it. Reading it through still
+  // reports a malformed file as such, before its size.
+  if (const std::uint64_t count = announced_record_count(payload); count > kMaxVaultRecords) {
+    if (auto checked = cord::deserialize<DiscardingStore>(payload); !checked) {
+      return fail(CoreError::cord(std::move(checked.error())));
+    }
+    return fail(too_many_records(count));
+  }
+  auto store = cord::deserialize<VaultStore>(payload);
+  if (!store) return fail(CoreError::cord(std::move(store.error())));
+  return std::move(*store);
+}
+
+CoreResult<cord::Bytes> encode_vault(const VaultStore& store) {
+  if (const std::size_t count = vault_records(store).size(); count > kMaxVaultRecords) {
+    return fail(too_many_records(count));
+  }
+  cord::Bytes file(kVaultMagic.begin(), kVaultMagic.end());
+  if (auto written = cord::write(cord::CordSerializer(file), store); !written) {
+    return fail(CoreError::cord(std::move(written.error())));
+  }
+  if (file.size() > kMaxVaultFileBytes) return fail(file_too_large(file.size()));
+  return file;
+}
+
+}  // namespace morvik::core::validate

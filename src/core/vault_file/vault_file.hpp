@@ -1,0 +1,24 @@
+#pragma once
+
+// The bytes of the vault file: a magic text and a zero byte, then the
+// canonical encoding of the record set. Only the framing and the two limits
+// are checked here; what the records mean is validation's business.
+
+#include <cstddef>
+#include <string_view>
+
+#include "core/errors.hpp"
+#include "core/records.hpp"
+#include "cord/cord.hpp"
+
+namespace morvik::core::validate {
+
+inline constexpr std::string_view kVaultMagic{"morvik-vault\0", 13};
+// The whole file, magic included.
+inline constexpr std::size_t kMaxVaultFileBytes = 268'435'456;
+inline constexpr std::size_t kMaxVaultRecords = 262'144;
+
+CoreResult<VaultStore> decode_vault(cord::ByteView file);
+CoreResult<cord::Bytes> encode_vault(const VaultStore& store);
+
+}  // namespace morvik::core::validate

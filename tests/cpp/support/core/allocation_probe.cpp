@@ -1,0 +1,57 @@
+#include "support/core/allocation_probe.hpp"
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+// The replacements below serve the whole test binary; they only count while
+// a probe is alive. The tests start no threads, so plain counters suffice.
+// Blocks freed during a probe that were allocated before it make the live
+// count dip below zero, which can only understate the peak.
+
+namespace {
+
+bool counting = false;
+long long live_bytes = 0;
+long long peak_live_bytes = 0;
+
+void* allocate(std::size_t size) {
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block == nullptr) throw std::bad_alloc();
+  if (counting) {
+    live_bytes += static_cast<long long>(malloc_usable_size(block));
+    peak_live_bytes = std::max(peak_live_bytes, live_bytes);
+  }
+  return block;
+}
+
+void release(void* block) noexcept {
+  if (block == nullptr) return;
+  if (counting) live_bytes -= static_cast<long long>(malloc_usable_size(block));
+  std::free(block);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void operator delete(void* block) noexcept { release(block); }
+void operator delete[](void* block) noexcept { release(block); }
+void operator delete(void* block, std::size_t) noexcept { release(block); }
+void operator delete[](void* block, std::size_t) noexcept { release(block); }
+
+namespace morvik::testing {
+
+AllocationProbe::AllocationProbe() {
+  live_bytes = 0;
+  peak_live_bytes = 0;
+  counting = true;
+}
+
+AllocationProbe::~AllocationProbe() { counting = false; }
+
+std::size_t AllocationProbe::peak_bytes() const { return static_cast<std::size_t>(peak_live_bytes); }
+
+}  // namespace morvik::testing
