@@ -5,6 +5,7 @@
 // keychain lock; the passphrase is asked for and Argon2id runs only after
 // the lock is released.
 
+#include <concepts>
 #include <optional>
 
 #include "core/hash_value.hpp"
@@ -47,6 +48,15 @@ class AutoKeychain {
  public:
   AutoKeychain(store::Path base_dir, Provider provider) : base_dir_(std::move(base_dir)), provider_(std::move(provider)) {}
 
+  // The keychain that asks at the terminal, over the default base directory.
+  static KeychainResult<AutoKeychain> default_interactive()
+    requires std::same_as<Provider, StdinPassphraseProvider>
+  {
+    auto base = default_keychain_dir();
+    if (!base) return fail(std::move(base.error()));
+    return AutoKeychain(std::move(*base), StdinPassphraseProvider{});
+  }
+
   const store::Path& base_dir() const { return base_dir_; }
 
   // The identity is not compared with the requested user here; the vault
@@ -70,13 +80,6 @@ class AutoKeychain {
   store::Path base_dir_;
   Provider provider_;
 };
-
-// The keychain that asks at the terminal, over the default base directory.
-inline KeychainResult<AutoKeychain<StdinPassphraseProvider>> default_interactive_keychain() {
-  auto base = default_keychain_dir();
-  if (!base) return fail(std::move(base.error()));
-  return AutoKeychain<StdinPassphraseProvider>(std::move(*base), StdinPassphraseProvider{});
-}
 
 // An identity source built from a bare master seed (an invitation's).
 class FixedIdentityProvider {

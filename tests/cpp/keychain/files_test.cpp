@@ -30,29 +30,6 @@ std::string reason_of(const KeychainError& e) {
   return invalid ? invalid->reason : "not InvalidKeychainFile: " + e.message();
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 TEST(KeychainDir, TakesTheFirstVariableThatIsSetEvenWhenEmpty) {
   struct Case {
     const char* keychain;

@@ -133,6 +133,19 @@ TEST_F(Unlock, ReadsTheCurrentUserAfterSplittingTheCombinedKeychain) {
   EXPECT_EQ(**read, current);
 }
 
+TEST(DefaultInteractive, UsesTheDefaultKeychainDirectory) {
+  {
+    ScopedEnv dir("MORVIK_KEYCHAIN_DIR", "/somewhere/keys");
+    auto keychain = AutoKeychain<StdinPassphraseProvider>::default_interactive();
+    ASSERT_TRUE(keychain.has_value());
+    EXPECT_EQ(keychain->base_dir().bytes(), "/somewhere/keys");
+  }
+  ScopedEnv k("MORVIK_KEYCHAIN_DIR", nullptr), x("XDG_DATA_HOME", nullptr), h("HOME", nullptr);
+  auto none = AutoKeychain<StdinPassphraseProvider>::default_interactive();
+  ASSERT_FALSE(none.has_value());
+  EXPECT_NE(none.error().as<KeychainError::BackendUnavailable>(), nullptr);
+}
+
 TEST(FixedIdentity, KeepsTheSeedAndTheDerivedUser) {
   crypto::Crypto crypto;
   auto provider = FixedIdentityProvider::from_master_seed(crypto, kSeed);

@@ -49,6 +49,19 @@ void write_file(const store::Path& path, const cord::Bytes& bytes);
 cord::Bytes read_file(const store::Path& path);
 bool exists(const store::Path& path);
 
+// Sets (or, with nullptr, unsets) an environment variable for a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
 // A fresh directory removed with its content when the value goes.
 class TempDir {
  public:
