@@ -64,7 +64,8 @@ cord::Evolving<core::RecordBodyV1> unknown_kind_body();
 // The envelope of `body`, signed by `signer`.
 core::VaultRecordV1 sign(const crypto::Identity& signer, cord::Evolving<core::RecordBodyV1> body);
 
-// Breakers.
+// Breakers. To sign with a key no user of the vault holds, sign with the
+// identity of a seed that was never added.
 // The same record with one bit of its signature flipped.
 core::VaultRecordV1 with_flipped_signature(core::VaultRecordV1 record);
 // The body with one bit flipped in its leading identifier (every kind starts
