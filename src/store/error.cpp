@@ -9,6 +9,9 @@ struct Display {
   std::string operator()(const StoreError::VaultMissing& e) const {
     return "vault file is missing at " + e.path.display();
   }
+  std::string operator()(const StoreError::InvalidVault& e) const {
+    return "vault file " + e.path.display() + " is invalid: " + e.error.message();
+  }
   std::string operator()(const StoreError::Cord& e) const { return "Cord error: " + e.error.message(); }
   std::string operator()(const StoreError::WorkspaceLocked& e) const {
     return "workspace lock is already held at " + e.path.display();
@@ -18,6 +21,10 @@ struct Display {
   }
   std::string operator()(const StoreError::InvalidTransaction& e) const {
     return "transaction file " + e.path.display() + " is invalid: " + e.message;
+  }
+  std::string operator()(const StoreError::TrustRootMismatch& e) const {
+    return "trust root mismatch: file has " + core::debug_string(e.file) + ", requested " +
+           core::debug_string(e.requested);
   }
 };
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <variant>
 
+#include "core/errors.hpp"
+#include "core/hash_value.hpp"
 #include "cord/error.hpp"
 #include "store/io_error.hpp"
 #include "store/path.hpp"
@@ -16,26 +18,44 @@ struct StoreError {
   struct Io {
     Path path;
     IoError error;
+    bool operator==(const Io&) const = default;
   };
   struct VaultMissing {
     Path path;
+    bool operator==(const VaultMissing&) const = default;
+  };
+  struct InvalidVault {
+    Path path;
+    core::CoreError error;
+    bool operator==(const InvalidVault&) const = default;
   };
   struct Cord {
     cord::CordError error;
+    bool operator==(const Cord&) const = default;
   };
   struct WorkspaceLocked {
     Path path;
+    bool operator==(const WorkspaceLocked&) const = default;
   };
   struct InvalidRatchet {
     Path path;
     cord::CordError error;
+    bool operator==(const InvalidRatchet&) const = default;
   };
   struct InvalidTransaction {
     Path path;
     std::string message;
+    bool operator==(const InvalidTransaction&) const = default;
+  };
+  struct TrustRootMismatch {
+    core::HashValue file;
+    core::HashValue requested;
+    bool operator==(const TrustRootMismatch&) const = default;
   };
 
-  std::variant<Io, VaultMissing, Cord, WorkspaceLocked, InvalidRatchet, InvalidTransaction> value;
+  std::variant<Io, VaultMissing, InvalidVault, Cord, WorkspaceLocked, InvalidRatchet, InvalidTransaction,
+               TrustRootMismatch>
+      value;
 
   template <class Case>
   const Case* as() const {
@@ -43,6 +63,7 @@ struct StoreError {
   }
 
   std::string message() const;
+  bool operator==(const StoreError&) const = default;
 };
 
 template <class T>

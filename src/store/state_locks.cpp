@@ -11,4 +11,23 @@ StoreResult<WorkspaceLock> acquire_workspace_lock(const WorkspacePaths& paths, L
   return WorkspaceLock{paths.vault_lock_path, std::move(*lock)};
 }
 
+StoreResult<RootStateLock> acquire_root_state_lock_with_mode(const WorkspacePaths& paths, const core::HashValue& root,
+                                                             bool exclusive, LockRetry retry) {
+  if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
+  Path path = root_state_lock_path(paths, root);
+  auto lock = acquire_advisory_lock(path, exclusive, true, retry);
+  if (!lock) return fail(std::move(lock.error()));
+  return RootStateLock{std::move(path), std::move(*lock)};
+}
+
+StoreResult<RootStateLock> acquire_root_state_lock(const WorkspacePaths& paths, const core::HashValue& root,
+                                                   LockRetry retry) {
+  return acquire_root_state_lock_with_mode(paths, root, true, retry);
+}
+
+StoreResult<RootStateLock> acquire_root_state_shared_lock(const WorkspacePaths& paths, const core::HashValue& root,
+                                                          LockRetry retry) {
+  return acquire_root_state_lock_with_mode(paths, root, false, retry);
+}
+
 }  // namespace morvik::store

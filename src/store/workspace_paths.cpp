@@ -68,6 +68,22 @@ StoreResult<void> prepare_state_dir(const WorkspacePaths& paths) {
   return {};
 }
 
+Path root_state_dir(const WorkspacePaths& paths, const core::HashValue& root) {
+  return paths.state_dir.join(hex_hash(root));
+}
+
+Path ratchet_path(const WorkspacePaths& paths, const core::HashValue& root) {
+  return root_state_dir(paths, root).join("ratchet.cord");
+}
+
+Path root_state_lock_path(const WorkspacePaths& paths, const core::HashValue& root) {
+  return root_state_dir(paths, root).join("state.lock");
+}
+
+Path verification_cache_path(const WorkspacePaths& paths, const core::HashValue& root, const core::UserId& user) {
+  return root_state_dir(paths, root).join(hex_hash(user)).join("cache.cord");
+}
+
 std::string hex_hash(cord::ByteView id) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string text;

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "core/hash_value.hpp"
+#include "core/ids.hpp"
 #include "cord/wire.hpp"
 #include "store/error.hpp"
 #include "store/path.hpp"
@@ -45,5 +47,18 @@ StoreResult<void> prepare_state_dir(const WorkspacePaths& paths);
 
 // Lowercase hexadecimal of an identifier's bytes.
 std::string hex_hash(cord::ByteView id);
+inline std::string hex_hash(const core::HashValue& id) { return hex_hash(id.bytes); }
+template <class Tag>
+std::string hex_hash(const core::Identifier<Tag>& id) {
+  return hex_hash(id.hash.bytes);
+}
+
+// The directory of one trusted root's state: `state_dir`/H(root).
+Path root_state_dir(const WorkspacePaths& paths, const core::HashValue& root);
+// Files in it.
+Path ratchet_path(const WorkspacePaths& paths, const core::HashValue& root);
+Path root_state_lock_path(const WorkspacePaths& paths, const core::HashValue& root);
+// `state_dir`/H(root)/H(user)/"cache.cord".
+Path verification_cache_path(const WorkspacePaths& paths, const core::HashValue& root, const core::UserId& user);
 
 }  // namespace morvik::store

@@ -107,7 +107,8 @@ TEST(WorkspacePathsTest, StateDirectoryRules) {
 TEST(WorkspacePathsTest, HexHashIsLowercaseWithoutSeparators) {
   const std::uint8_t bytes[] = {0, 255, 16};
   EXPECT_EQ(hex_hash(bytes), "00ff10");
-  EXPECT_EQ(hex_hash({}), "");
+  EXPECT_EQ(hex_hash(cord::ByteView()), "");
+  EXPECT_EQ(hex_hash(core::UserId{core::HashValue{{0xab, 0x01}}}), "ab01");
 }
 
 }  // namespace

@@ -1,0 +1,139 @@
+#include "store/ratchet_file.hpp"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "store/atomic_write.hpp"
+#include "store/bounded_read.hpp"
+
+namespace morvik::store {
+
+namespace {
+
+using core::ratchet::Ratchet;
+using RatchetElement = cord::Evolving<core::RatchetRecordV1>;
+
+StoreError invalid(const Path& path, cord::CordError error) {
+  return StoreError{StoreError::InvalidRatchet{path, std::move(error)}};
+}
+
+StoreError invalid_data(const Path& path, std::string text) {
+  return io_error_at(path, IoError::with_message(IoErrorKind::InvalidData, std::move(text)));
+}
+
+// The set's elements in canonical order (ascending encodings), the order in
+// which the file holds them. Files of other writers may hold several root
+// records or several origins of one key, and which one counts must not depend
+// on how the set happens to be kept in memory.
+std::vector<const RatchetElement*> canonical_order(const cord::Set<RatchetElement>& set) {
+  std::vector<std::pair<cord::Bytes, const RatchetElement*>> encoded;
+  encoded.reserve(set.size());
+  for (const RatchetElement& element : set) {
+    // A decoded element always encodes again.
+    encoded.emplace_back(cord::serialize(element).value_or(cord::Bytes{}), &element);
+  }
+  std::sort(encoded.begin(), encoded.end(),
+            [](const auto& a, const auto& b) { return cord::encoding_less(a.first, b.first); });
+  std::vector<const RatchetElement*> order;
+  order.reserve(encoded.size());
+  for (const auto& entry : encoded) order.push_back(entry.second);
+  return order;
+}
+
+}  // namespace
+
+RatchetStore to_ratchet_store(const Ratchet& ratchet) {
+  cord::Set<RatchetElement> records;
+  for (auto& record : ratchet.to_records()) records.insert(RatchetElement(std::move(record)));
+  for (const auto& unknown : ratchet.unknown) records.insert(RatchetElement(cord::UnknownPayload{unknown.bytes}));
+  return RatchetStore{ratchet_store::V1{std::move(records)}};
+}
+
+std::optional<Ratchet> into_ratchet(RatchetStore store) {
+  const auto& records = std::get<ratchet_store::V1>(store).value;
+  std::optional<core::HashValue> root;
+  std::vector<core::ratchet::UnknownRatchetRecord> unknown;
+  std::vector<const core::RatchetRecordV1*> known;
+  for (const RatchetElement* element : canonical_order(records)) {
+    if (const auto* opaque = element->unknown()) {
+      unknown.push_back({opaque->bytes});
+    } else if (const auto* trusted = std::get_if<core::ratchet_record::TrustedRoot>(element->known())) {
+      root = trusted->trusted_root;  // the last one in canonical order
+    } else {
+      known.push_back(element->known());
+    }
+  }
+  if (!root) return std::nullopt;
+  Ratchet ratchet(std::move(*root));
+  for (const auto* record : known) ratchet.absorb_record(*record);
+  ratchet.unknown = std::move(unknown);
+  return ratchet;
+}
+
+StoreResult<cord::Bytes> encode_ratchet(const Ratchet& ratchet) {
+  auto encoded = cord::serialize(to_ratchet_store(ratchet));
+  if (!encoded) return fail(StoreError{StoreError::Cord{std::move(encoded.error())}});
+  cord::Bytes bytes(kRatchetMagic.begin(), kRatchetMagic.end());
+  bytes.insert(bytes.end(), encoded->begin(), encoded->end());
+  return bytes;
+}
+
+StoreResult<Ratchet> decode_ratchet(const Path& path, cord::ByteView bytes) {
+  if (bytes.size() < kRatchetMagic.size() || !std::equal(kRatchetMagic.begin(), kRatchetMagic.end(), bytes.begin())) {
+    return fail(invalid(path, cord::CordError::validation("not a morvik state file (missing magic prefix)")));
+  }
+  auto store = cord::deserialize<RatchetStore>(bytes.subspan(kRatchetMagic.size()));
+  if (!store) return fail(invalid(path, std::move(store.error())));
+  auto ratchet = into_ratchet(std::move(*store));
+  if (!ratchet) return fail(invalid(path, cord::CordError::validation("ratchet file missing its trusted-root record")));
+  return std::move(*ratchet);
+}
+
+StoreResult<std::optional<Ratchet>> read_ratchet_for_root(const WorkspacePaths& paths, const core::HashValue& root) {
+  if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
+  const Path path = ratchet_path(paths, root);
+  auto bytes = read_file_bounded(path, kMaxRatchetFileBytes);
+  if (!bytes) {
+    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<Ratchet>();
+    return fail(io_error_at(path, std::move(bytes.error())));
+  }
+  auto ratchet = decode_ratchet(path, *bytes);
+  if (!ratchet) return fail(std::move(ratchet.error()));
+  if (ratchet->trusted_root != root) {
+    return fail(StoreError{StoreError::TrustRootMismatch{ratchet->trusted_root, root}});
+  }
+  return std::optional<Ratchet>(std::move(*ratchet));
+}
+
+StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const Ratchet& ratchet) {
+  auto bytes = encode_ratchet(ratchet);
+  if (!bytes) return fail(std::move(bytes.error()));
+  return write_ratchet_bytes_atomic(paths, ratchet.trusted_root, *bytes);
+}
+
+StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const core::HashValue& root,
+                                             cord::ByteView bytes) {
+  const Path path = ratchet_path(paths, root);
+  if (bytes.size() > kMaxRatchetFileBytes) {
+    return fail(invalid_data(path, "ratchet is " + std::to_string(bytes.size()) + " bytes, above the supported maximum of " +
+                                   std::to_string(kMaxRatchetFileBytes)));
+  }
+  auto decoded = decode_ratchet(path, bytes);
+  if (!decoded) return fail(std::move(decoded.error()));
+  if (decoded->trusted_root != root) {
+    return fail(StoreError{StoreError::TrustRootMismatch{decoded->trusted_root, root}});
+  }
+  if (auto prepared = prepare_state_dir(paths); !prepared) return prepared;
+  if (auto written = write_private_atomic_inner(path, bytes); !written) return written;
+
+  auto read = read_back(path, kMaxRatchetFileBytes);
+  if (!read) return fail(io_error_at(path, std::move(read.error())));
+  if (!std::equal(read->begin(), read->end(), bytes.begin(), bytes.end())) {
+    return fail(invalid_data(path, "ratchet bytes differed immediately after atomic write"));
+  }
+  if (auto again = decode_ratchet(path, *read); !again) return fail(std::move(again.error()));
+  return {};
+}
+
+}  // namespace morvik::store

@@ -1,0 +1,126 @@
+#pragma once
+
+// The commit journal: the decided commit of the vault file and the ratchet
+// file, written before either changes, so that a crash between the two
+// writes can be completed or recognised by the next process.
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <variant>
+
+#include "core/hash_value.hpp"
+#include "cord/cord.hpp"
+#include "store/error.hpp"
+#include "store/workspace_paths.hpp"
+
+namespace morvik::store::transaction {
+
+inline constexpr std::string_view kTransactionMagic{"morvik-transaction\0", 19};
+// The whole file, magic included: two whole files and room for the rest.
+inline constexpr std::uint64_t kMaxTransactionBytes = 537'919'488;
+// The largest file (vault or ratchet) a journal carries.
+inline constexpr std::uint64_t kMaxAfterImageBytes = 268'435'456;
+inline constexpr std::size_t kTransactionIdBytes = 32;
+inline constexpr std::size_t kMaxOperationBytes = 128;
+
+// The complete bytes a file must hold after the commit. Unlike other byte
+// strings it is read up to the largest file it can stand for: a vault above
+// the usual length limit must still leave a journal that can be read back.
+struct AfterImage {
+  cord::Bytes bytes;
+  auto operator<=>(const AfterImage&) const = default;
+};
+
+// What a file must be before the commit: absent, or the domain hash of its
+// complete bytes.
+namespace file_precondition {
+struct AbsentTag;
+struct HashTag;
+using Absent = cord::Unit<AbsentTag>;
+using Hash = cord::Tagged<HashTag, core::HashValue>;
+}  // namespace file_precondition
+using FilePreconditionV1 = std::variant<file_precondition::Absent, file_precondition::Hash>;
+
+// A path as its platform's bytes. Windows paths (UTF-16LE) are only carried,
+// compared and reported; they never name a local file.
+struct NativePathV1 {
+  struct UnixTag;
+  struct WindowsUtf16LeTag;
+  using Unix = cord::Tagged<UnixTag, cord::Bytes>;
+  using WindowsUtf16Le = cord::Tagged<WindowsUtf16LeTag, cord::Bytes>;
+
+  std::variant<Unix, WindowsUtf16Le> value;
+
+  static constexpr auto cord_fields() { return std::tuple{&NativePathV1::value}; }
+  auto operator<=>(const NativePathV1&) const = default;
+
+  // The absolute path with links, "." and ".." resolved; the file must exist.
+  static StoreResult<NativePathV1> canonical(const Path& path);
+  // Whether `path`, made canonical, is `native`.
+  static StoreResult<bool> matches_canonical(const NativePathV1& native, const Path& path);
+  // The local path of a Unix path; none for a Windows one.
+  static std::optional<Path> to_path_buf(const NativePathV1& native);
+};
+
+struct TransactionV1 {
+  cord::Bytes transaction_id;
+  core::HashValue trusted_root;
+  NativePathV1 vault_path;
+  std::string operation;
+  FilePreconditionV1 vault_before;
+  FilePreconditionV1 ratchet_before;
+  AfterImage next_vault_bytes;
+  AfterImage next_ratchet_bytes;
+
+  static constexpr auto cord_fields() {
+    return std::tuple{&TransactionV1::transaction_id, &TransactionV1::trusted_root,   &TransactionV1::vault_path,
+                      &TransactionV1::operation,      &TransactionV1::vault_before,   &TransactionV1::ratchet_before,
+                      &TransactionV1::next_vault_bytes, &TransactionV1::next_ratchet_bytes};
+  }
+  bool operator==(const TransactionV1&) const = default;
+};
+
+namespace transaction_store {
+struct V1Tag;
+using V1 = cord::Tagged<V1Tag, TransactionV1>;
+}  // namespace transaction_store
+using TransactionStore = std::variant<transaction_store::V1>;
+
+// `state_dir`/H(root)/"transaction.cord".
+Path transaction_path(const WorkspacePaths& paths, const core::HashValue& root);
+
+// The journal of `root`, or none when there is none.
+StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths& paths, const core::HashValue& root);
+// `path` only names the file in errors.
+StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView bytes);
+StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction);
+// Writes the journal of the transaction's root, then reads it back and
+// checks bytes and value.
+StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const TransactionV1& transaction);
+
+StoreResult<void> validate_shape(const Path& path, const TransactionV1& transaction);
+StoreError invalid(const Path& path, std::string text);
+
+}  // namespace morvik::store::transaction
+
+namespace morvik::cord {
+
+template <>
+struct Codec<store::transaction::AfterImage> {
+  static Status write(CordSerializer s, const store::transaction::AfterImage& v) { return s.write_bytes(v.bytes); }
+  static Result<store::transaction::AfterImage> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<store::transaction::AfterImage> {
+      auto count = d.parse_length(store::transaction::kMaxAfterImageBytes);
+      if (!count) return fail(std::move(count.error()));
+      auto bytes = d.read_bytes(*count);
+      if (!bytes) return fail(std::move(bytes.error()));
+      return store::transaction::AfterImage{Bytes(bytes->begin(), bytes->end())};
+    });
+  }
+};
+
+}  // namespace morvik::cord

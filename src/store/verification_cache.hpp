@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <tuple>
+#include <variant>
+
+#include "core/hash_value.hpp"
+#include "core/ids.hpp"
+#include "cord/cord.hpp"
+#include "store/error.hpp"
+#include "store/workspace_paths.hpp"
+
+namespace morvik::store {
+
+inline constexpr std::string_view kVerificationCacheMagic{"morvik-cache\0", 13};
+// The whole file, magic included.
+inline constexpr std::uint64_t kMaxVerificationCacheBytes = 33'554'432;
+
+// Record hashes whose signatures one user has verified for one root, signed
+// by that user so that a later load may skip checking them again.
+struct VerificationCacheV1 {
+  core::HashValue root;
+  std::uint64_t version = 0;
+  cord::Set<core::HashValue> verified_hashes;
+  cord::Bytes signer_public_key;
+  cord::Bytes signature;
+
+  static constexpr auto cord_fields() {
+    return std::tuple{&VerificationCacheV1::root, &VerificationCacheV1::version, &VerificationCacheV1::verified_hashes,
+                      &VerificationCacheV1::signer_public_key, &VerificationCacheV1::signature};
+  }
+  bool operator==(const VerificationCacheV1&) const = default;
+};
+
+// The signed part of a cache: its first three fields.
+struct VerificationCacheMessageV1 {
+  core::HashValue root;
+  std::uint64_t version = 0;
+  cord::Set<core::HashValue> verified_hashes;
+
+  static constexpr auto cord_fields() {
+    return std::tuple{&VerificationCacheMessageV1::root, &VerificationCacheMessageV1::version,
+                      &VerificationCacheMessageV1::verified_hashes};
+  }
+};
+
+namespace verification_cache_store {
+struct V1Tag;
+using V1 = cord::Tagged<V1Tag, VerificationCacheV1>;
+}  // namespace verification_cache_store
+using VerificationCacheStore = std::variant<verification_cache_store::V1>;
+
+// The bytes a cache's signature covers.
+StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
+                                                    const cord::Set<core::HashValue>& verified_hashes);
+
+// The cache of `root` and `user`. A cache is only a hint: anything unusable
+// (absent, unreadable, malformed) reads as none. Its signature is the
+// caller's to check.
+std::optional<VerificationCacheV1> read_verification_cache(const WorkspacePaths& paths, const core::HashValue& root,
+                                                           const core::UserId& user);
+
+// Writes `cache` for `user` under the cache's own root, then reads it back
+// and checks it.
+StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
+                                                  const VerificationCacheV1& cache);
+
+}  // namespace morvik::store
