@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 
 #include "store/lock.hpp"
@@ -117,6 +119,68 @@ TEST(WorkspaceLockTest, CreatesTheDotDirectoryWithThePlainModeAndAnEmptyLockFile
   EXPECT_EQ(mode_of(paths.vault_lock_path), 0600u);
   EXPECT_TRUE(read_file(paths.vault_lock_path).empty());
   EXPECT_TRUE(acquire_workspace_lock(paths, kShortRetry));
+}
+
+class RootStateLockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_.set("MORVIK_STATE_DIR", (dir_ / "state").bytes());
+    paths_ = WorkspacePaths::from_vault_path(dir_ / ".morvik" / "vault.cord");
+  }
+
+  std::function<bool()> take_root_state(bool exclusive) {
+    return [this, exclusive] {
+      static std::optional<RootStateLock> held;
+      auto lock = acquire_root_state_lock_with_mode(paths_, root_, exclusive, LockRetry{10ms, 0ms});
+      if (!lock) return false;
+      held.emplace(std::move(*lock));
+      return true;
+    };
+  }
+
+  TempDir dir_;
+  ScopedEnv env_;
+  WorkspacePaths paths_;
+  core::HashValue root_{cord::Bytes(32, 0xAB)};
+};
+
+// The one test that waits the real ten seconds.
+TEST_F(RootStateLockTest, HeldLockFailsAfterTenSecondsWithTheWorkspaceText) {
+  LockHolder holder(take_root_state(true));
+  ASSERT_TRUE(holder.holding());
+  const auto start = Clock::now();
+  auto lock = acquire_root_state_lock(paths_, root_);
+  const auto waited = Clock::now() - start;
+  ASSERT_FALSE(lock);
+  const Path file = dir_ / "state" / hex_hash(root_) / "state.lock";
+  EXPECT_EQ(lock.error().message(), "workspace lock is already held at " + file.display());
+  EXPECT_GE(waited, 10s);
+  EXPECT_LT(waited, 12s);
+}
+
+TEST_F(RootStateLockTest, SharedLocksCoexistAndExclusiveWaitsForBoth) {
+  LockHolder other(take_root_state(false));
+  ASSERT_TRUE(other.holding());
+  {
+    auto shared = acquire_root_state_shared_lock(paths_, root_, LockRetry{10ms, 0ms});
+    ASSERT_TRUE(shared);
+    EXPECT_EQ(shared->path, root_state_lock_path(paths_, root_));
+    EXPECT_FALSE(acquire_root_state_lock(paths_, root_, kShortRetry));
+    other.release();
+    EXPECT_FALSE(acquire_root_state_lock(paths_, root_, kShortRetry));
+  }
+  EXPECT_TRUE(acquire_root_state_lock(paths_, root_, kShortRetry));
+}
+
+TEST_F(RootStateLockTest, StateDirectoryOfTheRootIsMadePrivate) {
+  ScopedUmask umask(0);
+  { ASSERT_TRUE(acquire_root_state_lock(paths_, root_)); }
+  const Path root_dir = dir_ / "state" / hex_hash(root_);
+  EXPECT_EQ(mode_of(root_dir), 0700u);
+  ASSERT_EQ(::chmod(root_dir.bytes().c_str(), 0755), 0);
+  { ASSERT_TRUE(acquire_root_state_shared_lock(paths_, root_)); }
+  EXPECT_EQ(mode_of(root_dir), 0700u);
+  EXPECT_EQ(list_dir(root_dir), std::vector<std::string>{"state.lock"});
 }
 
 }  // namespace

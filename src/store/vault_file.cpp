@@ -1,0 +1,71 @@
+#include "store/vault_file.hpp"
+
+#include <algorithm>
+
+#include "core/vault_file/vault_file.hpp"
+#include "store/atomic_write.hpp"
+#include "store/bounded_read.hpp"
+
+namespace morvik::store {
+
+namespace {
+
+using core::validate::kMaxVaultFileBytes;
+
+StoreError invalid_vault(const Path& path, core::CoreError error) {
+  return StoreError{StoreError::InvalidVault{path, std::move(error)}};
+}
+
+// Absence and oversize are the vault's own errors; everything else is I/O.
+StoreResult<cord::Bytes> vault_bytes_or_error(const Path& path, IoResult<cord::Bytes> bytes) {
+  if (bytes) return std::move(*bytes);
+  switch (bytes.error().kind) {
+    case IoErrorKind::NotFound: return fail(StoreError{StoreError::VaultMissing{path}});
+    case IoErrorKind::InvalidData: return fail(invalid_vault(path, core::CoreError::validation(bytes.error().text)));
+    default: return fail(io_error_at(path, std::move(bytes.error())));
+  }
+}
+
+// The check after a write: the file now holds `bytes` and they decode.
+StoreResult<void> verify_vault(const WorkspacePaths& paths, cord::ByteView bytes) {
+  auto read = vault_bytes_or_error(paths.vault_path, read_back(paths.vault_path, kMaxVaultFileBytes));
+  if (!read) return fail(std::move(read.error()));
+  if (!std::equal(read->begin(), read->end(), bytes.begin(), bytes.end())) {
+    return fail(invalid_vault(paths.vault_path,
+                              core::CoreError::validation("vault bytes differed immediately after atomic write")));
+  }
+  if (auto decoded = core::validate::decode_vault(*read); !decoded) {
+    return fail(invalid_vault(paths.vault_path, std::move(decoded.error())));
+  }
+  return {};
+}
+
+}  // namespace
+
+StoreResult<cord::Bytes> read_vault_bytes(const WorkspacePaths& paths) {
+  return vault_bytes_or_error(paths.vault_path, read_file_bounded(paths.vault_path, kMaxVaultFileBytes));
+}
+
+StoreResult<core::VaultStore> read_vault(const WorkspacePaths& paths) {
+  auto bytes = read_vault_bytes(paths);
+  if (!bytes) return fail(std::move(bytes.error()));
+  auto vault = core::validate::decode_vault(*bytes);
+  if (!vault) return fail(invalid_vault(paths.vault_path, std::move(vault.error())));
+  return std::move(*vault);
+}
+
+StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::ByteView bytes) {
+  if (bytes.size() > kMaxVaultFileBytes) {
+    return fail(invalid_vault(paths.vault_path,
+                              core::CoreError::validation("vault is " + std::to_string(bytes.size()) +
+                                                          " bytes, above the supported maximum of " +
+                                                          std::to_string(kMaxVaultFileBytes))));
+  }
+  if (auto made = create_dir_all(paths.morvik_dir); !made) return made;
+  if (auto made = create_dir_all(paths.vault_path.parent().value_or(Path())); !made) return made;
+  if (auto replaced = write_temporary_and_replace(paths.vault_path, bytes, 0666); !replaced) return replaced;
+  if (auto synced = sync_parent_directory(paths.vault_path); !synced) return synced;
+  return verify_vault(paths, bytes);
+}
+
+}  // namespace morvik::store

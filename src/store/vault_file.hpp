@@ -1,0 +1,19 @@
+#pragma once
+
+#include "core/records.hpp"
+#include "cord/wire.hpp"
+#include "store/error.hpp"
+#include "store/workspace_paths.hpp"
+
+namespace morvik::store {
+
+// The bytes of the vault file, within the vault file limit.
+StoreResult<cord::Bytes> read_vault_bytes(const WorkspacePaths& paths);
+// The decoded vault file.
+StoreResult<core::VaultStore> read_vault(const WorkspacePaths& paths);
+// Replaces the vault file with `bytes` (an encoded vault), then reads it back
+// and checks it. Unlike state files the vault is not private: it is created
+// with the default mode, 0666 before the umask.
+StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::ByteView bytes);
+
+}  // namespace morvik::store
