@@ -7,10 +7,10 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 
 #include "store/bounded_read.hpp"
 #include "store/file_descriptor.hpp"
+#include "store/workspace_paths.hpp"
 #include "store/write_fault.hpp"
 
 namespace morvik::store {
@@ -43,15 +43,18 @@ IoResult<void> make_dirs(const Path& dir) {
   auto c_path = system_path(dir);
   if (!c_path) return fail(std::move(c_path.error()));
   if (::mkdir(*c_path, 0777) == 0) return {};
-  if (errno != ENOENT) {
+  int code = errno;
+  if (code != ENOENT) {
     if (is_directory(*c_path)) return {};
-    return fail(IoError::from_errno(errno));
+    return fail(IoError::from_errno(code));
   }
   const auto parent = dir.parent();
   if (!parent) return fail(IoError::with_message(IoErrorKind::Other, "failed to create whole tree"));
   if (auto made = make_dirs(*parent); !made) return made;
-  if (::mkdir(*c_path, 0777) == 0 || is_directory(*c_path)) return {};
-  return fail(IoError::from_errno(errno));
+  if (::mkdir(*c_path, 0777) == 0) return {};
+  code = errno;
+  if (is_directory(*c_path)) return {};
+  return fail(IoError::from_errno(code));
 }
 
 bool write_all(int fd, cord::ByteView bytes) {
@@ -70,14 +73,9 @@ bool write_all(int fd, cord::ByteView bytes) {
 }  // namespace
 
 Path temporary_path_for(const Path& path) {
-  std::array<unsigned char, 16> random{};
+  std::array<std::uint8_t, 16> random{};
   randombytes_buf(random.data(), random.size());
-  std::string digits;
-  for (unsigned char byte : random) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    digits.push_back(kHex[byte >> 4]);
-    digits.push_back(kHex[byte & 0x0F]);
-  }
+  const std::string digits = hex_hash(random);
   const auto name = path.final_name();
   const bool usable = name && cord::is_valid_utf8(*name);
   const std::string file = "." + std::string(usable ? *name : "morvik-write") + ".tmp." + digits;
@@ -96,8 +94,7 @@ StoreResult<void> replace_file(const Path& temporary, const Path& target) {
   int code = run_step(WriteStep::Replace, target, rename);
   if (code == 0) return {};
   if (code == EEXIST) {
-    if (::unlink(*to) != 0) return failure(target, errno);
-    code = rename() ? 0 : errno;
+    code = ::unlink(*to) == 0 ? (rename() ? 0 : errno) : errno;
     if (code == 0) return {};
   }
   discard(temporary);

@@ -66,13 +66,26 @@ TEST(PrivateWriteTest, ReplacesContentAndNarrowsAWidenedDirectoryAgain) {
   EXPECT_EQ(mode_of(target), 0600u);
 }
 
-TEST(PrivateWriteTest, LinkAtTheTargetIsReplacedNotFollowed) {
+TEST(PrivateWriteTest, LinkOrFifoAtTheTargetIsReplacedNotFollowed) {
   TempDir dir;
   write_file(dir / "elsewhere", "keep");
   make_symlink((dir / "elsewhere").bytes(), dir / "f");
   ASSERT_TRUE(write_private_atomic_inner(dir / "f", bytes_of("new")));
   EXPECT_EQ(read_file(dir / "elsewhere"), bytes_of("keep"));
   EXPECT_EQ(read_file(dir / "f"), bytes_of("new"));
+
+  make_fifo(dir / "p");
+  ASSERT_TRUE(write_private_atomic_inner(dir / "p", bytes_of("new")));
+  EXPECT_EQ(read_file(dir / "p"), bytes_of("new"));
+}
+
+TEST(PrivateWriteTest, EmptyDirectoryAtTheTargetIsNotReplaced) {
+  TempDir dir;
+  make_dir(dir / "f");
+  auto written = write_private_atomic_inner(dir / "f", bytes_of("new"));
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message(), "I/O error at " + (dir / "f").display() + ": Is a directory (os error 21)");
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"f"});
 }
 
 TEST(PrivateWriteTest, FailureBeforeTheRenameLeavesTargetAndNoTemporary) {
@@ -126,6 +139,23 @@ TEST(PrivateWriteTest, ReplacingANonEmptyDirectoryFailsAndRemovesTheTemporary) {
   ASSERT_NE(written.error().as<StoreError::Io>(), nullptr);
   EXPECT_EQ(written.error().as<StoreError::Io>()->path, dir / "f");
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"f"});
+}
+
+// Where a rename reports that the target exists, the target is removed and
+// the rename tried again.
+TEST(PrivateWriteTest, TargetReportedAsExistingIsRemovedFirst) {
+  TempDir dir;
+  write_file(dir / "f", "old");
+  make_dir(dir / "d");
+  write_file(dir / "d" / "inside", "x");
+  ScopedWriteFault exists_once([](WriteStep step, const Path&) { return step == WriteStep::Replace ? EEXIST : 0; });
+  ASSERT_TRUE(write_private_atomic_inner(dir / "f", bytes_of("new")));
+  EXPECT_EQ(read_file(dir / "f"), bytes_of("new"));
+
+  auto written = write_private_atomic_inner(dir / "d", bytes_of("new"));
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message(), "I/O error at " + (dir / "d").display() + ": Is a directory (os error 21)");
+  EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"d", "f"}));
 }
 
 TEST(DirectoryTest, PrivateDirectoryNarrowsOnlyItself) {

@@ -105,6 +105,18 @@ TEST(AdvisoryLockTest, LinkAtTheLockFileIsNotFollowed) {
   EXPECT_FALSE(exists(dir / "planted"));
 }
 
+TEST(AdvisoryLockTest, DirectoryOrFifoAtTheLockFile) {
+  TempDir dir;
+  make_dir(dir / "d.lock");
+  auto directory = acquire_advisory_lock(dir / "d.lock", true, false);
+  ASSERT_FALSE(directory);
+  EXPECT_EQ(directory.error().message(), "I/O error at " + (dir / "d.lock").display() + ": Is a directory (os error 21)");
+  // Opened for reading and writing, a FIFO does not wait for a peer.
+  make_fifo(dir / "f.lock");
+  auto fifo = acquire_advisory_lock(dir / "f.lock", true, false, kShortRetry);
+  EXPECT_TRUE(fifo) << fifo.error().message();
+}
+
 TEST(WorkspaceLockTest, CreatesTheDotDirectoryWithThePlainModeAndAnEmptyLockFile) {
   TempDir dir;
   ScopedUmask umask(022);
