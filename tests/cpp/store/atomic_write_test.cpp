@@ -16,19 +16,6 @@ using namespace testing;
 
 cord::Bytes bytes_of(std::string_view text) { return cord::Bytes(text.begin(), text.end()); }
 
-// Current directory switched for one test.
-class ScopedChdir {
- public:
-  explicit ScopedChdir(const Path& dir) : previous_(::getcwd(nullptr, 0)) { EXPECT_EQ(::chdir(dir.bytes().c_str()), 0); }
-  ~ScopedChdir() {
-    EXPECT_EQ(::chdir(previous_), 0);
-    std::free(previous_);
-  }
-
- private:
-  char* previous_;
-};
-
 TEST(TemporaryPathTest, IsAHiddenRandomSibling) {
   const Path temporary = temporary_path_for(Path("/state/root/ratchet.cord"));
   EXPECT_TRUE(std::regex_match(temporary.bytes(), std::regex(R"(/state/root/\.ratchet\.cord\.tmp\.[0-9a-f]{32})")))

@@ -219,6 +219,13 @@ TEST_F(TransactionTest, OtherByteStringsKeepTheirLimit) {
             "16777217 exceeds maximum of 16777216");
 }
 
+TEST_F(TransactionTest, OversizeFileIsAnIoError) {
+  ASSERT_TRUE(write_transaction_atomic(paths_, sample_transaction(root_)));
+  ASSERT_EQ(::truncate(file().bytes().c_str(), kMaxTransactionBytes + 1), 0);
+  EXPECT_EQ(read_error(), "I/O error at " + file().display() +
+                              ": file is 537919489 bytes, above the supported maximum of 537919488");
+}
+
 TEST_F(TransactionTest, AbsentJournalIsNone) {
   auto read = read_transaction(paths_, root_);
   ASSERT_TRUE(read);

@@ -68,6 +68,15 @@ TEST_F(VaultFileTest, ModeFollowsTheUmaskAndTheDotDirectoryIsNotMadePrivate) {
   }
 }
 
+// A vault path without a directory part lives in the current directory,
+// which is flushed like any other.
+TEST_F(VaultFileTest, BareFileNameIsWrittenInTheCurrentDirectory) {
+  ScopedChdir cwd(dir_.path());
+  const auto paths = WorkspacePaths::from_vault_path(Path("vault.cord"));
+  ASSERT_TRUE(write_vault_bytes_atomic(paths, vault_bytes(1)));
+  EXPECT_EQ(read_file(dir_ / "vault.cord"), vault_bytes(1));
+}
+
 TEST_F(VaultFileTest, MissingVaultHasItsOwnText) {
   EXPECT_EQ(read_error(), "vault file is missing at " + paths_.vault_path.display());
   auto read = read_vault(paths_);

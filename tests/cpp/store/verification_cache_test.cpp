@@ -91,6 +91,9 @@ TEST_F(VerificationCacheTest, AnythingUnusableReadsAsNone) {
     write_file(file(), bytes);
     EXPECT_EQ(read_verification_cache(paths_, root_, alice_), std::nullopt);
   }
+  write_file(file(), good);
+  ASSERT_EQ(::truncate(file().bytes().c_str(), kMaxVerificationCacheBytes + 1), 0);
+  EXPECT_EQ(read_verification_cache(paths_, root_, alice_), std::nullopt);
   ::unlink(file().bytes().c_str());
   EXPECT_EQ(read_verification_cache(paths_, root_, alice_), std::nullopt);
   make_symlink((dir_ / "x").bytes(), file());

@@ -55,6 +55,12 @@ void ScopedEnv::unset(const std::string& name) {
 ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
 ScopedUmask::~ScopedUmask() { ::umask(previous_); }
 
+ScopedChdir::ScopedChdir(const Path& dir) : previous_(std::filesystem::current_path().string()) {
+  EXPECT_EQ(::chdir(dir.bytes().c_str()), 0);
+}
+
+ScopedChdir::~ScopedChdir() { EXPECT_EQ(::chdir(previous_.c_str()), 0); }
+
 void write_file(const Path& path, cord::ByteView bytes) {
   std::ofstream out(path.bytes(), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -53,6 +53,16 @@ class ScopedUmask {
   mode_t previous_;
 };
 
+// Switches the current directory for one test.
+class ScopedChdir {
+ public:
+  explicit ScopedChdir(const Path& dir);
+  ~ScopedChdir();
+
+ private:
+  std::string previous_;
+};
+
 void write_file(const Path& path, cord::ByteView bytes);
 void write_file(const Path& path, std::string_view text);
 cord::Bytes read_file(const Path& path);
