@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "store/atomic_write.hpp"
+#include "store/state_dir.hpp"
 #include "store/bounded_read.hpp"
 
 namespace morvik::store {

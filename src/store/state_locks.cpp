@@ -1,6 +1,7 @@
 #include "store/state_locks.hpp"
 
 #include "store/atomic_write.hpp"
+#include "store/state_dir.hpp"
 
 namespace morvik::store {
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "store/atomic_write.hpp"
+#include "store/state_dir.hpp"
 #include "store/bounded_read.hpp"
 #include "store/file_descriptor.hpp"
 

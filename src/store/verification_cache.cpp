@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "store/atomic_write.hpp"
+#include "store/state_dir.hpp"
 #include "store/bounded_read.hpp"
 
 namespace morvik::store {

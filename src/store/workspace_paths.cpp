@@ -1,12 +1,8 @@
 #include "store/workspace_paths.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-
-#include "store/file_descriptor.hpp"
 
 namespace morvik::store {
 
@@ -16,12 +12,6 @@ std::optional<Path> environment(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   return Path(value);
-}
-
-StoreResult<void> refuse_state_dir(const Path& dir) {
-  return fail(io_error_at(dir, IoError::with_message(
-                                   IoErrorKind::InvalidData,
-                                   "state directory is not a private directory owned by the current user")));
 }
 
 }  // namespace
@@ -52,20 +42,6 @@ Path default_state_dir() {
 Path temporary_state_dir() {
   const Path temporary = environment("TMPDIR").value_or(Path("/tmp"));
   return temporary.join("morvik-" + std::to_string(::geteuid()));
-}
-
-StoreResult<void> prepare_state_dir(const WorkspacePaths& paths) {
-  const Path& dir = paths.state_dir;
-  if (dir != temporary_state_dir()) return {};
-  auto c_path = system_path(dir);
-  if (!c_path) return fail(io_error_at(dir, std::move(c_path.error())));
-  if (::mkdir(*c_path, 0700) != 0 && errno != EEXIST) return fail(io_error_at(dir, IoError::from_errno(errno)));
-  struct stat status {};
-  if (::lstat(*c_path, &status) != 0) return fail(io_error_at(dir, IoError::from_errno(errno)));
-  if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 0022) != 0) {
-    return refuse_state_dir(dir);
-  }
-  return {};
 }
 
 Path root_state_dir(const WorkspacePaths& paths, const core::HashValue& root) {

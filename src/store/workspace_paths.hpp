@@ -6,7 +6,6 @@
 #include "core/hash_value.hpp"
 #include "core/ids.hpp"
 #include "cord/wire.hpp"
-#include "store/error.hpp"
 #include "store/path.hpp"
 
 namespace morvik::store {
@@ -36,14 +35,6 @@ Path default_state_dir();
 
 // The last-resort state directory: "morvik-<euid>" under TMPDIR, else /tmp.
 Path temporary_state_dir();
-
-// The last-resort state directory is a predictable name in a world-writable
-// place, where another user could plant a directory (and with it a ratchet or
-// a journal) first. When `paths` use it, it is created 0700 and accepted only
-// as a real directory owned by the effective user that neither group nor
-// others can write. Any other state directory is the user's own choice and
-// is left as it is.
-StoreResult<void> prepare_state_dir(const WorkspacePaths& paths);
 
 // Lowercase hexadecimal of an identifier's bytes.
 std::string hex_hash(cord::ByteView id);

@@ -2,6 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "store/ratchet_file.hpp"
+#include "store/state_dir.hpp"
+#include "store/state_locks.hpp"
+#include "store/transaction.hpp"
+#include "store/verification_cache.hpp"
 #include "store/workspace_paths.hpp"
 #include "support/store/fixtures.hpp"
 
@@ -67,6 +72,28 @@ TEST_F(TemporaryStateDirTest, DirectoryOfAnotherUserIsRefused) {
   make_dir(paths_.state_dir);
   ASSERT_EQ(::chown(paths_.state_dir.bytes().c_str(), 4242, 4242), 0);
   expect_refused();
+}
+
+TEST_F(TemporaryStateDirTest, PlantedDirectoryIsNotUsedForAnyStateFile) {
+  make_dir(paths_.state_dir);
+  ASSERT_EQ(::chmod(paths_.state_dir.bytes().c_str(), 0777), 0);
+  const core::HashValue root{cord::Bytes(32, 1)};
+  const std::string refusal = "I/O error at " + paths_.state_dir.display() + ": " + kRefusal;
+
+  auto lock = acquire_root_state_lock(paths_, root);
+  ASSERT_FALSE(lock);
+  EXPECT_EQ(lock.error().message(), refusal);
+  auto ratchet = read_ratchet_for_root(paths_, root);
+  ASSERT_FALSE(ratchet);
+  EXPECT_EQ(ratchet.error().message(), refusal);
+  auto written = write_ratchet_atomic(paths_, core::ratchet::Ratchet(root));
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message(), refusal);
+  auto journal = transaction::read_transaction(paths_, root);
+  ASSERT_FALSE(journal);
+  EXPECT_EQ(journal.error().message(), refusal);
+  EXPECT_EQ(read_verification_cache(paths_, root, core::UserId{root}), std::nullopt);
+  EXPECT_EQ(list_dir(paths_.state_dir), std::vector<std::string>{});
 }
 
 TEST(StateDirTest, ChosenStateDirectoryIsLeftAsItIs) {

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "store/error.hpp"
+#include "store/workspace_paths.hpp"
+
+namespace morvik::store {
+
+// The last-resort state directory is a predictable name in a world-writable
+// place, where another user could plant a directory (and with it a ratchet or
+// a journal) first. When `paths` use it, it is created 0700 and accepted only
+// as a real directory owned by the effective user that neither group nor
+// others can write. Any other state directory is the user's own choice and
+// is left as it is.
+StoreResult<void> prepare_state_dir(const WorkspacePaths& paths);
+
+}  // namespace morvik::store
