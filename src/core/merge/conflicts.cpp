@@ -83,7 +83,8 @@ void TopCounterGroups::offer(const VerifiedRecord& record) {
 
 TieOutcome resolve_tie(const std::vector<const VerifiedRecord*>& tied) {
   const auto& first = *tied.front();
-  const bool agree = std::all_of(tied.begin(), tied.end(), [&](const auto* r) { return *r->body == *first.body; });
+  if (tied.size() == 1) return TieOutcome{&first, std::nullopt};
+  const bool agree = std::all_of(tied.begin() + 1, tied.end(), [&](const auto* r) { return *r->body == *first.body; });
   if (agree) {
     const VerifiedRecord* winner = &first;
     for (const auto* r : tied) {

@@ -10,7 +10,7 @@ using merge::TopCounterGroups;
 
 const authz::AuthoritySet& authority_in(const AuthorityMap& authorities, const UserId& user_id) {
   static const authz::AuthoritySet kNone{};
-  auto it = authorities.find(PrincipalRefV1(principal_ref::User{user_id}));
+  auto it = authorities.find(user_id);
   return it == authorities.end() ? kNone : it->second;
 }
 

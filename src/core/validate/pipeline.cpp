@@ -54,14 +54,21 @@ std::map<RecordKey, merge::ConflictReport> rollback_conflicts(const std::vector<
   return reports;
 }
 
-ratchet::RatchetUpdate ratchet_update(const AdmittedWatermarks& admitted, const ratchet::Ratchet& ratchet) {
+// The admitted counters above the remembered ones, and the origins of keys
+// that have none yet; takes them out of `admitted`.
+ratchet::RatchetUpdate ratchet_update(AdmittedWatermarks admitted, const ratchet::Ratchet& ratchet) {
   ratchet::RatchetUpdate update;
-  for (const auto& [key, counter] : admitted.counters) {
-    auto remembered = ratchet.watermarks.find(key);
-    if (counter > (remembered == ratchet.watermarks.end() ? 0 : remembered->second)) update.watermarks.emplace(key, counter);
+  for (auto it = admitted.counters.begin(); it != admitted.counters.end();) {
+    auto remembered = ratchet.watermarks.find(it->first);
+    const bool higher = it->second > (remembered == ratchet.watermarks.end() ? 0 : remembered->second);
+    auto next = std::next(it);
+    if (higher) update.watermarks.insert(update.watermarks.end(), admitted.counters.extract(it));
+    it = next;
   }
-  for (const auto& [key, origin] : admitted.origins) {
-    if (!ratchet.origins.contains(key)) update.origins.emplace(key, origin);
+  for (auto it = admitted.origins.begin(); it != admitted.origins.end();) {
+    auto next = std::next(it);
+    if (!ratchet.origins.contains(it->first)) update.origins.insert(update.origins.end(), admitted.origins.extract(it));
+    it = next;
   }
   return update;
 }
@@ -82,7 +89,7 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
   // A first resolution without floors tells what the vault admits, which
   // the ratchet's watermarks are measured against.
   auto first = resolve_effective_with_deletions(checked.root, records, {});
-  const auto admitted = admitted_watermarks(records, first.state, std::move(first.applied));
+  auto admitted = admitted_watermarks(records, first.state, std::move(first.applied));
   first.state = EffectiveState{};
   const auto floors = rollback_floors(ratchet, admitted);
 
@@ -100,7 +107,7 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
   for (const auto& [key, counter] : admitted.counters) highest = std::max(highest.value_or(0), counter);
   report.state.attach_verified_records(std::move(checked.verified), highest);
 
-  report.ratchet_update = ratchet_update(admitted, ratchet);
+  report.ratchet_update = ratchet_update(std::move(admitted), ratchet);
   report.warnings = warnings_for(checked.unknown_count);
   for (auto& hash : checked.ambiguous_key_hashes) {
     report.warnings.push_back(ValidationWarning::AmbiguousSignerKey{std::move(hash)});

@@ -53,7 +53,7 @@ void EffectiveState::attach_verified_records(std::vector<VerifiedRecord> verifie
 
 const authz::AuthoritySet& EffectiveState::authority_of(const UserId& user_id) const {
   static const authz::AuthoritySet kNone{};
-  auto it = authorities.find(PrincipalRefV1(principal_ref::User{user_id}));
+  auto it = authorities.find(user_id);
   return it == authorities.end() ? kNone : it->second;
 }
 

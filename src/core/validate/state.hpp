@@ -18,7 +18,22 @@
 
 namespace morvik::core::validate {
 
-using AuthorityMap = std::map<PrincipalRefV1, authz::AuthoritySet>;
+// Users before groups, then identifier bytes. A bare UserId finds its user's
+// entry without building a principal, which every signer lookup would do.
+struct PrincipalOrder {
+  using is_transparent = void;
+  bool operator()(const PrincipalRefV1& a, const PrincipalRefV1& b) const { return a < b; }
+  bool operator()(const PrincipalRefV1& a, const UserId& b) const {
+    const auto* user = std::get_if<principal_ref::User>(&a);
+    return user && *user < b;
+  }
+  bool operator()(const UserId& a, const PrincipalRefV1& b) const {
+    const auto* user = std::get_if<principal_ref::User>(&b);
+    return !user || a < *user;
+  }
+};
+
+using AuthorityMap = std::map<PrincipalRefV1, authz::AuthoritySet, PrincipalOrder>;
 
 // How a secret stands for one user.
 enum class SecretAccess : std::uint8_t {

@@ -61,11 +61,16 @@ AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& record
   AdmittedWatermarks result;
   for (const auto& record : records) {
     if (!admitted(record, state.authority_of(record.signer), entry_point_signers, applied)) continue;
-    auto [it, inserted] = result.counters.try_emplace(record.key, record.counter());
-    if (!inserted) it->second = std::max(it->second, record.counter());
+    auto counter = result.counters.lower_bound(record.key);
+    if (counter == result.counters.end() || counter->first != record.key) {
+      result.counters.emplace_hint(counter, record.key, record.counter());
+    } else {
+      counter->second = std::max(counter->second, record.counter());
+    }
     // The first admitted record of a key gives its origin.
-    if (!result.origins.contains(record.key)) {
-      if (auto origin = origin_of(*record.body)) result.origins.emplace(record.key, std::move(*origin));
+    auto origin = result.origins.lower_bound(record.key);
+    if (origin == result.origins.end() || origin->first != record.key) {
+      if (auto found = origin_of(*record.body)) result.origins.emplace_hint(origin, record.key, std::move(*found));
     }
   }
   return result;

@@ -1,0 +1,143 @@
+// Validation of whole vaults, cold (every signature checked) and warm (every
+// record hash already verified), each beside the cost no validator can
+// avoid, measured in the same run: one Ed25519 verification per distinct
+// signature when cold, one SHA-256 pass over every record's bytes when warm.
+
+#include <sodium.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "core/validate/pipeline.hpp"
+#include "support/core/vault_factory.hpp"
+
+namespace {
+
+using namespace morvik;
+using testing::TestVault;
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+long peak_rss_kib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// About `total` records: users with their entry points, one write grant per
+// user, a group, secrets written by their owners, and a few deletions.
+TestVault build_vault(std::size_t total) {
+  TestVault vault;
+  const std::size_t user_count = std::max<std::size_t>(4, total / 50);
+  std::vector<const crypto::Identity*> users;
+  for (std::size_t i = 0; i < user_count; ++i) {
+    users.push_back(&vault.add_user(static_cast<std::uint8_t>(2 + i % 250), 1));
+    if (i + 1 >= 250) break;  // the factory's identities come from one seed byte
+  }
+  std::uint8_t seed = 1;
+  for (std::size_t i = 0; i < users.size(); ++i, ++seed) {
+    vault.add(vault.root(), testing::grant_body(testing::id_seed(seed), testing::user_ref(*users[i]),
+                                                testing::write_permission(testing::prefix({"team" + std::to_string(i)})), 2));
+  }
+  const auto group = testing::id_seed(255);
+  vault.add(vault.root(), testing::group_body(group, "everyone", 2));
+  for (const auto* user : users) {
+    vault.add(vault.root(), testing::group_member_body(testing::group_id_of(group), testing::user_ref(*user), 2));
+  }
+  vault.add(vault.root(), testing::grant_body(testing::id_seed(254), core::principal_ref::Group{testing::group_id_of(group)},
+                                              testing::read_permission(testing::prefix({"shared"})), 2));
+  // A few deletions: a grant, a user, secrets.
+  vault.add(vault.root(), testing::grant_deleted_body(testing::grant_id_of(testing::id_seed(1)),
+                                                      testing::write_permission(testing::prefix({"team0"})), 3));
+  vault.add(vault.root(), testing::user_deleted_body(users.back()->user_id, 3));
+
+  const std::size_t so_far = core::vault_records(vault.store()).size();
+  for (std::size_t i = 0; so_far + i < total; ++i) {
+    const std::size_t owner = 1 + i % (users.size() - 2);
+    const auto selector = testing::secret({"team" + std::to_string(owner), "s" + std::to_string(i)});
+    if (i % 997 == 5) {
+      vault.add(*users[owner], testing::secret_deleted_body(selector, 10));
+    } else {
+      const auto& reader = *users[(owner + 1) % users.size()];
+      vault.add(*users[owner], testing::secret_body(selector,
+                                                    testing::payload_for({users[owner]->user_id, reader.user_id,
+                                                                          vault.root_user_id()}),
+                                                    4 + i % 5));
+    }
+  }
+  return vault;
+}
+
+// Seconds per Ed25519 verification by libsodium itself, of a message as
+// long as a record.
+double one_verify(std::size_t message_length) {
+  unsigned char pk[crypto_sign_PUBLICKEYBYTES], sk[crypto_sign_SECRETKEYBYTES], sig[crypto_sign_BYTES];
+  std::vector<unsigned char> message(message_length, 7);
+  crypto_sign_keypair(pk, sk);
+  crypto_sign_detached(sig, nullptr, message.data(), message.size(), sk);
+  constexpr int kRounds = 3000;
+  int good = 0;
+  const auto start = Clock::now();
+  for (int i = 0; i < kRounds; ++i) good += crypto_sign_verify_detached(sig, message.data(), message.size(), pk) == 0;
+  const double each = seconds_since(start) / kRounds;
+  if (good != kRounds) std::fprintf(stderr, "verification failed\n");
+  return each;
+}
+
+// Seconds per byte of SHA-256 by libsodium.
+double sha256_per_byte() {
+  std::vector<unsigned char> buffer(64 << 20, 0x5A);
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  const auto start = Clock::now();
+  crypto_hash_sha256(digest, buffer.data(), buffer.size());
+  return seconds_since(start) / static_cast<double>(buffer.size()) + digest[0] * 0.0;
+}
+
+void run(std::size_t total, double hash_per_byte) {
+  const TestVault vault = build_vault(total);
+  const auto& records = core::vault_records(vault.store());
+  std::size_t bytes = 0;
+  for (const auto& record : records) bytes += cord::serialize(record).value().size();
+  const double verify_each = one_verify(bytes / records.size());
+  const core::ratchet::Ratchet ratchet(vault.trusted_root());
+  const crypto::Crypto crypto;
+
+  const long rss_before = peak_rss_kib();
+  auto start = Clock::now();
+  std::optional cold = core::validate::validate_vault(vault.store(), ratchet, crypto).value();
+  const double cold_seconds = seconds_since(start);
+  const long rss_after = peak_rss_kib();
+  const auto verified = cold->state.verified_record_hashes();
+  const std::size_t issues = cold->issues.size();
+  cold.reset();
+
+  start = Clock::now();
+  auto warm = core::validate::validate_vault_with_verified(vault.store(), ratchet, crypto, verified).value();
+  const double warm_seconds = seconds_since(start);
+
+  const double verify_bound = static_cast<double>(records.size()) * verify_each;
+  const double hash_bound = static_cast<double>(bytes) * hash_per_byte;
+  std::printf("%7zu records, %6.1f MB, %zu issues, %zu conflicts\n", records.size(), bytes / 1e6,
+              issues + warm.issues.size(), warm.state.conflicts.size());
+  std::printf("  cold %8.3f s   signatures x verify %8.3f s   ratio %.2f   (one verify %.1f us)\n", cold_seconds,
+              verify_bound,
+              cold_seconds / verify_bound, verify_each * 1e6);
+  std::printf("  warm %8.3f s   bytes x sha-256     %8.3f s   ratio %.2f\n", warm_seconds, hash_bound,
+              warm_seconds / hash_bound);
+  std::printf("  peak rss %ld KiB with the vault built, %ld KiB after a cold validation\n", rss_before, rss_after);
+}
+
+}  // namespace
+
+int main() {
+  if (sodium_init() < 0) return 1;
+  const double hash_per_byte = sha256_per_byte();
+  std::printf("sha-256 %.0f MB/s\n", 1e-6 / hash_per_byte);
+  for (std::size_t total : {1'000, 10'000, 100'000}) run(total, hash_per_byte);
+  return 0;
+}
