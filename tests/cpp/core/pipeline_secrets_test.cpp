@@ -49,6 +49,12 @@ TEST_F(PipelineSecretsTest, DifferentBodiesAtTheTopCounterConflict) {
   EXPECT_FALSE(conflict.remembered.has_value());
   EXPECT_FALSE(conflict.origin.has_value());
   EXPECT_EQ(report.state.rollback_counter_floor(), 0u);
+  // The report holds the verified records' envelopes, not copies of them.
+  for (const auto& candidate : conflict.candidates) {
+    EXPECT_TRUE(std::any_of(report.state.records.begin(), report.state.records.end(),
+                            [&](const auto& r) { return r.record == candidate; }));
+  }
+  for (const auto& record : report.state.records) EXPECT_EQ(record.body.get(), record.record->body.known());
 
   for (const auto* user : {&alice, &bob, &carol}) {
     EXPECT_EQ(report.state.classify_secret_for_user(db, user->user_id, kCrypto), SecretAccess::Conflicted);
