@@ -11,6 +11,7 @@
 
 #include "keychain/records.hpp"
 #include "store/path.hpp"
+#include "support/store/fixtures.hpp"
 
 namespace morvik::keychain::testing {
 
@@ -45,34 +46,20 @@ KeychainRecords records_of(std::vector<cord::Evolving<KeychainRecordV1>> records
 cord::Evolving<KeychainRecordV1> identity_record(SealedIdentityV1 sealed);
 cord::Evolving<KeychainRecordV1> current_user_record(CurrentUserV1 current);
 
+using store::testing::exists;
+using store::testing::read_file;
+using store::testing::TempDir;
+
+// Creates the file's missing directories first.
 void write_file(const store::Path& path, const cord::Bytes& bytes);
-cord::Bytes read_file(const store::Path& path);
-bool exists(const store::Path& path);
 
 // Sets (or, with nullptr, unsets) an environment variable for a scope.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
-// A fresh directory removed with its content when the value goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const store::Path& path() const { return path_; }
-
- private:
-  store::Path path_;
+  store::testing::ScopedEnv env_;
 };
 
 }  // namespace morvik::keychain::testing
