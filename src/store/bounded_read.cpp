@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include "store/file_descriptor.hpp"
@@ -13,8 +14,8 @@ namespace morvik::store {
 
 namespace {
 
-// Growth step for a file that is longer than its reported size.
-constexpr std::uint64_t kGrowthBytes = 65'536;
+// Read size for the part of a file beyond its reported size.
+constexpr std::size_t kGrowthChunkBytes = 4'096;
 
 }  // namespace
 
@@ -40,22 +41,34 @@ IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
                                                                     std::to_string(max)));
   }
 
-  // Reading one byte past the limit tells a file that grew meanwhile.
-  const std::uint64_t cap = max == UINT64_MAX ? max : max + 1;
+  // The buffer is allocated once, for the reported size. A file that grew
+  // since fstat goes on through a small chunk, up to one byte past the limit,
+  // so that growth is noticed without a second allocation of the whole file.
   cord::Bytes content(size);
   std::uint64_t total = 0;
-  for (;;) {
-    if (total == content.size()) {
-      if (total >= cap) break;
-      content.resize(std::min(cap, total + kGrowthBytes));
+  const auto read_into = [&](std::uint8_t* buffer, std::uint64_t room) -> IoResult<std::uint64_t> {
+    for (;;) {
+      const ssize_t n = ::read(fd.get(), buffer, room);
+      if (n >= 0) return static_cast<std::uint64_t>(n);
+      if (errno != EINTR) return fail(IoError::from_errno(errno));
     }
-    const ssize_t n = ::read(fd.get(), content.data() + total, content.size() - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail(IoError::from_errno(errno));
+  };
+  while (total < size) {
+    auto n = read_into(content.data() + total, size - total);
+    if (!n) return fail(std::move(n.error()));
+    if (*n == 0) break;
+    total += *n;
+  }
+  if (total == size) {
+    const std::uint64_t cap = max == UINT64_MAX ? max : max + 1;
+    std::array<std::uint8_t, kGrowthChunkBytes> chunk{};
+    while (total < cap) {
+      auto n = read_into(chunk.data(), std::min<std::uint64_t>(chunk.size(), cap - total));
+      if (!n) return fail(std::move(n.error()));
+      if (*n == 0) break;
+      content.insert(content.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*n));
+      total += *n;
     }
-    if (n == 0) break;
-    total += static_cast<std::uint64_t>(n);
   }
   if (total > max) {
     return fail(IoError::with_message(IoErrorKind::InvalidData,

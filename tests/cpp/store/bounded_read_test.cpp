@@ -23,6 +23,29 @@ TEST(BoundedReadTest, ReadsWholeFileUpToTheLimit) {
   EXPECT_EQ(over.error().text, "file is 5 bytes, above the supported maximum of 4");
 }
 
+// A large read must not need twice its size in memory.
+TEST(BoundedReadTest, BufferIsAllocatedOnceForTheReportedSize) {
+  TempDir dir;
+  const cord::Bytes content(1 << 20, 0x5a);
+  write_file(dir / "f", content);
+  auto bytes = read_file_bounded(dir / "f", content.size());
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(*bytes, content);
+  EXPECT_EQ(bytes->capacity(), content.size());
+}
+
+// A file whose content goes beyond its reported size (as one that grows while
+// it is read): procfs reports 0 bytes for files that hold more.
+TEST(BoundedReadTest, ContentBeyondTheReportedSizeIsReadUpToTheLimit) {
+  auto whole = read_file_bounded(Path("/proc/self/status"), 1 << 20);
+  ASSERT_TRUE(whole);
+  EXPECT_GT(whole->size(), 10u);
+  auto over = read_file_bounded(Path("/proc/self/status"), 10);
+  ASSERT_FALSE(over);
+  EXPECT_EQ(over.error().kind, IoErrorKind::InvalidData);
+  EXPECT_EQ(over.error().text, "file exceeds the supported maximum of 10 bytes");
+}
+
 TEST(BoundedReadTest, EmptyFileIsAnEmptyVector) {
   TempDir dir;
   write_file(dir / "empty", "");
