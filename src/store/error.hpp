@@ -75,4 +75,10 @@ inline StoreError io_error_at(Path path, IoError error) {
   return StoreError{StoreError::Io{std::move(path), std::move(error)}};
 }
 
+// StoreError::Io carrying one of the store's own messages of the kind
+// invalid data (a size limit, a failed read-back).
+inline StoreError invalid_data_at(Path path, std::string text) {
+  return io_error_at(std::move(path), IoError::with_message(IoErrorKind::InvalidData, std::move(text)));
+}
+
 }  // namespace morvik::store

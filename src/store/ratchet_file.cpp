@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "store/atomic_write.hpp"
-#include "store/state_dir.hpp"
 #include "store/bounded_read.hpp"
+#include "store/state_dir.hpp"
+#include "store/state_file.hpp"
 
 namespace morvik::store {
 
@@ -17,10 +17,6 @@ using RatchetElement = cord::Evolving<core::RatchetRecordV1>;
 
 StoreError invalid(const Path& path, cord::CordError error) {
   return StoreError{StoreError::InvalidRatchet{path, std::move(error)}};
-}
-
-StoreError invalid_data(const Path& path, std::string text) {
-  return io_error_at(path, IoError::with_message(IoErrorKind::InvalidData, std::move(text)));
 }
 
 // The set's elements in canonical order (ascending encodings), the order in
@@ -73,18 +69,15 @@ std::optional<Ratchet> into_ratchet(RatchetStore store) {
 }
 
 StoreResult<cord::Bytes> encode_ratchet(const Ratchet& ratchet) {
-  auto encoded = cord::serialize(to_ratchet_store(ratchet));
-  if (!encoded) return fail(StoreError{StoreError::Cord{std::move(encoded.error())}});
-  cord::Bytes bytes(kRatchetMagic.begin(), kRatchetMagic.end());
-  bytes.insert(bytes.end(), encoded->begin(), encoded->end());
-  return bytes;
+  auto bytes = encode_with_magic(kRatchetMagic, to_ratchet_store(ratchet));
+  if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
+  return std::move(*bytes);
 }
 
 StoreResult<Ratchet> decode_ratchet(const Path& path, cord::ByteView bytes) {
-  if (bytes.size() < kRatchetMagic.size() || !std::equal(kRatchetMagic.begin(), kRatchetMagic.end(), bytes.begin())) {
-    return fail(invalid(path, cord::CordError::validation("not a morvik state file (missing magic prefix)")));
-  }
-  auto store = cord::deserialize<RatchetStore>(bytes.subspan(kRatchetMagic.size()));
+  const auto encoded = after_magic(kRatchetMagic, bytes);
+  if (!encoded) return fail(invalid(path, cord::CordError::validation("not a morvik state file (missing magic prefix)")));
+  auto store = cord::deserialize<RatchetStore>(*encoded);
   if (!store) return fail(invalid(path, std::move(store.error())));
   auto ratchet = into_ratchet(std::move(*store));
   if (!ratchet) return fail(invalid(path, cord::CordError::validation("ratchet file missing its trusted-root record")));
@@ -117,7 +110,7 @@ StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const 
                                              cord::ByteView bytes) {
   const Path path = ratchet_path(paths, root);
   if (bytes.size() > kMaxRatchetFileBytes) {
-    return fail(invalid_data(path, "ratchet is " + std::to_string(bytes.size()) + " bytes, above the supported maximum of " +
+    return fail(invalid_data_at(path, "ratchet is " + std::to_string(bytes.size()) + " bytes, above the supported maximum of " +
                                    std::to_string(kMaxRatchetFileBytes)));
   }
   auto decoded = decode_ratchet(path, bytes);
@@ -125,14 +118,9 @@ StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const 
   if (decoded->trusted_root != root) {
     return fail(StoreError{StoreError::TrustRootMismatch{decoded->trusted_root, root}});
   }
-  if (auto prepared = prepare_state_dir(paths); !prepared) return prepared;
-  if (auto written = write_private_atomic_inner(path, bytes); !written) return written;
-
-  auto read = read_back(path, kMaxRatchetFileBytes);
-  if (!read) return fail(io_error_at(path, std::move(read.error())));
-  if (!std::equal(read->begin(), read->end(), bytes.begin(), bytes.end())) {
-    return fail(invalid_data(path, "ratchet bytes differed immediately after atomic write"));
-  }
+  auto read = write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes,
+                                       invalid_data_at(path, "ratchet bytes differed immediately after atomic write"));
+  if (!read) return fail(std::move(read.error()));
   if (auto again = decode_ratchet(path, *read); !again) return fail(std::move(again.error()));
   return {};
 }

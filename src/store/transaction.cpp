@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "store/atomic_write.hpp"
-#include "store/state_dir.hpp"
 #include "store/bounded_read.hpp"
 #include "store/file_descriptor.hpp"
+#include "store/state_dir.hpp"
+#include "store/state_file.hpp"
 
 namespace morvik::store::transaction {
 
@@ -61,11 +61,9 @@ StoreResult<void> validate_shape(const Path& path, const TransactionV1& transact
 
 StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView bytes) {
   if (bytes.size() > kMaxTransactionBytes) return fail(invalid(path, oversize_text(bytes.size())));
-  if (bytes.size() < kTransactionMagic.size() ||
-      !std::equal(kTransactionMagic.begin(), kTransactionMagic.end(), bytes.begin())) {
-    return fail(invalid(path, "missing morvik transaction magic"));
-  }
-  auto store = cord::deserialize<TransactionStore>(bytes.subspan(kTransactionMagic.size()));
+  const auto encoded = after_magic(kTransactionMagic, bytes);
+  if (!encoded) return fail(invalid(path, "missing morvik transaction magic"));
+  auto store = cord::deserialize<TransactionStore>(*encoded);
   if (!store) return fail(invalid(path, "transaction Cord payload is invalid: " + store.error().message()));
   TransactionV1 transaction = std::move(std::get<transaction_store::V1>(*store).value);
   if (auto shaped = validate_shape(path, transaction); !shaped) return fail(std::move(shaped.error()));
@@ -74,15 +72,13 @@ StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView b
 
 StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction) {
   if (auto shaped = validate_shape(kEncodingPath, transaction); !shaped) return fail(std::move(shaped.error()));
-  cord::Bytes bytes(kTransactionMagic.begin(), kTransactionMagic.end());
-  bytes.reserve(kTransactionMagic.size() + transaction.next_vault_bytes.bytes.size() +
-                transaction.next_ratchet_bytes.bytes.size() + 512);
-  if (auto written = cord::write(cord::CordSerializer(bytes), TransactionStore{transaction_store::V1{transaction}});
-      !written) {
-    return fail(StoreError{StoreError::Cord{std::move(written.error())}});
-  }
-  if (bytes.size() > kMaxTransactionBytes) return fail(invalid(kEncodingPath, oversize_text(bytes.size())));
-  return bytes;
+  // The after-images make up nearly all of the file.
+  const std::size_t expected_size =
+      transaction.next_vault_bytes.bytes.size() + transaction.next_ratchet_bytes.bytes.size() + 512;
+  auto bytes = encode_with_magic(kTransactionMagic, TransactionStore{transaction_store::V1{transaction}}, expected_size);
+  if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
+  if (bytes->size() > kMaxTransactionBytes) return fail(invalid(kEncodingPath, oversize_text(bytes->size())));
+  return std::move(*bytes);
 }
 
 StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths& paths, const core::HashValue& root) {
@@ -105,12 +101,9 @@ StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const Tr
   const Path path = transaction_path(paths, transaction.trusted_root);
   auto bytes = encode_transaction(transaction);
   if (!bytes) return fail(std::move(bytes.error()));
-  if (auto prepared = prepare_state_dir(paths); !prepared) return prepared;
-  if (auto written = write_private_atomic_inner(path, *bytes); !written) return written;
-
-  auto read = read_back(path, kMaxTransactionBytes);
-  if (!read) return fail(io_error_at(path, std::move(read.error())));
-  if (*read != *bytes) return fail(invalid(path, "transaction bytes differed immediately after atomic write"));
+  auto read = write_state_file_verified(paths, path, *bytes, kMaxTransactionBytes,
+                                       invalid(path, "transaction bytes differed immediately after atomic write"));
+  if (!read) return fail(std::move(read.error()));
   auto decoded = decode_transaction(path, *read);
   if (!decoded) return fail(std::move(decoded.error()));
   if (*decoded != transaction) return fail(invalid(path, "transaction value differed immediately after atomic write"));

@@ -1,25 +1,10 @@
 #include "store/verification_cache.hpp"
 
-#include <algorithm>
-
-#include "store/atomic_write.hpp"
-#include "store/state_dir.hpp"
 #include "store/bounded_read.hpp"
+#include "store/state_dir.hpp"
+#include "store/state_file.hpp"
 
 namespace morvik::store {
-
-namespace {
-
-bool has_magic(cord::ByteView bytes) {
-  return bytes.size() >= kVerificationCacheMagic.size() &&
-         std::equal(kVerificationCacheMagic.begin(), kVerificationCacheMagic.end(), bytes.begin());
-}
-
-StoreError invalid_data(const Path& path, std::string text) {
-  return io_error_at(path, IoError::with_message(IoErrorKind::InvalidData, std::move(text)));
-}
-
-}  // namespace
 
 StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
                                                     const cord::Set<core::HashValue>& verified_hashes) {
@@ -32,32 +17,31 @@ std::optional<VerificationCacheV1> read_verification_cache(const WorkspacePaths&
                                                            const core::UserId& user) {
   if (!prepare_state_dir(paths)) return std::nullopt;
   auto bytes = read_file_bounded(verification_cache_path(paths, root, user), kMaxVerificationCacheBytes);
-  if (!bytes || !has_magic(*bytes)) return std::nullopt;
-  auto store = cord::deserialize<VerificationCacheStore>(cord::ByteView(*bytes).subspan(kVerificationCacheMagic.size()));
+  if (!bytes) return std::nullopt;
+  const auto encoded = after_magic(kVerificationCacheMagic, *bytes);
+  if (!encoded) return std::nullopt;
+  auto store = cord::deserialize<VerificationCacheStore>(*encoded);
   if (!store) return std::nullopt;
   return std::move(std::get<verification_cache_store::V1>(*store).value);
 }
 
 StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
                                                   const VerificationCacheV1& cache) {
-  auto encoded = cord::serialize(VerificationCacheStore{verification_cache_store::V1{cache}});
-  if (!encoded) return fail(StoreError{StoreError::Cord{std::move(encoded.error())}});
-  cord::Bytes bytes(kVerificationCacheMagic.begin(), kVerificationCacheMagic.end());
-  bytes.insert(bytes.end(), encoded->begin(), encoded->end());
+  auto bytes = encode_with_magic(kVerificationCacheMagic, VerificationCacheStore{verification_cache_store::V1{cache}});
+  if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
 
   const Path path = verification_cache_path(paths, cache.root, user);
-  if (bytes.size() > kMaxVerificationCacheBytes) {
-    return fail(invalid_data(path, "verification cache is " + std::to_string(bytes.size()) +
-                                       " bytes, above the supported maximum of " +
-                                       std::to_string(kMaxVerificationCacheBytes)));
+  if (bytes->size() > kMaxVerificationCacheBytes) {
+    return fail(invalid_data_at(path, "verification cache is " + std::to_string(bytes->size()) +
+                                          " bytes, above the supported maximum of " +
+                                          std::to_string(kMaxVerificationCacheBytes)));
   }
-  if (auto prepared = prepare_state_dir(paths); !prepared) return prepared;
-  if (auto written = write_private_atomic_inner(path, bytes); !written) return written;
-
-  auto read = read_back(path, kMaxVerificationCacheBytes);
-  if (!read) return fail(io_error_at(path, std::move(read.error())));
-  if (*read != bytes) return fail(invalid_data(path, "verification cache bytes differed immediately after atomic write"));
-  auto store = cord::deserialize<VerificationCacheStore>(cord::ByteView(*read).subspan(kVerificationCacheMagic.size()));
+  auto read = write_state_file_verified(
+      paths, path, *bytes, kMaxVerificationCacheBytes,
+      invalid_data_at(path, "verification cache bytes differed immediately after atomic write"));
+  if (!read) return fail(std::move(read.error()));
+  // The bytes read equal those written, so the magic is there.
+  auto store = cord::deserialize<VerificationCacheStore>(*after_magic(kVerificationCacheMagic, *read));
   if (!store) return fail(StoreError{StoreError::Cord{std::move(store.error())}});
   return {};
 }

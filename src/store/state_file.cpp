@@ -1,0 +1,25 @@
+#include "store/state_file.hpp"
+
+#include <algorithm>
+
+#include "store/atomic_write.hpp"
+#include "store/state_dir.hpp"
+
+namespace morvik::store {
+
+std::optional<cord::ByteView> after_magic(std::string_view magic, cord::ByteView bytes) {
+  if (bytes.size() < magic.size() || !std::equal(magic.begin(), magic.end(), bytes.begin())) return std::nullopt;
+  return bytes.subspan(magic.size());
+}
+
+StoreResult<cord::Bytes> write_state_file_verified(const WorkspacePaths& paths, const Path& path, cord::ByteView bytes,
+                                                   std::uint64_t max, StoreError mismatch) {
+  if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
+  if (auto written = write_private_atomic_inner(path, bytes); !written) return fail(std::move(written.error()));
+  auto read = read_back(path, max);
+  if (!read) return fail(io_error_at(path, std::move(read.error())));
+  if (!std::equal(read->begin(), read->end(), bytes.begin(), bytes.end())) return fail(std::move(mismatch));
+  return std::move(*read);
+}
+
+}  // namespace morvik::store
