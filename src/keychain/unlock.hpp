@@ -21,9 +21,20 @@
 
 namespace morvik::keychain {
 
+// A source of the passphrase of an unlock, asked once per unlock and only
+// after the keychain lock is released. Statically dispatched: a keychain is
+// generic over its provider.
 template <class P>
-concept PassphraseSource = requires(const P& provider, const KeychainRequest& request) {
+concept PassphraseProvider = requires(const P& provider, const KeychainRequest& request) {
   { provider.request_passphrase(request) } -> std::same_as<KeychainResult<Passphrase>>;
+};
+
+// What a vault session needs of a keychain: the identity of the request's
+// user, unlocked with the given cryptographic provider.
+template <class K, class C>
+concept IdentityKeychain = core::CryptoProvider<C> && requires(const K& keychain, const C& crypto,
+                                                                const KeychainRequest& request) {
+  { keychain.unlock_identity(crypto, request) } -> std::same_as<KeychainResult<crypto::Identity>>;
 };
 
 template <core::CryptoProvider C>
@@ -43,7 +54,7 @@ KeychainResult<SealedIdentityV1> read_sealed_identity(const store::Path& base, c
 KeychainResult<std::optional<CurrentUserV1>> read_current_user(const store::Path& base, const core::HashValue& root);
 
 // The keychain: a base directory and a passphrase provider.
-template <PassphraseSource Provider>
+template <PassphraseProvider Provider>
 class AutoKeychain {
  public:
   AutoKeychain(store::Path base_dir, Provider provider) : base_dir_(std::move(base_dir)), provider_(std::move(provider)) {}

@@ -146,6 +146,9 @@ TEST(DefaultInteractive, UsesTheDefaultKeychainDirectory) {
   EXPECT_NE(none.error().as<KeychainError::BackendUnavailable>(), nullptr);
 }
 
+static_assert(IdentityKeychain<AutoKeychain<StdinPassphraseProvider>, crypto::Crypto>);
+static_assert(IdentityKeychain<AutoKeychain<StaticPassphraseProvider>, crypto::Crypto>);
+
 TEST(FixedIdentity, KeepsTheSeedAndTheDerivedUser) {
   crypto::Crypto crypto;
   auto provider = FixedIdentityProvider::from_master_seed(crypto, kSeed);
