@@ -120,6 +120,25 @@ TEST_F(Unlock, ReleasesTheLockWhenTheProviderFails) {
   EXPECT_TRUE(acquire_keychain_lock(dir_.path(), root_, no_wait).has_value());
 }
 
+TEST_F(Unlock, AsksForThePassphraseOnlyAfterReleasingTheKeychainLock) {
+  write_file(identity_path(dir_.path(), root_, user_), identity_file(sealed_));
+  // Another holder could take the lock while the person is being asked.
+  struct LockProbingProvider {
+    store::Path base;
+    bool* lock_was_free;
+    KeychainResult<Passphrase> request_passphrase(const KeychainRequest& request) const {
+      const store::LockRetry no_wait{std::chrono::milliseconds(1), std::chrono::milliseconds(0)};
+      *lock_was_free = acquire_keychain_lock(base, request.root, no_wait).has_value();
+      return StaticPassphraseProvider(kPassphrase).request_passphrase(request);
+    }
+  };
+  bool lock_was_free = false;
+  auto identity =
+      AutoKeychain(dir_.path(), LockProbingProvider{dir_.path(), &lock_was_free}).unlock_identity(crypto_, request());
+  ASSERT_TRUE(identity.has_value()) << identity.error().message();
+  EXPECT_TRUE(lock_was_free);
+}
+
 TEST_F(Unlock, ReadsTheCurrentUserAfterSplittingTheCombinedKeychain) {
   auto none = read_current_user(dir_.path(), root_);
   ASSERT_TRUE(none.has_value());
