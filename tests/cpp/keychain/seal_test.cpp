@@ -93,6 +93,21 @@ TEST(SealedIdentity, ParametersOutsideTheirRangesAreRefusedBeforeDerivation) {
   const std::string inconsistent = "identity material is inconsistent for " + core::debug_string(sealed.user);
   EXPECT_EQ(with([](auto& s) { s.nonce.pop_back(); }), inconsistent);
   EXPECT_EQ(with([](auto& s) { s.nonce.push_back(0); }), inconsistent);
+  // The envelope's own checks come before any parameter is looked at.
+  EXPECT_EQ(with([](auto& s) {
+              s.nonce.pop_back();
+              s.kdf.memory_kib = 0;
+            }),
+            inconsistent);
+}
+
+TEST(SealedIdentity, ARecordOfAnotherRootOrUserIsInconsistent) {
+  const auto sealed = seal_identity(input_with(cheap_kdf()));
+  const cord::Bytes passphrase(kPassphrase.begin(), kPassphrase.end());
+  const std::string inconsistent = "identity material is inconsistent for " + core::debug_string(user_of(0x33));
+  EXPECT_EQ(error_text(open_local_identity(passphrase, sealed.root, user_of(0x33), sealed)), inconsistent);
+  EXPECT_EQ(error_text(open_local_identity(passphrase, hash_of(0x44), sealed.user, sealed)),
+            "identity material is inconsistent for " + core::debug_string(sealed.user));
 }
 
 TEST(SealedIdentity, TheBoundsThemselvesAreAccepted) {
