@@ -12,14 +12,14 @@
 
 #include <gtest/gtest.h>
 
-#include "support/keychain/json.hpp"
+#include "support/crypto/vectors.hpp"
 
 namespace morvik::keychain {
 namespace {
 
-using testing::from_hex;
-using testing::Json;
-using testing::to_hex;
+using morvik::testing::from_hex;
+using morvik::testing::Json;
+using morvik::testing::to_hex;
 
 struct Vector {
   std::string name;
@@ -27,15 +27,17 @@ struct Vector {
   Argon2idCost cost;
 };
 
+std::uint32_t u32(const Json& value) { return static_cast<std::uint32_t>(value.integer()); }
+
 std::vector<Vector> load_vectors() {
-  const Json file = testing::load_json_file(std::string(MORVIK_VECTORS_DIR) + "/rfc9106.json");
+  const Json file = morvik::testing::read_vectors("rfc9106.json");
   std::vector<Vector> out;
   for (const Json& v : file["vectors"].array()) {
-    if (v["type"].string() != "Argon2id" || v["version"].u32() != 0x13) continue;
+    if (v["type"].string() != "Argon2id" || u32(v["version"]) != 0x13) continue;
     out.push_back(Vector{v["name"].string(), from_hex(v["password"].string()), from_hex(v["salt"].string()),
                          from_hex(v["secret"].string()), from_hex(v["associated_data"].string()),
                          from_hex(v["tag"].string()),
-                         Argon2idCost{v["memory_kib"].u32(), v["passes"].u32(), v["lanes"].u32()}});
+                         Argon2idCost{u32(v["memory_kib"]), u32(v["passes"]), u32(v["lanes"])}});
   }
   return out;
 }

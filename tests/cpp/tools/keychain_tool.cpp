@@ -13,13 +13,13 @@
 #include "keychain/files.hpp"
 #include "keychain/seal.hpp"
 #include "support/keychain/fixtures.hpp"
-#include "support/keychain/json.hpp"
+#include "support/crypto/vectors.hpp"
 
 namespace {
 
 using namespace morvik;
-using keychain::testing::from_hex;
-using keychain::testing::to_hex;
+using morvik::testing::from_hex;
+using morvik::testing::to_hex;
 
 int usage() {
   std::fprintf(stderr, "usage: keychain_tool open FILE ROOT USER PASSPHRASE | seal FILE ROOT USER PASSPHRASE SEED "
