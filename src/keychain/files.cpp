@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
@@ -20,10 +21,8 @@ constexpr std::string_view kIdentityMagic{"morvik-identity\0", 16};
 constexpr std::string_view kCurrentUserMagic{"morvik-current-user\0", 20};
 constexpr std::string_view kKeychainMagic{"morvik-keychain\0", 16};
 
-const char* environment(const char* name) { return std::getenv(name); }
-
 store::Path root_dir(const store::Path& base, const core::HashValue& root) {
-  return base.join(store::hex_hash(root.bytes));
+  return base.join(hex_bytes(root.bytes));
 }
 
 KeychainError io_at(const store::Path& path, store::IoError error) {
@@ -62,15 +61,17 @@ KeychainResult<cord::Bytes> encode_store(std::string_view magic, Content content
 }  // namespace
 
 KeychainResult<store::Path> default_keychain_dir() {
-  if (const char* dir = environment("MORVIK_KEYCHAIN_DIR")) return store::Path(dir);
-  if (const char* data = environment("XDG_DATA_HOME")) return store::Path(data).join("morvik");
-  if (const char* home = environment("HOME")) return store::Path(home).join(".local").join("share").join("morvik");
+  if (const char* dir = std::getenv("MORVIK_KEYCHAIN_DIR")) return store::Path(dir);
+  if (const char* data = std::getenv("XDG_DATA_HOME")) return store::Path(data).join("morvik");
+  if (const char* home = std::getenv("HOME")) return store::Path(home).join(".local").join("share").join("morvik");
   return fail(KeychainError::BackendUnavailable{"passphrase",
                                                 "MORVIK_KEYCHAIN_DIR, APPDATA, XDG_DATA_HOME, and HOME are unset"});
 }
 
+std::string hex_bytes(cord::ByteView bytes) { return store::hex_hash(bytes); }
+
 store::Path identity_path(const store::Path& base, const core::HashValue& root, const core::UserId& user) {
-  return root_dir(base, root).join("identities").join(store::hex_hash(user.hash.bytes) + ".cord");
+  return root_dir(base, root).join("identities").join(hex_bytes(user.hash.bytes) + ".cord");
 }
 
 store::Path current_user_path(const store::Path& base, const core::HashValue& root) {
@@ -82,7 +83,7 @@ store::Path keychain_path(const store::Path& base, const core::HashValue& root) 
 }
 
 store::Path legacy_keychain_path(const store::Path& base, const core::UserId& user) {
-  return base.join(store::hex_hash(user.hash.bytes)).join("keychain.cord");
+  return base.join(hex_bytes(user.hash.bytes)).join("keychain.cord");
 }
 
 KeychainResult<bool> path_present_no_follow(const store::Path& path) {

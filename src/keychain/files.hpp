@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/hash_value.hpp"
@@ -23,6 +24,9 @@ inline constexpr std::uint64_t kMaxKeychainFileBytes = 67'108'864;
 // (a variable counts as set even when empty); with none of them the keychain
 // is unavailable. Neither made absolute nor created.
 KeychainResult<store::Path> default_keychain_dir();
+
+// Names below the base: every byte as two lowercase hexadecimal digits.
+std::string hex_bytes(cord::ByteView bytes);
 
 // {base}/{root}/identities/{user}.cord
 store::Path identity_path(const store::Path& base, const core::HashValue& root, const core::UserId& user);

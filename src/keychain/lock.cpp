@@ -1,6 +1,6 @@
 #include "keychain/lock.hpp"
 
-#include "store/workspace_paths.hpp"
+#include "keychain/files.hpp"
 
 namespace morvik::keychain {
 
@@ -17,7 +17,7 @@ KeychainResult<KeychainLock> acquire_lock_at(const store::Path& lock_path, store
 
 KeychainResult<KeychainLock> acquire_keychain_lock(const store::Path& base, const core::HashValue& root,
                                                    store::LockRetry retry) {
-  return acquire_lock_at(base.join(store::hex_hash(root.bytes)).join("keychain.lock"), retry);
+  return acquire_lock_at(base.join(hex_bytes(root.bytes)).join("keychain.lock"), retry);
 }
 
 }  // namespace morvik::keychain

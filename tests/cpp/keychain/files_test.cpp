@@ -62,6 +62,7 @@ TEST(KeychainDir, TakesTheFirstVariableThatIsSetEvenWhenEmpty) {
 TEST(KeychainPaths, NameRootsAndUsersInLowercaseHex) {
   core::HashValue root{{0x00, 0xff, 0x10}};
   core::UserId user{core::HashValue{{0xab}}};
+  EXPECT_EQ(hex_bytes(root.bytes), "00ff10");
   EXPECT_EQ(identity_path("/base", root, user).bytes(), "/base/00ff10/identities/ab.cord");
   EXPECT_EQ(current_user_path("/base", root).bytes(), "/base/00ff10/current-user.cord");
   EXPECT_EQ(keychain_path("/base", root).bytes(), "/base/00ff10/keychain.cord");
