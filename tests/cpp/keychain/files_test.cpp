@@ -145,6 +145,25 @@ TEST(IdentityFile, SizeBoundCoversTheWholeFile) {
                                          "supported maximum of 1048576");
 }
 
+TEST(CurrentUserFile, SizeBoundCoversTheWholeFile) {
+  TempDir dir;
+  const auto path = current_user_path(dir.path(), hash_of(1));
+  const std::size_t overhead = current_user_file(CurrentUserV1{user_of(2), std::string()}).size();
+  CurrentUserV1 current{user_of(2), std::string(kMaxCurrentUserFileBytes - overhead, 'a')};
+  ASSERT_TRUE(write_current_user_exact(path, current).has_value());
+  EXPECT_EQ(read_file(path).size(), kMaxCurrentUserFileBytes);
+
+  current.selector->push_back('a');
+  auto refused = write_current_user_exact(path, current);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(reason_of(refused.error()), "current-user selector exceeds the supported size");
+  write_file(path, current_user_file(current));
+  auto too_large = read_current_user_at(path);
+  ASSERT_FALSE(too_large.has_value());
+  EXPECT_EQ(too_large.error().message(), "I/O error at " + path.bytes() + ": file is 65537 bytes, above the "
+                                         "supported maximum of 65536");
+}
+
 TEST(IdentityFile, WriterRefusesARecordOfAnotherPath) {
   TempDir dir;
   const auto sealed = plain_identity(1, 2);
