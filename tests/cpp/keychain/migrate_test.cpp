@@ -21,8 +21,12 @@ SealedIdentityV1 identity(const core::HashValue& root, std::uint8_t user, std::u
                           cord::Bytes(48, content)};
 }
 
-cord::Evolving<KeychainRecordV1> unknown_record() {
-  return cord::Evolving<KeychainRecordV1>(cord::UnknownPayload{cord::Bytes{0, 0, 0, 2, 9}});
+// A record of a variant this code does not know; a longer payload sorts it
+// after the known records of these tests.
+cord::Evolving<KeychainRecordV1> unknown_record(std::size_t extra = 0) {
+  cord::Bytes payload{0, 0, 0, 2, 9};
+  payload.insert(payload.end(), extra, 9);
+  return cord::Evolving<KeychainRecordV1>(cord::UnknownPayload{payload});
 }
 
 std::string reason_of(const KeychainError& e) {
@@ -87,6 +91,10 @@ TEST_F(CombinedMigration, RefusesUnsplittableContentBeforeWritingAnything) {
   };
   const Case cases[] = {
       {records_of({identity_record(identity(kRoot, 1)), unknown_record()}),
+       "combined keychain has unknown records with no safe split destination"},
+      // Unknown records are looked for before anything else is judged.
+      {records_of({current_user_record(CurrentUserV1{user_of(1), "a"}),
+                   current_user_record(CurrentUserV1{user_of(2), "b"}), unknown_record(200)}),
        "combined keychain has unknown records with no safe split destination"},
       {records_of({identity_record(identity(kRoot, 1)), current_user_record(CurrentUserV1{user_of(1), "a"}),
                    current_user_record(CurrentUserV1{user_of(2), "b"})}),
