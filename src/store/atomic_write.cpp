@@ -36,13 +36,37 @@ bool is_directory(const char* path) {
   return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// The directory that holds entries named relative to `dir`: the current one
+// for the empty path (the directory of a bare file name).
+Path directory_to_open(const Path& dir) { return dir.empty() ? Path(".") : dir; }
+
+IoResult<void> flush_directory(const Path& dir) {
+  auto c_path = system_path(dir);
+  if (!c_path) return fail(std::move(c_path.error()));
+  FileDescriptor fd;
+  const int code = run_step(WriteStep::SyncDirectory, dir, [&] {
+    fd = FileDescriptor(::open(*c_path, O_RDONLY | O_CLOEXEC | O_DIRECTORY));
+    return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+  });
+  if (code != 0) return fail(IoError::from_errno(code));
+  return {};
+}
+
+// A directory made here is flushed into its parent: otherwise a file made
+// durable inside it could still vanish with the directory after a crash.
+IoResult<void> made_durable(const Path& dir) {
+  const auto parent = dir.parent();
+  if (!parent) return {};
+  return flush_directory(directory_to_open(*parent));
+}
+
 // Directory creation without a path for errors; the callers name the
 // directory they were asked for.
 IoResult<void> make_dirs(const Path& dir) {
   if (dir.empty()) return {};
   auto c_path = system_path(dir);
   if (!c_path) return fail(std::move(c_path.error()));
-  if (::mkdir(*c_path, 0777) == 0) return {};
+  if (::mkdir(*c_path, 0777) == 0) return made_durable(dir);
   int code = errno;
   if (code != ENOENT) {
     if (is_directory(*c_path)) return {};
@@ -51,7 +75,7 @@ IoResult<void> make_dirs(const Path& dir) {
   const auto parent = dir.parent();
   if (!parent) return fail(IoError::with_message(IoErrorKind::Other, "failed to create whole tree"));
   if (auto made = make_dirs(*parent); !made) return made;
-  if (::mkdir(*c_path, 0777) == 0) return {};
+  if (::mkdir(*c_path, 0777) == 0) return made_durable(dir);
   code = errno;
   if (is_directory(*c_path)) return {};
   return fail(IoError::from_errno(code));
@@ -102,19 +126,12 @@ StoreResult<void> replace_file(const Path& temporary, const Path& target) {
 }
 
 StoreResult<void> sync_parent_directory(const Path& path) {
-  auto parent = path.parent();
+  const auto parent = path.parent();
   if (!parent) return {};
   // A bare file name lives in the current directory, which must be flushed
   // like any other: the new content is already there.
-  if (parent->empty()) parent = Path(".");
-  auto c_path = system_path(*parent);
-  if (!c_path) return fail(io_error_at(*parent, std::move(c_path.error())));
-  FileDescriptor dir;
-  const int code = run_step(WriteStep::SyncDirectory, *parent, [&] {
-    dir = FileDescriptor(::open(*c_path, O_RDONLY | O_CLOEXEC | O_DIRECTORY));
-    return dir.get() >= 0 && ::fsync(dir.get()) == 0;
-  });
-  if (code != 0) return failure(*parent, code);
+  const Path flushed = directory_to_open(*parent);
+  if (auto synced = flush_directory(flushed); !synced) return fail(io_error_at(flushed, std::move(synced.error())));
   return {};
 }
 

@@ -156,6 +156,27 @@ TEST(DirectoryTest, PrivateDirectoryNarrowsOnlyItself) {
   EXPECT_TRUE(create_dir_all(Path("")));
 }
 
+// Without the flush, a file made durable in a new directory could still be
+// lost with the directory's own entry after a crash.
+TEST(DirectoryTest, NewDirectoriesAreFlushedIntoTheirParents) {
+  TempDir dir;
+  std::vector<Path> flushed;
+  ScopedWriteFault watch([&](WriteStep step, const Path& path) {
+    if (step == WriteStep::SyncDirectory) flushed.push_back(path);
+    return 0;
+  });
+  ASSERT_TRUE(create_private_dir_all(dir / "x" / "y"));
+  EXPECT_EQ(flushed, (std::vector<Path>{dir.path(), dir / "x"}));
+  flushed.clear();
+  ASSERT_TRUE(create_dir_all(dir / "x" / "y"));
+  EXPECT_TRUE(flushed.empty());
+
+  ScopedWriteFault failing([](WriteStep step, const Path&) { return step == WriteStep::SyncDirectory ? EIO : 0; });
+  auto made = create_dir_all(dir / "z");
+  ASSERT_FALSE(made);
+  EXPECT_EQ(made.error().message(), "I/O error at " + (dir / "z").display() + ": Input/output error (os error 5)");
+}
+
 TEST(DirectoryTest, FileInTheWayIsAnError) {
   TempDir dir;
   write_file(dir / "x", "");
