@@ -153,7 +153,7 @@ class RootStateLockTest : public ::testing::Test {
   TempDir dir_;
   ScopedEnv env_;
   WorkspacePaths paths_;
-  core::HashValue root_{cord::Bytes(32, 0xAB)};
+  core::HashValue root_ = hash_of(0xAB);
 };
 
 // The one test that waits the real ten seconds.

@@ -16,8 +16,6 @@ using namespace testing;
 using core::HashValue;
 using core::ratchet::Ratchet;
 
-HashValue hash_of(std::uint8_t fill, std::size_t size = 32) { return HashValue{cord::Bytes(size, fill)}; }
-
 template <class Id>
 Id id_of(std::uint8_t fill) {
   return Id{hash_of(fill)};

@@ -77,7 +77,7 @@ TEST_F(TemporaryStateDirTest, DirectoryOfAnotherUserIsRefused) {
 TEST_F(TemporaryStateDirTest, PlantedDirectoryIsNotUsedForAnyStateFile) {
   make_dir(paths_.state_dir);
   ASSERT_EQ(::chmod(paths_.state_dir.bytes().c_str(), 0777), 0);
-  const core::HashValue root{cord::Bytes(32, 1)};
+  const core::HashValue root = hash_of(1);
   const std::string refusal = "I/O error at " + paths_.state_dir.display() + ": " + kRefusal;
 
   auto lock = acquire_root_state_lock(paths_, root);

@@ -16,8 +16,6 @@ namespace {
 using namespace morvik::store::testing;
 using core::HashValue;
 
-HashValue hash_of(std::uint8_t fill, std::size_t size = 32) { return HashValue{cord::Bytes(size, fill)}; }
-
 TransactionV1 sample_transaction(const HashValue& root) {
   return TransactionV1{
       cord::Bytes(32, 0x11),

@@ -11,8 +11,6 @@ namespace {
 using namespace testing;
 using core::HashValue;
 
-HashValue hash_of(std::uint8_t fill) { return HashValue{cord::Bytes(32, fill)}; }
-
 VerificationCacheV1 sample_cache(const HashValue& root) {
   return VerificationCacheV1{root, 1, {hash_of(3), hash_of(1), hash_of(2)}, cord::Bytes(32, 0x50),
                              cord::Bytes(64, 0x51)};

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/hash_value.hpp"
 #include "cord/wire.hpp"
 #include "store/path.hpp"
 
@@ -62,6 +63,11 @@ class ScopedChdir {
  private:
   std::string previous_;
 };
+
+// A hash (a root, a record hash) of `size` bytes, all `fill`.
+inline core::HashValue hash_of(std::uint8_t fill, std::size_t size = 32) {
+  return core::HashValue{cord::Bytes(size, fill)};
+}
 
 void write_file(const Path& path, cord::ByteView bytes);
 void write_file(const Path& path, std::string_view text);
