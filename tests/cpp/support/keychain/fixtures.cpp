@@ -1,6 +1,12 @@
 #include "support/keychain/fixtures.hpp"
 
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "crypto/aead.hpp"
@@ -24,13 +30,6 @@ cord::Bytes encode(const T& value) {
   return *bytes;
 }
 
-// Sealing returns the ciphertext, or an expected of it.
-[[maybe_unused]] cord::Bytes ciphertext_of(std::vector<std::uint8_t> sealed) { return sealed; }
-template <class E>
-[[maybe_unused]] cord::Bytes ciphertext_of(std::expected<std::vector<std::uint8_t>, E> sealed) {
-  if (!sealed) throw std::runtime_error("fixture sealing failed");
-  return *sealed;
-}
 
 }  // namespace
 
@@ -46,9 +45,9 @@ SealedIdentityV1 seal_identity(const SealInput& input) {
       encode(LocalIdentityV1{crypto::SecretBytes(input.master_seed.begin(), input.master_seed.end())}));
   std::array<std::uint8_t, 12> nonce{};
   std::copy_n(input.nonce.begin(), std::min<std::size_t>(12, input.nonce.size()), nonce.begin());
-  SealedIdentityV1 sealed{input.root, input.user, input.kdf, input.salt, input.nonce,
-                          ciphertext_of(crypto::aead_seal(key.span(), nonce, aad, plaintext))};
-  return sealed;
+  auto ciphertext = crypto::aead_seal(key.span(), nonce, aad, plaintext);
+  if (!ciphertext) throw std::runtime_error("fixture sealing failed");
+  return SealedIdentityV1{input.root, input.user, input.kdf, input.salt, input.nonce, std::move(*ciphertext)};
 }
 
 core::HashValue hash_of(std::uint8_t fill) { return core::HashValue{cord::Bytes(32, fill)}; }
@@ -78,15 +77,48 @@ cord::Evolving<KeychainRecordV1> current_user_record(CurrentUserV1 current) {
 
 void write_file(const store::Path& path, const cord::Bytes& bytes) {
   std::filesystem::create_directories(std::filesystem::path(path.bytes()).parent_path());
-  store::testing::write_file(path, bytes);
+  std::ofstream out(path.bytes(), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write fixture " + path.bytes());
 }
 
-ScopedEnv::ScopedEnv(const char* name, const char* value) {
+cord::Bytes read_file(const store::Path& path) {
+  std::ifstream in(path.bytes(), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.bytes());
+  return cord::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const store::Path& path) {
+  struct stat status {};
+  return ::lstat(path.bytes().c_str(), &status) == 0;
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old;
   if (value) {
-    env_.set(name, value);
+    ::setenv(name, value, 1);
   } else {
-    env_.unset(name);
+    ::unsetenv(name);
   }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_) {
+    ::setenv(name_, old_->c_str(), 1);
+  } else {
+    ::unsetenv(name_);
+  }
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "morvik-keychain-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = store::Path(pattern);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_.bytes(), ignored);
 }
 
 }  // namespace morvik::keychain::testing
