@@ -24,6 +24,7 @@ class Ed25519SigningKey {
   explicit Ed25519SigningKey(std::span<const std::uint8_t, kEd25519SeedLength> seed) noexcept;
 
   const Ed25519PublicKey& public_key() const noexcept { return public_key_; }
+  // Never fails; see the definition for the all-zero fallback.
   Ed25519Signature sign(std::span<const std::uint8_t> message) const noexcept;
 
  private:

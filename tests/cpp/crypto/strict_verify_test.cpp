@@ -121,6 +121,8 @@ TEST(StrictVerification, RefusesCraftedSignatures) {
        small_order_public_key().signature},
       {"small-order R", good.public_key, kMessage, small_order_r().signature},
       {"other message", good.public_key, other_message, good.signature},
+      // What signing leaves behind if the library ever reports a failure.
+      {"all-zero signature", good.public_key, kMessage, Bytes(64, 0)},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(ed25519_verify_strict(c.public_key, c.message, c.signature)) << c.name;
