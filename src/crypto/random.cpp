@@ -51,7 +51,9 @@ std::expected<void, RandomError> fill_random_from_urandom(std::span<std::uint8_t
   return {};
 }
 
-std::string RandomError::description() const { return std::strerror(code); }
+std::string RandomError::description() const {
+  return std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")";
+}
 
 std::expected<void, RandomError> fill_random(std::span<std::uint8_t> out) {
   std::size_t done = 0;

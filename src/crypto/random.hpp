@@ -10,6 +10,8 @@ namespace morvik::crypto {
 // The operating system could not supply randomness; `code` is the errno.
 struct RandomError {
   int code;
+  // The system's text for the errno, then " (os error N)", as every
+  // operating-system error is shown.
   std::string description() const;
 };
 

@@ -78,7 +78,8 @@ TEST(Content, ReleasingAContentKeyOverwritesIt) {
 }
 
 TEST(CryptoErrors, RandomFailureText) {
-  EXPECT_EQ(random_failure(RandomError{ENOSYS}).message(), "from_os_rng failed: Function not implemented");
+  EXPECT_EQ(random_failure(RandomError{ENOSYS}).message(),
+            "from_os_rng failed: Function not implemented (os error " + std::to_string(ENOSYS) + ")");
 }
 
 }  // namespace
