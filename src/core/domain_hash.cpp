@@ -16,29 +16,29 @@ std::array<std::uint8_t, 8> be64(std::uint64_t value) {
   return out;
 }
 
-cord::ByteView bytes_of(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 void update_transcript(crypto_hash_sha256_state& state, cord::ByteView piece) {
   const auto length = be64(piece.size());
   crypto_hash_sha256_update(&state, length.data(), length.size());
   crypto_hash_sha256_update(&state, piece.data(), piece.size());
 }
 
-void append_transcript(cord::Bytes& out, cord::ByteView piece) {
+}  // namespace
+
+cord::ByteView text_bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+void append_length_prefixed(cord::Bytes& out, cord::ByteView piece) {
   const auto length = be64(piece.size());
   out.insert(out.end(), length.begin(), length.end());
   out.insert(out.end(), piece.begin(), piece.end());
 }
 
-}  // namespace
-
 HashValue domain_hash(std::string_view domain, cord::ByteView data) {
   crypto_hash_sha256_state state;
   crypto_hash_sha256_init(&state);
-  update_transcript(state, bytes_of(kHashLabel));
-  update_transcript(state, bytes_of(domain));
+  update_transcript(state, text_bytes(kHashLabel));
+  update_transcript(state, text_bytes(domain));
   update_transcript(state, data);
   HashValue result{cord::Bytes(crypto_hash_sha256_BYTES)};
   crypto_hash_sha256_final(&state, result.bytes.data());
@@ -48,9 +48,9 @@ HashValue domain_hash(std::string_view domain, cord::ByteView data) {
 cord::Bytes signature_transcript(std::string_view domain, cord::ByteView message) {
   cord::Bytes out;
   out.reserve(3 * 8 + kSignatureLabel.size() + domain.size() + message.size());
-  append_transcript(out, bytes_of(kSignatureLabel));
-  append_transcript(out, bytes_of(domain));
-  append_transcript(out, message);
+  append_length_prefixed(out, text_bytes(kSignatureLabel));
+  append_length_prefixed(out, text_bytes(domain));
+  append_length_prefixed(out, message);
   return out;
 }
 

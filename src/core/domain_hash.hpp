@@ -30,6 +30,13 @@ inline constexpr std::string_view kIdentitySalt = "morvik.identity.v1";
 inline constexpr std::string_view kIdentityEd25519Info = "morvik.identity.v1.ed25519";
 inline constexpr std::string_view kIdentityX25519Info = "morvik.identity.v1.x25519";
 
+// The bytes of a label or other text, as the primitives take them.
+cord::ByteView text_bytes(std::string_view text);
+
+// Appends be64(|piece|), then the piece: how every variable part of a hash
+// input, signature transcript or HPKE info string is framed.
+void append_length_prefixed(cord::Bytes& out, cord::ByteView piece);
+
 // SHA-256 over be64(14) "morvik.hash.v1", be64(|domain|) domain,
 // be64(|data|) data, streamed without building the concatenation.
 HashValue domain_hash(std::string_view domain, cord::ByteView data);

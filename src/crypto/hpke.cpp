@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/domain_hash.hpp"
 #include "crypto/random.hpp"
 
 namespace morvik::crypto::hpke {
@@ -13,10 +14,6 @@ constexpr std::uint8_t kModeBase = 0x00;
 constexpr std::uint16_t kKemId = 0x0020;
 constexpr std::uint16_t kKdfId = 0x0001;
 constexpr std::uint16_t kAeadId = 0x0003;
-
-std::span<const std::uint8_t> text(std::string_view s) {
-  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
-}
 
 void append(SecretBytes& out, std::span<const std::uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
 
@@ -32,13 +29,13 @@ struct Suite {
 
   static Suite kem() {
     Suite s;
-    append(s.id, text("KEM"));
+    append(s.id, core::text_bytes("KEM"));
     append_u16(s.id, kKemId);
     return s;
   }
   static Suite hpke() {
     Suite s;
-    append(s.id, text("HPKE"));
+    append(s.id, core::text_bytes("HPKE"));
     append_u16(s.id, kKemId);
     append_u16(s.id, kKdfId);
     append_u16(s.id, kAeadId);
@@ -49,9 +46,9 @@ struct Suite {
   HkdfPrk labeled_extract(std::span<const std::uint8_t> salt, std::string_view label,
                           std::span<const std::uint8_t> ikm) const {
     SecretBytes labeled_ikm;
-    append(labeled_ikm, text("HPKE-v1"));
+    append(labeled_ikm, core::text_bytes("HPKE-v1"));
     append(labeled_ikm, id);
-    append(labeled_ikm, text(label));
+    append(labeled_ikm, core::text_bytes(label));
     append(labeled_ikm, ikm);
     return hkdf_extract(salt, labeled_ikm);
   }
@@ -62,9 +59,9 @@ struct Suite {
     static_assert(N <= kHkdfMaxOutput);
     SecretBytes labeled_info;
     append_u16(labeled_info, static_cast<std::uint16_t>(N));
-    append(labeled_info, text("HPKE-v1"));
+    append(labeled_info, core::text_bytes("HPKE-v1"));
     append(labeled_info, id);
-    append(labeled_info, text(label));
+    append(labeled_info, core::text_bytes(label));
     append(labeled_info, info);
     // N is within HKDF's bound, so the expansion cannot fail.
     SecretBytes okm = *hkdf_expand(prk, labeled_info, N);

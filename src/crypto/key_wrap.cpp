@@ -5,10 +5,6 @@
 namespace morvik::crypto {
 namespace {
 
-void append_be64(cord::Bytes& out, std::uint64_t value) {
-  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
 CryptoError hpke_failure(hpke::HpkeError error) {
   return CryptoError{CryptoError::Hpke{std::string(hpke::message(error))}};
 }
@@ -18,10 +14,8 @@ CryptoError hpke_failure(hpke::HpkeError error) {
 cord::Bytes hpke_info(cord::ByteView context) {
   cord::Bytes info;
   info.reserve(16 + core::kHpkeInfoLabel.size() + context.size());
-  append_be64(info, core::kHpkeInfoLabel.size());
-  info.insert(info.end(), core::kHpkeInfoLabel.begin(), core::kHpkeInfoLabel.end());
-  append_be64(info, context.size());
-  info.insert(info.end(), context.begin(), context.end());
+  core::append_length_prefixed(info, core::text_bytes(core::kHpkeInfoLabel));
+  core::append_length_prefixed(info, context);
   return info;
 }
 
