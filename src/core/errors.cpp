@@ -1,14 +1,8 @@
 #include "core/errors.hpp"
 
+#include "core/overloaded.hpp"
+
 namespace morvik::core {
-namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-
-}  // namespace
 
 std::string CoreError::message() const {
   return std::visit(Overloaded{

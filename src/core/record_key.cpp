@@ -2,15 +2,9 @@
 
 #include <type_traits>
 
+#include "core/overloaded.hpp"
+
 namespace morvik::core {
-namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-
-}  // namespace
 
 RecordKey record_key_for(const RecordBodyV1& body, const UserId& signer) {
   return std::visit(

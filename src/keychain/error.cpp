@@ -1,15 +1,10 @@
 #include "keychain/error.hpp"
 
+#include "core/overloaded.hpp"
+
 namespace morvik::keychain {
 
-namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-
-}  // namespace
+using core::Overloaded;
 
 std::string KeychainError::message() const {
   return std::visit(

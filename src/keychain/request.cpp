@@ -1,15 +1,13 @@
 #include "keychain/request.hpp"
 
+#include "core/overloaded.hpp"
 #include "store/workspace_paths.hpp"
 
 namespace morvik::keychain {
 
 namespace {
 
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
+using core::Overloaded;
 
 std::string join(const std::vector<std::string>& parts, std::string_view separator) {
   std::string out;

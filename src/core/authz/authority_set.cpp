@@ -1,14 +1,10 @@
 #include "core/authz/authority_set.hpp"
 
 #include "core/authz/selector_matching.hpp"
+#include "core/overloaded.hpp"
 
 namespace morvik::core::authz {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
 
 KeyspaceSelectorV1 everything() { return KeyspaceSelectorV1{tuple_matcher::Any{}, {}}; }
 

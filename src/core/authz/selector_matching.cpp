@@ -2,13 +2,10 @@
 
 #include <algorithm>
 
+#include "core/overloaded.hpp"
+
 namespace morvik::core::authz {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
 
 using Segments = std::vector<std::string>;
 

@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <functional>
 
+#include "core/overloaded.hpp"
+
 namespace morvik::core::authz {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
 
 std::unexpected<ValidationIssue> invalid(std::string message) {
   return std::unexpected(ValidationIssue{ValidationIssue::InvalidStructure{std::move(message)}});

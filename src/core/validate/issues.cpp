@@ -2,13 +2,10 @@
 
 #include <cstdio>
 
+#include "core/overloaded.hpp"
+
 namespace morvik::core::validate {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
 
 // A text between double quotes, with quotes, backslashes and control
 // characters escaped, so that the message stays one unambiguous line.

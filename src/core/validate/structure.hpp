@@ -16,6 +16,7 @@
 #include "core/derivations.hpp"
 #include "core/domain_hash.hpp"
 #include "core/handles.hpp"
+#include "core/overloaded.hpp"
 #include "core/provider.hpp"
 #include "core/records.hpp"
 #include "core/validate/issues.hpp"
@@ -26,11 +27,6 @@ namespace morvik::core::validate {
 inline constexpr std::uint64_t kCounterCeiling = std::uint64_t{1} << 62;
 
 namespace structure_detail {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
 
 inline std::unexpected<ValidationIssue> invalid(std::string message) {
   return std::unexpected(ValidationIssue{ValidationIssue::InvalidStructure{std::move(message)}});
@@ -72,7 +68,7 @@ CheckResult structurally_validate_record(const VaultRecordV1& record, const Reco
     return invalid("counter exceeds the supported ceiling");
   }
   return std::visit(
-      structure_detail::Overloaded{
+      core::Overloaded{
           [&](const VaultRootRecordV1& r) {
             return matches(derive_user_id(provider, record.signing_public_key, r.root_encryption_public_key),
                            r.root_user_id, "invalid root record");
