@@ -1,12 +1,6 @@
 #include "support/keychain/fixtures.hpp"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "crypto/aead.hpp"
@@ -29,7 +23,6 @@ cord::Bytes encode(const T& value) {
   if (!bytes) throw std::runtime_error("fixture does not encode: " + bytes.error().message());
   return *bytes;
 }
-
 
 }  // namespace
 
@@ -77,48 +70,15 @@ cord::Evolving<KeychainRecordV1> current_user_record(CurrentUserV1 current) {
 
 void write_file(const store::Path& path, const cord::Bytes& bytes) {
   std::filesystem::create_directories(std::filesystem::path(path.bytes()).parent_path());
-  std::ofstream out(path.bytes(), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write fixture " + path.bytes());
+  store::testing::write_file(path, bytes);
 }
 
-cord::Bytes read_file(const store::Path& path) {
-  std::ifstream in(path.bytes(), std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path.bytes());
-  return cord::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool exists(const store::Path& path) {
-  struct stat status {};
-  return ::lstat(path.bytes().c_str(), &status) == 0;
-}
-
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-  if (const char* old = std::getenv(name)) old_ = old;
+ScopedEnv::ScopedEnv(const char* name, const char* value) {
   if (value) {
-    ::setenv(name, value, 1);
+    env_.set(name, value);
   } else {
-    ::unsetenv(name);
+    env_.unset(name);
   }
-}
-
-ScopedEnv::~ScopedEnv() {
-  if (old_) {
-    ::setenv(name_, old_->c_str(), 1);
-  } else {
-    ::unsetenv(name_);
-  }
-}
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "morvik-keychain-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = store::Path(pattern);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_.bytes(), ignored);
 }
 
 }  // namespace morvik::keychain::testing
