@@ -16,7 +16,6 @@
 #include "core/provider.hpp"
 #include "core/ratchet/ratchet.hpp"
 #include "core/records.hpp"
-#include "core/signed_message.hpp"
 #include "core/validate/issues.hpp"
 #include "core/validate/state.hpp"
 #include "core/validate/structure.hpp"
@@ -56,6 +55,20 @@ namespace detail {
 struct ListedRecord {
   const VaultRecordV1* record;
   HashValue hash;
+  // In the caller's verified set: its signature is not checked.
+  bool trusted = false;
+  // Where its signed message lies in `Listing::messages`.
+  std::size_t message_at = 0;
+  std::size_t message_size = 0;
+};
+
+// The records to validate, each once, in record-set order.
+struct Listing {
+  std::vector<ListedRecord> records;
+  // The signed messages of the records whose signatures may need checking.
+  // A record's encoding begins with its body's, which is what its signature
+  // covers, so they are kept from hashing rather than encoded again.
+  cord::Bytes messages;
 };
 
 struct HashBytesHasher {
@@ -66,39 +79,31 @@ struct HashBytesHasher {
   }
 };
 
-// Signature checks of one run. A hash in the caller's verified set is not
-// checked at all, and a record checked once is not checked again.
+// Signature checks of one run: a record checked once is not checked again.
 template <CryptoProvider P>
 class SignatureChecks {
  public:
-  SignatureChecks(const P& crypto, const std::set<HashValue>& verified, const std::vector<ListedRecord>& list)
-      : crypto_(crypto), verified_(verified), list_(list), outcome_(list.size(), Outcome::Unchecked) {}
+  SignatureChecks(const P& crypto, const Listing& listing)
+      : crypto_(crypto), listing_(listing), outcome_(listing.records.size(), Outcome::Unchecked) {}
 
-  bool trusted(std::size_t i) const { return verified_.contains(list_[i].hash); }
-
-  // Whether record `i` verifies under its own envelope key; an error when
-  // its signed message cannot be built.
-  CoreResult<bool> verify(std::size_t i) {
+  // Whether record `i` counts as signed by its envelope's key: trusted, or
+  // verified under that key.
+  bool verifies(std::size_t i) {
+    const ListedRecord& entry = listing_.records[i];
+    if (entry.trusted) return true;
     if (outcome_[i] == Outcome::Unchecked) {
-      const VaultRecordV1& record = *list_[i].record;
-      auto message = signed_record_message(record);
-      if (!message) return fail(std::move(message.error()));
-      outcome_[i] = crypto_.verify_signature(kSignedRecordLabel, record.signing_public_key, *message, record.signature)
-                        ? Outcome::Good
-                        : Outcome::Bad;
+      const auto message = cord::ByteView(listing_.messages).subspan(entry.message_at, entry.message_size);
+      const bool good = crypto_.verify_signature(kSignedRecordLabel, entry.record->signing_public_key, message,
+                                                 entry.record->signature);
+      outcome_[i] = good ? Outcome::Good : Outcome::Bad;
     }
     return outcome_[i] == Outcome::Good;
   }
 
-  // As `verify` for the steps where a record that cannot be checked is only
-  // passed over.
-  bool verifies(std::size_t i) { return verify(i).value_or(false); }
-
  private:
   enum class Outcome : std::uint8_t { Unchecked, Good, Bad };
   const P& crypto_;
-  const std::set<HashValue>& verified_;
-  const std::vector<ListedRecord>& list_;
+  const Listing& listing_;
   std::vector<Outcome> outcome_;
 };
 
@@ -110,22 +115,31 @@ const T* body_as(const ListedRecord& entry) {
 
 // Hashes every record and drops repeats.
 template <CryptoProvider P>
-CoreResult<std::vector<ListedRecord>> list_records(const VaultStore& store, const P& crypto) {
-  std::vector<ListedRecord> list;
-  list.reserve(vault_records(store).size());
+CoreResult<Listing> list_records(const VaultStore& store, const P& crypto, const std::set<HashValue>& verified) {
+  Listing listing;
+  auto& messages = listing.messages;
+  listing.records.reserve(vault_records(store).size());
   std::unordered_set<HashValue, HashBytesHasher> seen;
   seen.reserve(vault_records(store).size());
-  cord::Bytes encoding;
   for (const VaultRecordV1& record : vault_records(store)) {
-    encoding.clear();
-    if (auto st = cord::write(cord::CordSerializer(encoding), record); !st) {
+    const std::size_t start = messages.size();
+    if (auto st = cord::write(cord::CordSerializer(messages), record); !st) {
       return fail(CoreError::cord(std::move(st.error())));
     }
+    const auto encoding = cord::ByteView(messages).subspan(start);
     HashValue hash = crypto.hash(kRecordHashLabel, encoding);
-    if (!seen.insert(hash).second) continue;
-    list.push_back(ListedRecord{&record, std::move(hash)});
+    if (!seen.insert(hash).second) {
+      messages.resize(start);
+      continue;
+    }
+    const bool trusted = verified.contains(hash);
+    // The body, then the key and the signature, each a u32 length and bytes.
+    const std::size_t message_size =
+        encoding.size() - (4 + record.signing_public_key.size()) - (4 + record.signature.size());
+    messages.resize(trusted ? start : start + message_size);
+    listing.records.push_back(ListedRecord{&record, std::move(hash), trusted, start, trusted ? 0 : message_size});
   }
-  return list;
+  return listing;
 }
 
 // The one self-signed root record whose key hash is the trusted root, or the
@@ -142,11 +156,7 @@ CoreResult<std::expected<SelectedRoot, ValidationIssue>> select_root(const std::
     auto user_id = derive_user_id(crypto, record.signing_public_key, root->root_encryption_public_key);
     if (!user_id) return fail(std::move(user_id.error()));
     if (*user_id != root->root_user_id) continue;
-    if (!checks.trusted(i)) {
-      auto good = checks.verify(i);
-      if (!good) return fail(std::move(good.error()));
-      if (!*good) continue;
-    }
+    if (!checks.verifies(i)) continue;
     auto hash = key_hash(crypto, record.signing_public_key);
     if (!hash) return fail(std::move(hash.error()));
     if (*hash != trusted_root) continue;
@@ -187,7 +197,7 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
       const auto& user = *body_as<UserRecordV1>(list[i]);
       if (trusted_users.contains(user.user_id)) continue;
       if (!trusted_keys.contains(list[i].record->signing_public_key)) continue;
-      if (!checks.trusted(i) && !checks.verifies(i)) continue;
+      if (!checks.verifies(i)) continue;
       key_claims[user.signing_public_key].insert(user.user_id);
       trusted_users.emplace(user.user_id, user.signing_public_key);
       trusted_keys.insert(user.signing_public_key);
@@ -199,7 +209,7 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
   for (std::size_t i = 0; i < list.size(); ++i) {
     const auto* entry = body_as<EntryPointRecordV1>(list[i]);
     if (!entry || entry->user_id != root.user_id) continue;
-    if (!checks.trusted(i) && !checks.verifies(i)) continue;
+    if (!checks.verifies(i)) continue;
     auto user_id = derive_user_id(crypto, list[i].record->signing_public_key, entry->encryption_public_key);
     if (!user_id) return fail(std::move(user_id.error()));
     entry_point_users.insert(std::move(*user_id));
@@ -257,17 +267,38 @@ CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, 
       continue;
     }
     RecordKey key = record_key_for(*body, signer->second);
-    if (!checks.trusted(i)) {
-      auto good = checks.verify(i);
-      if (!good) return fail(std::move(good.error()));
-      if (!*good) {
-        checked.issues.push_back(ValidationIssue::InvalidSignature{std::move(key)});
-        continue;
-      }
+    if (!checks.verifies(i)) {
+      checked.issues.push_back(ValidationIssue::InvalidSignature{std::move(key)});
+      continue;
     }
     checked.verified.push_back(VerifiedRecord::of(record, std::move(key), list[i].hash, signer->second));
   }
   return checked;
+}
+
+// Steps up to the per-record checks: the listing, with the signed messages
+// it keeps, is released before the resolution starts.
+template <CryptoProvider P>
+CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(const VaultStore& store,
+                                                                           const HashValue& trusted_root,
+                                                                           const P& crypto,
+                                                                           const std::set<HashValue>& verified) {
+  using Checked = std::expected<CheckedRecords, ValidationIssue>;
+  auto listing = list_records(store, crypto, verified);
+  if (!listing) return fail(std::move(listing.error()));
+  const auto& list = listing->records;
+  if (list.empty()) return Checked(std::unexpect, ValidationIssue::RootNotTrusted{});
+
+  SignatureChecks<P> checks(crypto, *listing);
+  auto root = select_root(list, trusted_root, checks, crypto);
+  if (!root) return fail(std::move(root.error()));
+  if (!*root) return Checked(std::unexpect, std::move(root->error()));
+
+  auto assignment = assign_signers(list, **root, checks, crypto);
+  if (!assignment) return fail(std::move(assignment.error()));
+  auto checked = check_records(list, std::move(**root), std::move(*assignment), checks, crypto);
+  if (!checked) return fail(std::move(checked.error()));
+  return Checked(std::move(*checked));
 }
 
 }  // namespace detail
@@ -276,20 +307,10 @@ CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, 
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_v1(const VaultStore& store, const ratchet::Ratchet& ratchet, const P& crypto,
                                          const std::set<HashValue>& verified) {
-  auto list = detail::list_records(store, crypto);
-  if (!list) return fail(std::move(list.error()));
-  if (list->empty()) return fatal_report(ValidationIssue::RootNotTrusted{});
-
-  detail::SignatureChecks<P> checks(crypto, verified, *list);
-  auto root = detail::select_root(*list, ratchet.trusted_root, checks, crypto);
-  if (!root) return fail(std::move(root.error()));
-  if (!*root) return fatal_report(std::move(root->error()));
-
-  auto assignment = detail::assign_signers(*list, **root, checks, crypto);
-  if (!assignment) return fail(std::move(assignment.error()));
-  auto checked = detail::check_records(*list, std::move(**root), std::move(*assignment), checks, crypto);
+  auto checked = detail::check_record_set(store, ratchet.trusted_root, crypto, verified);
   if (!checked) return fail(std::move(checked.error()));
-  return resolve_checked_records(std::move(*checked), ratchet);
+  if (!*checked) return fatal_report(std::move(checked->error()));
+  return resolve_checked_records(std::move(**checked), ratchet);
 }
 
 // Validates the record set, skipping the signature check of records whose
