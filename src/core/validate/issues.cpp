@@ -1,40 +1,9 @@
 #include "core/validate/issues.hpp"
 
-#include <cstdio>
-
 #include "core/overloaded.hpp"
+#include "core/quoted.hpp"
 
 namespace morvik::core::validate {
-namespace {
-
-// A text between double quotes, with quotes, backslashes and control
-// characters escaped, so that the message stays one unambiguous line.
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\0': out += "\\0"; break;
-      default:
-        if (byte < 0x20 || byte == 0x7F) {
-          char escape[16];
-          std::snprintf(escape, sizeof escape, "\\u{%x}", byte);
-          out += escape;
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
-}  // namespace
 
 std::string debug_string(const ValidationIssue& issue) {
   using I = ValidationIssue;
