@@ -17,6 +17,31 @@ bool contains(const std::vector<std::string>& values, const std::string& value) 
   return std::find(values.begin(), values.end(), value) != values.end();
 }
 
+// Stored lists are in ascending order (the shape checks refuse any other)
+// and may be as long as the vault file allows. Searching them by halves
+// keeps a check of one long list against another from costing the product
+// of their lengths; a list in any other order is scanned.
+
+// The first element of `items` whose key is `key`, if any.
+template <class T, class KeyOf>
+const T* find_first(const std::vector<T>& items, const std::string& key, KeyOf key_of, bool ascending) {
+  if (ascending) {
+    auto it = std::lower_bound(items.begin(), items.end(), key,
+                               [&](const T& item, const std::string& k) { return key_of(item) < k; });
+    return it != items.end() && key_of(*it) == key ? &*it : nullptr;
+  }
+  auto it = std::find_if(items.begin(), items.end(), [&](const T& item) { return key_of(item) == key; });
+  return it == items.end() ? nullptr : &*it;
+}
+
+template <class T, class KeyOf>
+bool ascending_by(const std::vector<T>& items, KeyOf key_of) {
+  return std::is_sorted(items.begin(), items.end(), [&](const T& a, const T& b) { return key_of(a) < key_of(b); });
+}
+
+const std::string& label_key(const SecretLabelV1& label) { return label.key; }
+const std::string& matcher_key(const KeyspaceLabelMatcherV1& matcher) { return matcher.key; }
+
 bool tuple_matches(const TupleMatcherV1& matcher, const Segments& tuple) {
   return std::visit(Overloaded{
                         [](const tuple_matcher::Any&) { return true; },
@@ -26,14 +51,8 @@ bool tuple_matches(const TupleMatcherV1& matcher, const Segments& tuple) {
                     matcher);
 }
 
-// The first label of the secret with this key, if any.
-const SecretLabelV1* find_label(const SecretSelectorV1& secret, const std::string& key) {
-  auto it = std::find_if(secret.labels.begin(), secret.labels.end(), [&](const auto& l) { return l.key == key; });
-  return it == secret.labels.end() ? nullptr : &*it;
-}
-
-bool label_matches(const KeyspaceLabelMatcherV1& matcher, const SecretSelectorV1& secret) {
-  const SecretLabelV1* label = find_label(secret, matcher.key);
+// `label` is the secret's first label with the matcher's key, if any.
+bool label_matches(const KeyspaceLabelMatcherV1& matcher, const SecretLabelV1* label) {
   return std::visit(Overloaded{
                         [&](const label_matcher::Present&) { return label != nullptr; },
                         [&](const label_matcher::Equals& equals) {
@@ -61,6 +80,10 @@ bool all_equal_to(const std::vector<std::string>& values, const std::string& val
 }
 
 bool all_within(const std::vector<std::string>& values, const std::vector<std::string>& allowed) {
+  if (std::is_sorted(allowed.begin(), allowed.end())) {
+    return std::all_of(values.begin(), values.end(),
+                       [&](const auto& v) { return std::binary_search(allowed.begin(), allowed.end(), v); });
+  }
   return std::all_of(values.begin(), values.end(), [&](const auto& v) { return contains(allowed, v); });
 }
 
@@ -80,24 +103,24 @@ bool label_subsumes(const LabelMatcherV1& outer, const LabelMatcherV1& inner) {
                     outer, inner);
 }
 
-const KeyspaceLabelMatcherV1* find_matcher(const KeyspaceSelectorV1& keyspace, const std::string& key) {
-  auto it = std::find_if(keyspace.labels.begin(), keyspace.labels.end(), [&](const auto& m) { return m.key == key; });
-  return it == keyspace.labels.end() ? nullptr : &*it;
-}
-
 }  // namespace
 
 bool selector_matches(const KeyspaceSelectorV1& keyspace, const SecretSelectorV1& secret) {
   if (!tuple_matches(keyspace.tuple, secret.tuple)) return false;
-  return std::all_of(keyspace.labels.begin(), keyspace.labels.end(),
-                     [&](const auto& matcher) { return label_matches(matcher, secret); });
+  if (keyspace.labels.empty()) return true;
+  const bool ascending = ascending_by(secret.labels, label_key);
+  return std::all_of(keyspace.labels.begin(), keyspace.labels.end(), [&](const KeyspaceLabelMatcherV1& matcher) {
+    return label_matches(matcher, find_first(secret.labels, matcher.key, label_key, ascending));
+  });
 }
 
 bool selector_subsumes(const KeyspaceSelectorV1& outer, const KeyspaceSelectorV1& inner) {
   if (!tuple_subsumes(outer.tuple, inner.tuple)) return false;
+  if (outer.labels.empty()) return true;
+  const bool ascending = ascending_by(inner.labels, matcher_key);
   // Labels of the inner keyspace on keys the outer does not name only narrow it.
   return std::all_of(outer.labels.begin(), outer.labels.end(), [&](const KeyspaceLabelMatcherV1& a) {
-    const KeyspaceLabelMatcherV1* b = find_matcher(inner, a.key);
+    const KeyspaceLabelMatcherV1* b = find_first(inner.labels, a.key, matcher_key, ascending);
     return b != nullptr && label_subsumes(a.matcher, b->matcher);
   });
 }

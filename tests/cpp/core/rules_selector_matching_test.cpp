@@ -63,6 +63,10 @@ TEST(SelectorMatchesTest, LabelMatchers) {
        true},
       {"the first label with the key decides", any_keyspace({equals("env", "b")}),
        secret({}, {{"env", "a"}, {"env", "b"}}), false},
+      {"the first label with the key decides out of order too", any_keyspace({equals("env", "b")}),
+       secret({}, {{"z", ""}, {"env", "b"}, {"a", ""}, {"env", "a"}}), true},
+      {"a key found out of order", any_keyspace({present("a"), absent("m"), present("z")}),
+       secret({}, {{"z", ""}, {"a", ""}}), true},
       {"tuple and labels both decide", prefix({"app"}, {present("env")}), secret({"web"}, {{"env", "x"}}), false},
   };
   for (const auto& c : cases) EXPECT_EQ(selector_matches(c.keyspace, c.secret), c.expected) << c.name;
@@ -144,9 +148,39 @@ TEST(SelectorSubsumesTest, LabelLists) {
        any_keyspace({equals("env", "x")}), false},
       {"the first inner matcher with the key decides", any_keyspace({present("env")}),
        any_keyspace({equals("env", "x"), absent("env")}), true},
+      {"the first inner matcher with the key decides out of order too", any_keyspace({present("env")}),
+       any_keyspace({present("z"), absent("env"), equals("env", "x")}), false},
+      {"in / sub-in of a list out of order", any_keyspace({in("env", {"w", "u", "v"})}),
+       any_keyspace({in("env", {"u", "w"})}), true},
+      {"in / wider in of a list out of order", any_keyspace({in("env", {"w", "u"})}),
+       any_keyspace({in("env", {"u", "v"})}), false},
       {"labels cannot save a wider tuple", prefix({"a"}, {present("env")}), any_keyspace({present("env")}), false},
   };
   for (const auto& c : cases) EXPECT_EQ(selector_subsumes(c.outer, c.inner), c.expected) << c.name;
+}
+
+// Long lists in their stored order: every key and value is found wherever it
+// stands, and nothing between them is.
+TEST(SelectorMatchingTest, LongAscendingLists) {
+  std::vector<std::pair<std::string, std::string>> labels;
+  std::vector<std::string> values;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string text = std::to_string(10000 + 2 * i);
+    labels.emplace_back(text, text);
+    values.push_back(text);
+  }
+  const SecretSelectorV1 labelled = secret({}, labels);
+  const KeyspaceSelectorV1 within = any_keyspace({in("env", values)});
+  for (int i = 0; i < 1000; i += 111) {
+    const std::string key = std::to_string(10000 + 2 * i);
+    const std::string between = std::to_string(10000 + 2 * i + 1);
+    EXPECT_TRUE(selector_matches(any_keyspace({equals(key, key)}), labelled)) << key;
+    EXPECT_TRUE(selector_matches(any_keyspace({absent(between)}), labelled)) << between;
+    EXPECT_TRUE(selector_subsumes(within, any_keyspace({equals("env", key)}))) << key;
+    EXPECT_FALSE(selector_subsumes(within, any_keyspace({in("env", {key, between})}))) << between;
+  }
+  EXPECT_TRUE(selector_subsumes(within, any_keyspace({in("env", values)})));
+  EXPECT_TRUE(selector_matches(any_keyspace({present("10000"), present("11998")}), labelled));
 }
 
 }  // namespace
