@@ -24,7 +24,7 @@ IoError IoError::from_errno(int code) {
   char buffer[256];
   // The GNU variant returns the text, which may or may not live in `buffer`.
   const char* description = strerror_r(code, buffer, sizeof buffer);
-  return IoError{kind_of(code), std::string(description) + " (os error " + std::to_string(code) + ")", code};
+  return IoError{kind_of(code), std::string(description) + " (os error " + std::to_string(code) + ")"};
 }
 
 }  // namespace morvik::store

@@ -22,11 +22,9 @@ struct IoError {
   // The operating system's description followed by " (os error N)", or the
   // store's own message.
   std::string text;
-  // The error number, 0 for the store's own messages.
-  int os_code = 0;
 
   static IoError from_errno(int code);
-  static IoError with_message(IoErrorKind kind, std::string text) { return IoError{kind, std::move(text), 0}; }
+  static IoError with_message(IoErrorKind kind, std::string text) { return IoError{kind, std::move(text)}; }
 
   bool operator==(const IoError&) const = default;
 };
