@@ -1,12 +1,9 @@
 #include "core/ratchet_records.hpp"
 
+#include "core/overloaded.hpp"
+
 namespace morvik::core {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
 
 template <class T>
 const T* origin_as(const KeyOrigin* origin) {
