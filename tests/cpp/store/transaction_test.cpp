@@ -261,6 +261,18 @@ TEST_F(TransactionTest, ReadBackMismatchIsReported) {
                                            " is invalid: transaction bytes differed immediately after atomic write");
 }
 
+// A journal that cannot be read back, even one that vanished, is not known
+// to be there.
+TEST_F(TransactionTest, JournalMissingAtTheReadBackIsAnIoError) {
+  ScopedWriteFault vanish([](WriteStep step, const Path& path) {
+    if (step == WriteStep::ReadBack) ::unlink(path.bytes().c_str());
+    return 0;
+  });
+  auto written = write_transaction_atomic(paths_, sample_transaction(root_));
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message(), "I/O error at " + file().display() + ": No such file or directory (os error 2)");
+}
+
 TEST_F(TransactionTest, NativePaths) {
   make_dir(dir_ / "real");
   write_file(dir_ / "real" / "vault.cord", "");
