@@ -76,7 +76,9 @@ StoreResult<cord::Bytes> encode_ratchet(const Ratchet& ratchet) {
 
 StoreResult<Ratchet> decode_ratchet(const Path& path, cord::ByteView bytes) {
   const auto encoded = after_magic(kRatchetMagic, bytes);
-  if (!encoded) return fail(invalid(path, cord::CordError::validation("not a morvik state file (missing magic prefix)")));
+  if (!encoded) {
+    return fail(invalid(path, cord::CordError::validation("not a morvik state file (missing magic prefix)")));
+  }
   auto store = cord::deserialize<RatchetStore>(*encoded);
   if (!store) return fail(invalid(path, std::move(store.error())));
   auto ratchet = into_ratchet(std::move(*store));
@@ -110,8 +112,9 @@ StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const 
                                              cord::ByteView bytes) {
   const Path path = ratchet_path(paths, root);
   if (bytes.size() > kMaxRatchetFileBytes) {
-    return fail(invalid_data_at(path, "ratchet is " + std::to_string(bytes.size()) + " bytes, above the supported maximum of " +
-                                   std::to_string(kMaxRatchetFileBytes)));
+    return fail(invalid_data_at(path, "ratchet is " + std::to_string(bytes.size()) +
+                                          " bytes, above the supported maximum of " +
+                                          std::to_string(kMaxRatchetFileBytes)));
   }
   auto decoded = decode_ratchet(path, bytes);
   if (!decoded) return fail(std::move(decoded.error()));

@@ -75,7 +75,8 @@ StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction) {
   // The after-images make up nearly all of the file.
   const std::size_t expected_size =
       transaction.next_vault_bytes.bytes.size() + transaction.next_ratchet_bytes.bytes.size() + 512;
-  auto bytes = encode_with_magic(kTransactionMagic, TransactionStore{transaction_store::V1{transaction}}, expected_size);
+  auto bytes =
+      encode_with_magic(kTransactionMagic, TransactionStore{transaction_store::V1{transaction}}, expected_size);
   if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
   if (bytes->size() > kMaxTransactionBytes) return fail(invalid(kEncodingPath, oversize_text(bytes->size())));
   return std::move(*bytes);
