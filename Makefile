@@ -16,7 +16,7 @@ deps:
 	@scripts/deps.sh
 
 build: deps
-	@$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 build-asan: deps

@@ -30,8 +30,15 @@
 
 namespace morvik::cord {
 
+// The generic forms, chosen by the kind of type.
 template <class T, class = void>
-struct Codec;
+struct DefaultCodec;
+
+// What reading and writing a T calls. A type whose codec is costly to
+// compile can be declared with MORVIK_CORD_EXTERN_CODEC so that it is
+// compiled once, where MORVIK_CORD_DEFINE_CODEC stands.
+template <class T>
+struct Codec : DefaultCodec<T> {};
 
 template <class T>
 Status write(CordSerializer s, const T& value) {
@@ -61,32 +68,32 @@ template <class T>
 concept DeclaredStruct = requires { T::cord_fields(); };
 
 template <>
-struct Codec<std::uint8_t> {
+struct DefaultCodec<std::uint8_t> {
   static Status write(CordSerializer s, std::uint8_t v) { return s.write_u8(v); }
   static Result<std::uint8_t> read(CordDeserializer& d) { return d.read_u8(); }
 };
 
 template <>
-struct Codec<std::uint32_t> {
+struct DefaultCodec<std::uint32_t> {
   static Status write(CordSerializer s, std::uint32_t v) { return s.write_u32(v); }
   static Result<std::uint32_t> read(CordDeserializer& d) { return d.read_u32(); }
 };
 
 template <>
-struct Codec<std::uint64_t> {
+struct DefaultCodec<std::uint64_t> {
   static Status write(CordSerializer s, std::uint64_t v) { return s.write_u64(v); }
   static Result<std::uint64_t> read(CordDeserializer& d) { return d.read_u64(); }
 };
 
 template <>
-struct Codec<std::string> {
+struct DefaultCodec<std::string> {
   static Status write(CordSerializer s, const std::string& v) { return s.write_string(v); }
   static Result<std::string> read(CordDeserializer& d) { return d.read_string(); }
 };
 
 // Byte strings: a sequence of 8-bit integers, read in one piece.
 template <>
-struct Codec<Bytes> {
+struct DefaultCodec<Bytes> {
   static Status write(CordSerializer s, const Bytes& v) { return s.write_bytes(v); }
   static Result<Bytes> read(CordDeserializer& d) {
     return d.nested([&]() -> Result<Bytes> {
@@ -103,7 +110,7 @@ struct Codec<Bytes> {
 inline constexpr std::size_t kMaxPreallocationBytes = 1'048'576;
 
 template <class T>
-struct Codec<std::vector<T>, std::enable_if_t<!std::is_same_v<T, std::uint8_t>>> {
+struct DefaultCodec<std::vector<T>, std::enable_if_t<!std::is_same_v<T, std::uint8_t>>> {
   static Status write(CordSerializer s, const std::vector<T>& v) {
     if (auto st = s.write_count(v.size()); !st) return st;
     for (const T& element : v) {
@@ -129,7 +136,7 @@ struct Codec<std::vector<T>, std::enable_if_t<!std::is_same_v<T, std::uint8_t>>>
 };
 
 template <class T>
-struct Codec<std::optional<T>> {
+struct DefaultCodec<std::optional<T>> {
   static Status write(CordSerializer s, const std::optional<T>& v) {
     if (!v) return s.write_u8(0);
     if (auto st = s.write_u8(1); !st) return st;
@@ -149,7 +156,7 @@ struct Codec<std::optional<T>> {
 };
 
 template <class Tag, class T>
-struct Codec<Tagged<Tag, T>> {
+struct DefaultCodec<Tagged<Tag, T>> {
   static Status write(CordSerializer s, const Tagged<Tag, T>& v) { return cord::write(s, v.value); }
   static Result<Tagged<Tag, T>> read(CordDeserializer& d) {
     auto value = cord::read<T>(d);
@@ -159,13 +166,13 @@ struct Codec<Tagged<Tag, T>> {
 };
 
 template <class Tag>
-struct Codec<Unit<Tag>> {
+struct DefaultCodec<Unit<Tag>> {
   static Status write(CordSerializer, const Unit<Tag>&) { return {}; }
   static Result<Unit<Tag>> read(CordDeserializer&) { return Unit<Tag>{}; }
 };
 
 template <DeclaredStruct T>
-struct Codec<T> {
+struct DefaultCodec<T> {
   static Status write(CordSerializer s, const T& v) {
     Status status;
     std::apply([&](auto... member) { ((status = cord::write(s.fresh(), v.*member)) && ...); }, T::cord_fields());
@@ -197,7 +204,7 @@ struct Codec<T> {
 };
 
 template <class... Alts>
-struct Codec<std::variant<Alts...>> {
+struct DefaultCodec<std::variant<Alts...>> {
   using V = std::variant<Alts...>;
 
   static Status write(CordSerializer s, const V& v) {
@@ -231,6 +238,26 @@ struct Codec<std::variant<Alts...>> {
     }(std::index_sequence_for<Alts...>{});
   }
 };
+
+// Declares, at global scope, that the codec of a type is compiled in one
+// place only.
+#define MORVIK_CORD_EXTERN_CODEC(...)                                                               \
+  template <>                                                                                      \
+  struct morvik::cord::Codec<__VA_ARGS__> {                                                        \
+    static ::morvik::cord::Status write(::morvik::cord::CordSerializer, const __VA_ARGS__&);       \
+    static ::morvik::cord::Result<__VA_ARGS__> read(::morvik::cord::CordDeserializer&);            \
+  }
+
+// Compiles a codec declared with MORVIK_CORD_EXTERN_CODEC; at global scope.
+#define MORVIK_CORD_DEFINE_CODEC(...)                                                                  \
+  ::morvik::cord::Status morvik::cord::Codec<__VA_ARGS__>::write(::morvik::cord::CordSerializer s,    \
+                                                                const __VA_ARGS__& v) {               \
+    return ::morvik::cord::DefaultCodec<__VA_ARGS__>::write(s, v);                                    \
+  }                                                                                                   \
+  ::morvik::cord::Result<__VA_ARGS__> morvik::cord::Codec<__VA_ARGS__>::read(                         \
+      ::morvik::cord::CordDeserializer& d) {                                                          \
+    return ::morvik::cord::DefaultCodec<__VA_ARGS__>::read(d);                                        \
+  }
 
 // The canonical encoding of a value as a new byte vector.
 template <class T>

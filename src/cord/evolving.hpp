@@ -31,7 +31,7 @@ struct Evolving {
 };
 
 template <class T>
-struct Codec<Evolving<T>> {
+struct DefaultCodec<Evolving<T>> {
   static Status write(CordSerializer s, const Evolving<T>& v) {
     if (const T* known = v.known()) {
       return s.write_newtype(kEvolving32, [&](CordSerializer inner) { return cord::write(inner, *known); });

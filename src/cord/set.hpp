@@ -42,7 +42,7 @@ inline bool encoding_less(ByteView a, ByteView b) {
 }
 
 template <class T>
-struct Codec<Set<T>> {
+struct DefaultCodec<Set<T>> {
   static Status write(CordSerializer s, const Set<T>& set) {
     Bytes scratch;
     scratch.reserve(16 * set.size());

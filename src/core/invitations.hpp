@@ -63,3 +63,6 @@ struct InvitationMaterial {
 };
 
 }  // namespace morvik::core
+
+// Compiled once, in codecs.cpp.
+MORVIK_CORD_EXTERN_CODEC(morvik::core::Invite);

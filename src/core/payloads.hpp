@@ -57,3 +57,7 @@ struct SecretValueV1 {
 };
 
 }  // namespace morvik::core
+
+// Compiled once, in codecs.cpp.
+MORVIK_CORD_EXTERN_CODEC(morvik::core::SealedPayloadV1);
+MORVIK_CORD_EXTERN_CODEC(morvik::core::SecretValueV1);

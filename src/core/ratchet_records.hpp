@@ -146,3 +146,7 @@ std::optional<RatchetRecordV1> ratchet_record_for_key(const RecordKey& key, std:
                                                       const KeyOrigin* origin);
 
 }  // namespace morvik::core
+
+// Compiled once, in codecs.cpp.
+MORVIK_CORD_EXTERN_CODEC(morvik::core::RatchetRecordV1);
+MORVIK_CORD_EXTERN_CODEC(morvik::cord::Evolving<morvik::core::RatchetRecordV1>);

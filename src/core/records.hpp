@@ -245,3 +245,9 @@ inline const cord::Set<VaultRecordV1>& vault_records(const VaultStore& store) {
 }
 
 }  // namespace morvik::core
+
+// Every record passes through these codecs; they are compiled once, in codecs.cpp.
+MORVIK_CORD_EXTERN_CODEC(morvik::core::RecordBodyV1);
+MORVIK_CORD_EXTERN_CODEC(morvik::cord::Evolving<morvik::core::RecordBodyV1>);
+MORVIK_CORD_EXTERN_CODEC(morvik::core::VaultRecordV1);
+MORVIK_CORD_EXTERN_CODEC(morvik::core::VaultStore);

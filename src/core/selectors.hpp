@@ -105,3 +105,8 @@ using GrantPermissionV1 =
     std::variant<grant_permission::Read, grant_permission::Write, grant_permission::Manage, grant_permission::Admin>;
 
 }  // namespace morvik::core
+
+// Compiled once, in codecs.cpp.
+MORVIK_CORD_EXTERN_CODEC(morvik::core::SecretSelectorV1);
+MORVIK_CORD_EXTERN_CODEC(morvik::core::KeyspaceSelectorV1);
+MORVIK_CORD_EXTERN_CODEC(morvik::core::GrantPermissionV1);
