@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,7 @@ enum class SecretAccess : std::uint8_t {
   Invalid,
 };
 std::string_view debug_string(SecretAccess access);
+inline std::ostream& operator<<(std::ostream& out, SecretAccess access) { return out << debug_string(access); }
 
 // One live secret, owned independently of the state it came from.
 struct ActiveSecretV1 {
