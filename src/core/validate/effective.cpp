@@ -8,12 +8,6 @@ namespace {
 using merge::ConflictSlot;
 using merge::TopCounterGroups;
 
-const authz::AuthoritySet& authority_in(const AuthorityMap& authorities, const UserId& user_id) {
-  static const authz::AuthoritySet kNone{};
-  auto it = authorities.find(user_id);
-  return it == authorities.end() ? kNone : it->second;
-}
-
 bool admin_signer(const AuthorityMap& authorities, const VerifiedRecord& record) {
   return authority_in(authorities, record.signer).admin;
 }

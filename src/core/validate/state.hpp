@@ -36,6 +36,9 @@ struct PrincipalOrder {
 
 using AuthorityMap = std::map<PrincipalRefV1, authz::AuthoritySet, PrincipalOrder>;
 
+// The user's entry in `authorities`, or the empty set; not a copy.
+const authz::AuthoritySet& authority_in(const AuthorityMap& authorities, const UserId& user_id);
+
 // How a secret stands for one user.
 enum class SecretAccess : std::uint8_t {
   ActiveDecryptable,
