@@ -16,7 +16,7 @@ bool any_manage_matches(const std::vector<ManageKeyspaceGrantV1>& manage, const 
   return std::any_of(manage.begin(), manage.end(), [&](const auto& g) { return selector_matches(g.keyspace, secret); });
 }
 
-bool lists(const std::vector<KeyspaceGrantClassV1>& grantable, const KeyspaceGrantClassV1& cls) {
+bool holds_class(const std::vector<KeyspaceGrantClassV1>& grantable, const KeyspaceGrantClassV1& cls) {
   return std::find(grantable.begin(), grantable.end(), cls) != grantable.end();
 }
 
@@ -26,7 +26,7 @@ bool lists(const std::vector<KeyspaceGrantClassV1>& grantable, const KeyspaceGra
 bool may_grant(const std::vector<ManageKeyspaceGrantV1>& manage, const KeyspaceSelectorV1& keyspace,
                const KeyspaceGrantClassV1& cls) {
   return std::any_of(manage.begin(), manage.end(), [&](const ManageKeyspaceGrantV1& g) {
-    return lists(g.grantable, cls) && selector_subsumes(g.keyspace, keyspace);
+    return holds_class(g.grantable, cls) && selector_subsumes(g.keyspace, keyspace);
   });
 }
 
@@ -61,10 +61,10 @@ bool AuthoritySet::can_create_permission(const GrantPermissionV1& permission) co
             // Within a keyspace no wider than its own, a holder hands on at
             // most the classes it holds.
             return std::any_of(manage.begin(), manage.end(), [&](const ManageKeyspaceGrantV1& g) {
-              return lists(g.grantable, keyspace_grant_class::Manage{}) &&
+              return holds_class(g.grantable, keyspace_grant_class::Manage{}) &&
                      selector_subsumes(g.keyspace, p.keyspace) &&
                      std::all_of(p.grantable.begin(), p.grantable.end(),
-                                 [&](const auto& cls) { return lists(g.grantable, cls); });
+                                 [&](const auto& cls) { return holds_class(g.grantable, cls); });
             });
           },
           [](const grant_permission::Admin&) { return false; },

@@ -34,7 +34,7 @@ inline std::unexpected<ValidationIssue> invalid(std::string message) {
 
 // `derived` (an identifier, or the error of deriving it) must equal `stored`.
 template <class Id>
-CheckResult matches(const CoreResult<Id>& derived, const Id& stored, const char* message) {
+CheckResult equals_derived(const CoreResult<Id>& derived, const Id& stored, const char* message) {
   if (!derived) return std::unexpected(authz::to_issue(derived.error()));
   if (*derived != stored) return invalid(message);
   return {};
@@ -53,8 +53,9 @@ inline CheckResult distinct_readers(const SealedPayloadV1& payload) {
 // The user record's identifier is the one its two keys derive.
 template <CryptoProvider P>
 CheckResult structurally_valid_user(const UserRecordV1& user, const P& provider) {
-  return structure_detail::matches(derive_user_id(provider, user.signing_public_key, user.encryption_public_key),
-                                   user.user_id, "invalid user record");
+  return structure_detail::equals_derived(
+      derive_user_id(provider, user.signing_public_key, user.encryption_public_key), user.user_id,
+      "invalid user record");
 }
 
 // `record` is the envelope of `body`, a body of a known kind; only its
@@ -62,15 +63,15 @@ CheckResult structurally_valid_user(const UserRecordV1& user, const P& provider)
 template <CryptoProvider P>
 CheckResult structurally_validate_record(const VaultRecordV1& record, const RecordBodyV1& body,
                                          const UserId& root_user_id, const P& provider) {
+  using structure_detail::equals_derived;
   using structure_detail::invalid;
-  using structure_detail::matches;
   if (const auto counter = body_counter(body); counter && *counter > kCounterCeiling) {
     return invalid("counter exceeds the supported ceiling");
   }
   return std::visit(
       core::Overloaded{
           [&](const VaultRootRecordV1& r) {
-            return matches(derive_user_id(provider, record.signing_public_key, r.root_encryption_public_key),
+            return equals_derived(derive_user_id(provider, record.signing_public_key, r.root_encryption_public_key),
                            r.root_user_id, "invalid root record");
           },
           [&](const EntryPointRecordV1& r) -> CheckResult {
@@ -82,11 +83,12 @@ CheckResult structurally_validate_record(const VaultRecordV1& record, const Reco
             // The rule applies to the stored text: its identifier alone would
             // accept any spelling that normalises to it.
             if (!is_valid_handle(r.handle)) return invalid("invalid user handle");
-            return matches(derive_user_handle_id(provider, r.handle), r.handle_id, "invalid user handle");
+            return equals_derived(derive_user_handle_id(provider, r.handle), r.handle_id, "invalid user handle");
           },
           [&](const GroupRecordV1& r) -> CheckResult {
             const char* message = "invalid group record";
-            if (auto id = matches(hash_encoding<GroupId>(provider, kGroupIdLabel, r.seed), r.group_id, message); !id) {
+            if (auto id = equals_derived(hash_encoding<GroupId>(provider, kGroupIdLabel, r.seed), r.group_id, message);
+                !id) {
               return id;
             }
             if (!is_valid_handle(r.handle)) return invalid(message);
@@ -94,18 +96,18 @@ CheckResult structurally_validate_record(const VaultRecordV1& record, const Reco
           },
           [](const GroupDeletedRecordV1&) -> CheckResult { return {}; },
           [&](const GroupMemberRecordV1& r) {
-            return matches(derive_group_member_id(provider, r.group_id, r.member), r.group_member_id,
-                           "invalid group membership");
+            return equals_derived(derive_group_member_id(provider, r.group_id, r.member), r.group_member_id,
+                                  "invalid group membership");
           },
           [&](const GroupMemberDeletedRecordV1& r) {
-            return matches(derive_group_member_id(provider, r.group_id, r.member), r.group_member_id,
-                           "invalid group membership deletion");
+            return equals_derived(derive_group_member_id(provider, r.group_id, r.member), r.group_member_id,
+                                  "invalid group membership deletion");
           },
           [&](const GrantRecordV1& r) -> CheckResult {
             auto id = hash_encoding<GrantId>(provider, kGrantIdLabel, r.seed);
             if (!id) return std::unexpected(authz::to_issue(std::move(id.error())));
             if (auto permission = authz::validate_permission(r.permission); !permission) return permission;
-            return matches(id, r.grant_id, "invalid grant");
+            return equals_derived(id, r.grant_id, "invalid grant");
           },
           [](const GrantDeletedRecordV1& r) { return authz::validate_permission(r.permission); },
           [&](const UserDeletedRecordV1& r) -> CheckResult {
@@ -114,18 +116,20 @@ CheckResult structurally_validate_record(const VaultRecordV1& record, const Reco
           },
           [&](const SecretRecordV1& r) -> CheckResult {
             if (auto selector = authz::validate_secret_selector(r.selector); !selector) return selector;
-            if (auto id = matches(derive_secret_id(provider, r.selector), r.secret_id, "invalid secret value"); !id) {
+            if (auto id = equals_derived(derive_secret_id(provider, r.selector), r.secret_id, "invalid secret value");
+                !id) {
               return id;
             }
             return structure_detail::distinct_readers(r.payload);
           },
           [&](const SecretDeletedRecordV1& r) -> CheckResult {
             if (auto selector = authz::validate_secret_selector(r.selector); !selector) return selector;
-            return matches(derive_secret_id(provider, r.selector), r.secret_id, "invalid secret deletion");
+            return equals_derived(derive_secret_id(provider, r.selector), r.secret_id, "invalid secret deletion");
           },
           [&](const VaultHandleRecordV1& r) -> CheckResult {
             if (!is_valid_handle(r.handle)) return invalid("invalid vault handle record");
-            return matches(derive_vault_handle_id(provider, r.handle), r.handle_id, "invalid vault handle record");
+            return equals_derived(derive_vault_handle_id(provider, r.handle), r.handle_id,
+                                  "invalid vault handle record");
           },
       },
       body);
