@@ -6,6 +6,7 @@
 #include <sodium.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -33,24 +34,24 @@ long peak_rss_kib() {
 // user, a group, secrets written by their owners, and a few deletions.
 TestVault build_vault(std::size_t total) {
   TestVault vault;
-  const std::size_t user_count = std::max<std::size_t>(4, total / 50);
+  // The factory's identities come from one seed byte, which caps the users.
+  const std::size_t user_count = std::clamp<std::size_t>(total / 50, 4, 250);
   std::vector<const crypto::Identity*> users;
-  for (std::size_t i = 0; i < user_count; ++i) {
-    users.push_back(&vault.add_user(static_cast<std::uint8_t>(2 + i % 250), 1));
-    if (i + 1 >= 250) break;  // the factory's identities come from one seed byte
-  }
+  for (std::size_t i = 0; i < user_count; ++i) users.push_back(&vault.add_user(static_cast<std::uint8_t>(2 + i), 1));
   std::uint8_t seed = 1;
   for (std::size_t i = 0; i < users.size(); ++i, ++seed) {
+    const auto keyspace = testing::prefix({"team" + std::to_string(i)});
     vault.add(vault.root(), testing::grant_body(testing::id_seed(seed), testing::user_ref(*users[i]),
-                                                testing::write_permission(testing::prefix({"team" + std::to_string(i)})), 2));
+                                                testing::write_permission(keyspace), 2));
   }
   const auto group = testing::id_seed(255);
   vault.add(vault.root(), testing::group_body(group, "everyone", 2));
   for (const auto* user : users) {
     vault.add(vault.root(), testing::group_member_body(testing::group_id_of(group), testing::user_ref(*user), 2));
   }
-  vault.add(vault.root(), testing::grant_body(testing::id_seed(254), core::principal_ref::Group{testing::group_id_of(group)},
-                                              testing::read_permission(testing::prefix({"shared"})), 2));
+  const core::PrincipalRefV1 everyone = core::principal_ref::Group{testing::group_id_of(group)};
+  const auto shared = testing::read_permission(testing::prefix({"shared"}));
+  vault.add(vault.root(), testing::grant_body(testing::id_seed(254), everyone, shared, 2));
   // A few deletions: a grant, a user, secrets.
   vault.add(vault.root(), testing::grant_deleted_body(testing::grant_id_of(testing::id_seed(1)),
                                                       testing::write_permission(testing::prefix({"team0"})), 3));

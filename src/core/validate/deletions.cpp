@@ -33,7 +33,8 @@ ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const s
       deletions.push_back(&record);
     }
   }
-  std::sort(deletions.begin(), deletions.end(), [](const auto* a, const auto* b) { return merge::compare_lww(*a, *b) < 0; });
+  std::sort(deletions.begin(), deletions.end(),
+            [](const auto* a, const auto* b) { return merge::compare_lww(*a, *b) < 0; });
 
   const EffectiveInputs inputs(records, floors);
   auto compute = [&](const std::set<HashValue>& applied) {

@@ -86,22 +86,21 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
   ValidationReport report;
   report.issues = std::move(checked.issues);
 
-  // A first resolution without floors tells what the vault admits, which
-  // the ratchet's watermarks are measured against.
-  auto first = resolve_effective_with_deletions(checked.root, records, {});
-  auto admitted = admitted_watermarks(records, first.state, std::move(first.applied));
-  first.state = EffectiveState{};
+  // What the vault admits, against which the ratchet's watermarks are
+  // measured, comes from a first resolution without floors.
+  AdmittedWatermarks admitted = [&] {
+    auto first = resolve_effective_with_deletions(checked.root, records, {});
+    return admitted_watermarks(records, first.state, std::move(first.applied));
+  }();
   const auto floors = rollback_floors(ratchet, admitted);
 
   report.state = resolve_effective_with_deletions(checked.root, records, floors).state;
   if (report.state.did_not_converge) report.issues.push_back(ValidationIssue::AuthorityDidNotConverge{});
 
-  for (auto& [key, conflict] : merge::materialize_conflicts(records, merge::lww_resolution(records, floors, report.state))) {
-    report.state.conflicts.insert_or_assign(key, std::move(conflict));
-  }
-  for (auto& [key, conflict] : rollback_conflicts(records, floors, admitted, ratchet)) {
-    report.state.conflicts.insert_or_assign(key, std::move(conflict));
-  }
+  auto ties = merge::materialize_conflicts(records, merge::lww_resolution(records, floors, report.state));
+  for (auto& [key, conflict] : ties) report.state.conflicts.insert_or_assign(key, std::move(conflict));
+  auto rollbacks = rollback_conflicts(records, floors, admitted, ratchet);
+  for (auto& [key, conflict] : rollbacks) report.state.conflicts.insert_or_assign(key, std::move(conflict));
 
   std::optional<std::uint64_t> highest;
   for (const auto& [key, counter] : admitted.counters) highest = std::max(highest.value_or(0), counter);

@@ -53,7 +53,8 @@ TEST(PipelineAuthorityTest, GroupsPassAuthorityDownToNestedMembers) {
   EXPECT_TRUE(report.issues.empty());
   EXPECT_EQ(report.state.members.size(), 3u);
   for (const auto* user : {&alice, &bob}) {
-    EXPECT_EQ(report.state.authority_for_user(user->user_id).read, std::vector<core::KeyspaceSelectorV1>{prefix({"app"})});
+    EXPECT_EQ(report.state.authority_for_user(user->user_id).read,
+              std::vector<core::KeyspaceSelectorV1>{prefix({"app"})});
   }
   std::vector<core::UserId> readers{vault.root_user_id(), alice.user_id, bob.user_id};
   std::sort(readers.begin(), readers.end());

@@ -35,6 +35,8 @@ inline core::RecordKey secret_key_of(const core::SecretSelectorV1& selector) {
   return core::record_key::Secret{core::derive_secret_id(kCrypto, selector).value()};
 }
 
-inline core::PrincipalRefV1 group_ref(const core::IdSeed& seed) { return core::principal_ref::Group{group_id_of(seed)}; }
+inline core::PrincipalRefV1 group_ref(const core::IdSeed& seed) {
+  return core::principal_ref::Group{group_id_of(seed)};
+}
 
 }  // namespace morvik::testing

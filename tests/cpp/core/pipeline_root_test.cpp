@@ -36,8 +36,9 @@ TEST(PipelineRootTest, TwoQualifyingRootsAreAmbiguousEvenUnderOneKey) {
   const auto other = identity(2);
   auto body = vault_root_body(vault.root());
   auto& root = std::get<core::VaultRootRecordV1>(body);
-  root.root_encryption_public_key = std::get<core::VaultRootRecordV1>(vault_root_body(other)).root_encryption_public_key;
-  root.root_user_id = core::derive_user_id(kCrypto, vault.root().signing_public_key, root.root_encryption_public_key).value();
+  root.root_encryption_public_key = other.encryption_public_key;
+  root.root_user_id =
+      core::derive_user_id(kCrypto, vault.root().signing_public_key, root.root_encryption_public_key).value();
   vault.add(vault.root(), body);
   expect_fatal(validate(vault), ValidationIssue::AmbiguousRoot{});
 }
