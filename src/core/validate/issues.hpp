@@ -8,6 +8,7 @@
 #include <expected>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "core/hash_value.hpp"
@@ -79,6 +80,11 @@ struct ValidationWarning {
 
 // The outcome of a check that either passes or finds one issue.
 using CheckResult = std::expected<void, ValidationIssue>;
+
+// A check's finding that a record is not well formed in itself.
+inline std::unexpected<ValidationIssue> invalid_structure(std::string message) {
+  return std::unexpected(ValidationIssue{ValidationIssue::InvalidStructure{std::move(message)}});
+}
 
 // `InvalidStructure("invalid grant")`, `RootNotTrusted`,
 // `FormatVersionRegression { remembered: 2, current: 1 }`.

@@ -28,22 +28,18 @@ inline constexpr std::uint64_t kCounterCeiling = std::uint64_t{1} << 62;
 
 namespace structure_detail {
 
-inline std::unexpected<ValidationIssue> invalid(std::string message) {
-  return std::unexpected(ValidationIssue{ValidationIssue::InvalidStructure{std::move(message)}});
-}
-
 // `derived` (an identifier, or the error of deriving it) must equal `stored`.
 template <class Id>
 CheckResult equals_derived(const CoreResult<Id>& derived, const Id& stored, const char* message) {
   if (!derived) return std::unexpected(authz::to_issue(derived.error()));
-  if (*derived != stored) return invalid(message);
+  if (*derived != stored) return invalid_structure(message);
   return {};
 }
 
 inline CheckResult distinct_readers(const SealedPayloadV1& payload) {
   std::set<cord::Bytes> readers;
   for (const RecipientSlotV1& slot : payload.recipient_slots) {
-    if (!readers.insert(slot.reader.hash.bytes).second) return invalid("duplicate recipient slot");
+    if (!readers.insert(slot.reader.hash.bytes).second) return invalid_structure("duplicate recipient slot");
   }
   return {};
 }
@@ -64,9 +60,8 @@ template <CryptoProvider P>
 CheckResult structurally_validate_record(const VaultRecordV1& record, const RecordBodyV1& body,
                                          const UserId& root_user_id, const P& provider) {
   using structure_detail::equals_derived;
-  using structure_detail::invalid;
   if (const auto counter = body_counter(body); counter && *counter > kCounterCeiling) {
-    return invalid("counter exceeds the supported ceiling");
+    return invalid_structure("counter exceeds the supported ceiling");
   }
   return std::visit(
       core::Overloaded{
@@ -75,14 +70,14 @@ CheckResult structurally_validate_record(const VaultRecordV1& record, const Reco
                            r.root_user_id, "invalid root record");
           },
           [&](const EntryPointRecordV1& r) -> CheckResult {
-            if (r.user_id != root_user_id) return invalid("invalid entry point record");
+            if (r.user_id != root_user_id) return invalid_structure("invalid entry point record");
             return {};
           },
           [&](const UserRecordV1& r) { return structurally_valid_user(r, provider); },
           [&](const UserHandleRecordV1& r) -> CheckResult {
             // The rule applies to the stored text: its identifier alone would
             // accept any spelling that normalises to it.
-            if (!is_valid_handle(r.handle)) return invalid("invalid user handle");
+            if (!is_valid_handle(r.handle)) return invalid_structure("invalid user handle");
             return equals_derived(derive_user_handle_id(provider, r.handle), r.handle_id, "invalid user handle");
           },
           [&](const GroupRecordV1& r) -> CheckResult {
@@ -91,7 +86,7 @@ CheckResult structurally_validate_record(const VaultRecordV1& record, const Reco
                 !id) {
               return id;
             }
-            if (!is_valid_handle(r.handle)) return invalid(message);
+            if (!is_valid_handle(r.handle)) return invalid_structure(message);
             return {};
           },
           [](const GroupDeletedRecordV1&) -> CheckResult { return {}; },
@@ -111,7 +106,7 @@ CheckResult structurally_validate_record(const VaultRecordV1& record, const Reco
           },
           [](const GrantDeletedRecordV1& r) { return authz::validate_permission(r.permission); },
           [&](const UserDeletedRecordV1& r) -> CheckResult {
-            if (r.user_id == root_user_id) return invalid("invalid user deletion");
+            if (r.user_id == root_user_id) return invalid_structure("invalid user deletion");
             return {};
           },
           [&](const SecretRecordV1& r) -> CheckResult {
@@ -127,7 +122,7 @@ CheckResult structurally_validate_record(const VaultRecordV1& record, const Reco
             return equals_derived(derive_secret_id(provider, r.selector), r.secret_id, "invalid secret deletion");
           },
           [&](const VaultHandleRecordV1& r) -> CheckResult {
-            if (!is_valid_handle(r.handle)) return invalid("invalid vault handle record");
+            if (!is_valid_handle(r.handle)) return invalid_structure("invalid vault handle record");
             return equals_derived(derive_vault_handle_id(provider, r.handle), r.handle_id,
                                   "invalid vault handle record");
           },
