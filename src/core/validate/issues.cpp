@@ -1,7 +1,7 @@
 #include "core/validate/issues.hpp"
 
 #include "core/overloaded.hpp"
-#include "core/quoted.hpp"
+#include "core/quoted_form.hpp"
 
 namespace morvik::core::validate {
 
@@ -9,7 +9,7 @@ std::string debug_string(const ValidationIssue& issue) {
   using I = ValidationIssue;
   return std::visit(
       Overloaded{
-          [](const I::InvalidStructure& c) { return "InvalidStructure(" + quoted(c.message) + ")"; },
+          [](const I::InvalidStructure& c) { return "InvalidStructure(" + quoted_form(c.message) + ")"; },
           [](const I::InvalidSignature& c) { return "InvalidSignature(" + core::debug_string(c.key) + ")"; },
           [](const I::UnknownSignerKey& c) { return "UnknownSignerKey(" + core::debug_string(c.key_hash) + ")"; },
           [](const I::RootNotTrusted&) { return std::string("RootNotTrusted"); },

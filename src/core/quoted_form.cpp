@@ -1,4 +1,4 @@
-#include "core/quoted.hpp"
+#include "core/quoted_form.hpp"
 
 #include <utf8proc.h>
 
@@ -57,7 +57,7 @@ void append_escaped(std::string& out, utf8proc_int32_t code_point) {
 
 }  // namespace
 
-std::string quoted(std::string_view text) {
+std::string quoted_form(std::string_view text) {
   std::string out = "\"";
   const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   for (std::size_t at = 0; at < text.size();) {

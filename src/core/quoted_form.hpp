@@ -12,6 +12,6 @@ namespace morvik::core {
 // `"a\"b"`, `"tab\t"`, `"\u{7}"`; letters of every script, digits,
 // punctuation, the space and the single quote stay themselves. A byte that
 // is not part of well-formed UTF-8 shows as U+FFFD.
-std::string quoted(std::string_view text);
+std::string quoted_form(std::string_view text);
 
 }  // namespace morvik::core
