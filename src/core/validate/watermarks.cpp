@@ -2,13 +2,10 @@
 
 #include <algorithm>
 
+#include "core/overloaded.hpp"
+
 namespace morvik::core::validate {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
 
 bool admitted(const VerifiedRecord& record, const authz::AuthoritySet& authority,
               const std::set<UserId>& entry_point_signers, const std::set<HashValue>& applied) {
