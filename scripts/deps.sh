@@ -4,11 +4,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ make pkg-config python3 python3-venv libsodium-dev libargon2-dev libutf8proc-dev libgtest-dev)
+python=${PYTHON:-python3}
 missing=()
-for p in "${packages[@]}"; do
+for p in libsodium-dev libargon2-dev libutf8proc-dev libgtest-dev; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
+# Tools count as present when their command works, wherever it came from.
+command -v g++ >/dev/null || missing+=(g++)
+command -v pkg-config >/dev/null || missing+=(pkg-config)
+command -v "$python" >/dev/null || missing+=(python3)
+"$python" -c 'import venv, ensurepip' >/dev/null 2>&1 || missing+=(python3-venv)
 if ((${#missing[@]})); then
   echo "installing ${missing[*]}"
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -16,7 +21,6 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
 
-python=${PYTHON:-python3}
 if [ ! -x .venv/bin/python ]; then
   "$python" -m venv .venv
 fi
