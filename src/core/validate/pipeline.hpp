@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "core/derivations.hpp"
@@ -186,22 +187,36 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
     if (user && structurally_valid_user(*user, crypto)) users.push_back(i);
   }
 
-  // Repeated passes, so that a user vouched for by a user listed later is
-  // still reached.
-  std::map<UserId, cord::Bytes> trusted_users{{root.user_id, root.signing_public_key}};
-  std::set<cord::Bytes> trusted_keys{root.signing_public_key};
+  // A user is trusted when a chain of user records, each signed by the root
+  // or by a user already trusted, leads to it. The records are taken in the
+  // order that repeated passes over the list would take them (pass, then
+  // position), but each is looked at once: a record waits under its signing
+  // key until that key is trusted. Passes themselves would cost a pass per
+  // link of a chain listed backwards.
+  std::set<UserId> trusted_users{root.user_id};
   std::map<cord::Bytes, std::set<UserId>> key_claims;
-  for (bool accepted = true; accepted;) {
-    accepted = false;
-    for (auto i : users) {
-      const auto& user = *body_as<UserRecordV1>(list[i]);
-      if (trusted_users.contains(user.user_id)) continue;
-      if (!trusted_keys.contains(list[i].record->signing_public_key)) continue;
-      if (!checks.verifies(i)) continue;
-      key_claims[user.signing_public_key].insert(user.user_id);
-      trusted_users.emplace(user.user_id, user.signing_public_key);
-      trusted_keys.insert(user.signing_public_key);
-      accepted = true;
+  std::map<cord::Bytes, std::vector<std::size_t>> waiting;  // positions in `users`, ascending
+  std::set<std::pair<std::size_t, std::size_t>> due;        // (pass, position in `users`)
+  for (std::size_t at = 0; at < users.size(); ++at) {
+    const auto& signing_key = list[users[at]].record->signing_public_key;
+    if (signing_key == root.signing_public_key) {
+      due.emplace(0, at);
+    } else {
+      waiting[signing_key].push_back(at);
+    }
+  }
+  while (!due.empty()) {
+    const auto [pass, at] = *due.begin();
+    due.erase(due.begin());
+    const std::size_t i = users[at];
+    const auto& user = *body_as<UserRecordV1>(list[i]);
+    if (trusted_users.contains(user.user_id)) continue;
+    if (!checks.verifies(i)) continue;
+    key_claims[user.signing_public_key].insert(user.user_id);
+    trusted_users.insert(user.user_id);
+    // Records under the newly trusted key: later in this pass, or in the next.
+    if (auto released = waiting.extract(user.signing_public_key)) {
+      for (auto later : released.mapped()) due.emplace(later > at ? pass : pass + 1, later);
     }
   }
 

@@ -94,5 +94,38 @@ TEST(PipelineSignersTest, TheRootKeyStaysTheRootsWhoeverDeclaresIt) {
   EXPECT_EQ(report.state.vault_handles.size(), 1u);
 }
 
+// The signer step on its own, over records listed in the order given, their
+// signatures taken as checked.
+core::validate::detail::SignerAssignment assign_signers(const TestVault& vault,
+                                                        const std::vector<core::VaultRecordV1>& records) {
+  using namespace core::validate::detail;
+  Listing listing;
+  for (const auto& record : records) listing.records.push_back(ListedRecord{&record, record_hash(record), true, 0, 0});
+  SignatureChecks<crypto::Crypto> checks(kCrypto, listing);
+  const core::validate::SelectedRoot root{vault.root_user_id(), vault.root().encryption_public_key,
+                                          vault.root().signing_public_key, vault.trusted_root()};
+  return core::validate::detail::assign_signers(listing.records, root, checks, kCrypto).value();
+}
+
+TEST(PipelineSignersTest, AChainListedBackwardsIsFollowedToItsEnd) {
+  TestVault vault;
+  std::vector<crypto::Identity> chain;
+  for (std::uint8_t seed = 10; seed < 50; ++seed) chain.push_back(identity(seed));
+  // Each user vouched for by the one before it, the first by the root; the
+  // last link is listed first.
+  std::vector<core::VaultRecordV1> records;
+  for (std::size_t k = chain.size(); k-- > 0;) {
+    records.push_back(sign(k == 0 ? vault.root() : chain[k - 1], user_body(chain[k], 1)));
+  }
+  const auto outsider = identity(61);
+  records.push_back(sign(identity(60), user_body(outsider, 1)));
+
+  const auto assignment = assign_signers(vault, records);
+  EXPECT_EQ(assignment.signers.size(), chain.size() + 1);  // the root's key too
+  for (const auto& user : chain) EXPECT_EQ(assignment.signers.at(user.signing_public_key), user.user_id);
+  EXPECT_FALSE(assignment.signers.contains(outsider.signing_public_key));
+  EXPECT_TRUE(assignment.ambiguous_keys.empty());
+}
+
 }  // namespace
 }  // namespace morvik::testing
