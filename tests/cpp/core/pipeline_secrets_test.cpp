@@ -106,6 +106,50 @@ TEST_F(PipelineSecretsTest, AnUnauthorisedWriterAtTheTopCounterChangesNothing) {
             SecretAccess::Missing);
 }
 
+TEST_F(PipelineSecretsTest, OneDissentingBodyAtTheTopCounterPutsEveryTiedRecordInTheReport) {
+  vault.add(vault.root(), grant_body(id_seed(3), user_ref(carol), write_permission(prefix({"app"})), 1));
+  const auto by_alice = write(alice, {alice.user_id}, 5);
+  const auto by_root = write(vault.root(), {alice.user_id}, 5);  // the same body as alice's
+  const auto by_carol = write(carol, {carol.user_id}, 5);
+  write(alice, {bob.user_id}, 4);
+
+  const auto report = validate(vault);
+  ASSERT_TRUE(report.state.conflicts.contains(secret_key_of(db)));
+  const auto& conflict = report.state.conflicts.at(secret_key_of(db));
+  EXPECT_EQ(conflict.counter, 5u);
+  std::vector<cord::Bytes> encodings;
+  for (const auto& candidate : conflict.candidates) encodings.push_back(cord::serialize(*candidate).value());
+  std::vector<cord::Bytes> expected;
+  for (const auto* record : {&by_alice, &by_root, &by_carol}) expected.push_back(cord::serialize(*record).value());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(encodings, expected);
+}
+
+TEST_F(PipelineSecretsTest, AReportListsTheRecordsItsSlotNamesInEncodingOrder) {
+  const auto first = write(alice, {alice.user_id}, 5);
+  const auto second = write(vault.root(), {bob.user_id}, 6);
+  const auto report = validate(vault);
+
+  // Hashes in any order, one named twice, one naming no record.
+  core::merge::ConflictSlot slot{{record_hash(second), core::HashValue{cord::Bytes(32, 0)}, record_hash(first),
+                                  record_hash(second)},
+                                 9};
+  const auto key = secret_key_of(db);
+  const auto reports = core::merge::materialize_conflicts(report.state.records, {{key, slot}});
+  ASSERT_EQ(reports.size(), 1u);
+  const auto& made = reports.at(key);
+  EXPECT_EQ(made.key, key);
+  EXPECT_EQ(made.counter, 9u);
+  EXPECT_FALSE(made.remembered.has_value());
+  EXPECT_FALSE(made.origin.has_value());
+  auto expected = std::vector{first, second};
+  std::sort(expected.begin(), expected.end(),
+            [](const auto& a, const auto& b) { return cord::serialize(a).value() < cord::serialize(b).value(); });
+  ASSERT_EQ(made.candidates.size(), 2u);
+  EXPECT_EQ(*made.candidates[0], expected[0]);
+  EXPECT_EQ(*made.candidates[1], expected[1]);
+}
+
 TEST_F(PipelineSecretsTest, ARecordNamingOneReaderTwiceIsRefused) {
   write(alice, {bob.user_id, bob.user_id}, 5);  // refused as a record, so the older value stands
   write(vault.root(), {}, 6);
