@@ -1,6 +1,7 @@
 #include "core/validate/effective.hpp"
 
 #include "core/merge/entry_point_users.hpp"
+#include "core/validate/authority_propagation.hpp"
 
 namespace morvik::core::validate {
 namespace {
@@ -38,49 +39,6 @@ void resolve_groups(const TopCounterGroups& top, std::map<RecordKey, ConflictSlo
 bool live_principal(const SelectedAuthorizedRecords& selection, const PrincipalRefV1& principal) {
   if (const auto* user = std::get_if<principal_ref::User>(&principal)) return selection.users.contains(*user);
   return selection.groups.contains(std::get<principal_ref::Group>(principal));
-}
-
-void apply_permission(authz::AuthoritySet& entry, const GrantPermissionV1& permission) {
-  if (const auto* read = std::get_if<grant_permission::Read>(&permission)) {
-    authz::push_unique(entry.read, read->value);
-  } else if (const auto* write = std::get_if<grant_permission::Write>(&permission)) {
-    authz::push_unique(entry.write, write->value);
-  } else if (const auto* manage = std::get_if<grant_permission::Manage>(&permission)) {
-    authz::push_unique(entry.manage, *manage);
-  } else {
-    entry.admin = true;
-  }
-}
-
-// Merges a group's authority into a member's; answers whether it changed.
-bool inherit(authz::AuthoritySet& member, const authz::AuthoritySet& group) {
-  bool changed = false;
-  for (const auto& selector : group.read) changed |= authz::push_unique(member.read, selector);
-  for (const auto& selector : group.write) changed |= authz::push_unique(member.write, selector);
-  for (const auto& grant : group.manage) changed |= authz::push_unique(member.manage, grant);
-  if (group.admin && !member.admin) {
-    member.admin = true;
-    changed = true;
-  }
-  return changed;
-}
-
-// The authority map a selection confers: the root's, the live grants', and
-// what groups pass down to their members, nested groups included.
-AuthorityMap propagate_authority(const UserId& root_user_id, const SelectedAuthorizedRecords& selection) {
-  AuthorityMap authorities = root_authorities(root_user_id);
-  for (const auto& [id, grant] : selection.grants) apply_permission(authorities[grant.grantee], grant.permission);
-  if (selection.members.empty()) return authorities;
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (const auto& [id, membership] : selection.members) {
-      auto group = authorities.find(PrincipalRefV1(principal_ref::Group{membership.group_id}));
-      if (group == authorities.end()) continue;
-      const authz::AuthoritySet inherited = group->second;
-      changed |= inherit(authorities[membership.member], inherited);
-    }
-  }
-  return authorities;
 }
 
 }  // namespace
