@@ -38,7 +38,7 @@ struct Merged {
 class Propagation {
  public:
   explicit Propagation(const UserId& root_user_id) {
-    entries_.emplace(principal_ref::User{root_user_id}, authz::AuthoritySet::root());
+    for (auto& [principal, set] : root_authorities(root_user_id)) entries_.emplace(principal, std::move(set));
   }
 
   void apply(const PrincipalRefV1& grantee, const GrantPermissionV1& permission) {
