@@ -3,8 +3,10 @@
 // Which deletions of users, groups and grants take effect. A deletion counts
 // when its signer holds the authority to make it, and authority depends on
 // which deletions count: they are applied one at a time, lowest in
-// last-writer-wins order first, the state recomputed after each.
+// last-writer-wins order first, the state recomputed after each, or only
+// updated where a deletion can change nothing but its own deleted set.
 
+#include <cstdint>
 #include <set>
 #include <vector>
 
@@ -18,7 +20,12 @@ struct ResolvedState {
   std::set<HashValue> applied;
 };
 
+// How the state follows an applied deletion. `Recompute` computes it again
+// from scratch every time, the plain way, which tests compare against.
+enum class DeletionUpdate : std::uint8_t { WhenNeeded, Recompute };
+
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
-                                               const RollbackFloors& floors);
+                                               const RollbackFloors& floors,
+                                               DeletionUpdate update = DeletionUpdate::WhenNeeded);
 
 }  // namespace morvik::core::validate
