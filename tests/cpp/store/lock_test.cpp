@@ -7,6 +7,7 @@
 #include "store/lock.hpp"
 #include "store/state_locks.hpp"
 #include "support/store/fixtures.hpp"
+#include "support/store/state_workspace.hpp"
 #include "support/store/lock_holder.hpp"
 
 namespace morvik::store {
@@ -133,13 +134,8 @@ TEST(WorkspaceLockTest, CreatesTheDotDirectoryWithThePlainModeAndAnEmptyLockFile
   EXPECT_TRUE(acquire_workspace_lock(paths, kShortRetry));
 }
 
-class RootStateLockTest : public ::testing::Test {
+class RootStateLockTest : public StateWorkspaceTest {
  protected:
-  void SetUp() override {
-    env_.set("MORVIK_STATE_DIR", (dir_ / "state").bytes());
-    paths_ = WorkspacePaths::from_vault_path(dir_ / ".morvik" / "vault.cord");
-  }
-
   std::function<bool()> take_root_state(bool exclusive) {
     return [this, exclusive] {
       static std::optional<RootStateLock> held;
@@ -149,11 +145,6 @@ class RootStateLockTest : public ::testing::Test {
       return true;
     };
   }
-
-  TempDir dir_;
-  ScopedEnv env_;
-  WorkspacePaths paths_;
-  core::HashValue root_ = hash_of(0xAB);
 };
 
 // The one test that waits the real ten seconds.

@@ -8,6 +8,7 @@
 #include "store/ratchet_file.hpp"
 #include "store/write_fault.hpp"
 #include "support/store/fixtures.hpp"
+#include "support/store/state_workspace.hpp"
 
 namespace morvik::store {
 namespace {
@@ -49,22 +50,12 @@ cord::Bytes file_of(std::initializer_list<cord::Evolving<core::RatchetRecordV1>>
 
 core::RatchetRecordV1 root_record(const HashValue& root) { return core::TrustedRootRatchetRecordV1{root}; }
 
-class RatchetFileTest : public ::testing::Test {
+class RatchetFileTest : public StateWorkspaceTest {
  protected:
-  void SetUp() override {
-    env_.set("MORVIK_STATE_DIR", (dir_ / "state").bytes());
-    paths_ = WorkspacePaths::from_vault_path(dir_ / ".morvik" / "vault.cord");
-  }
-
   std::string message_of(const StoreResult<std::optional<Ratchet>>& read) {
     EXPECT_FALSE(read);
     return read ? "" : read.error().message();
   }
-
-  TempDir dir_;
-  ScopedEnv env_;
-  WorkspacePaths paths_;
-  HashValue root_ = hash_of(0xAA);
 };
 
 TEST_F(RatchetFileTest, EncodeDecodeRoundTrip) {

@@ -9,6 +9,7 @@
 #include "store/transaction.hpp"
 #include "store/write_fault.hpp"
 #include "support/store/fixtures.hpp"
+#include "support/store/state_workspace.hpp"
 
 namespace morvik::store::transaction {
 namespace {
@@ -55,13 +56,8 @@ cord::Bytes encoded(const TransactionV1& transaction) {
   return bytes.value_or(cord::Bytes{});
 }
 
-class TransactionTest : public ::testing::Test {
+class TransactionTest : public StateWorkspaceTest {
  protected:
-  void SetUp() override {
-    env_.set("MORVIK_STATE_DIR", (dir_ / "state").bytes());
-    paths_ = WorkspacePaths::from_vault_path(dir_ / ".morvik" / "vault.cord");
-  }
-
   Path file() const { return transaction_path(paths_, root_); }
 
   std::string read_error() {
@@ -69,11 +65,6 @@ class TransactionTest : public ::testing::Test {
     EXPECT_FALSE(read);
     return read ? "" : read.error().message();
   }
-
-  TempDir dir_;
-  ScopedEnv env_;
-  WorkspacePaths paths_;
-  HashValue root_ = hash_of(0xAA);
 };
 
 TEST_F(TransactionTest, ShapeRulesInOrder) {

@@ -4,6 +4,7 @@
 #include "store/verification_cache.hpp"
 #include "store/write_fault.hpp"
 #include "support/store/fixtures.hpp"
+#include "support/store/state_workspace.hpp"
 
 namespace morvik::store {
 namespace {
@@ -16,19 +17,10 @@ VerificationCacheV1 sample_cache(const HashValue& root) {
                              cord::Bytes(64, 0x51)};
 }
 
-class VerificationCacheTest : public ::testing::Test {
+class VerificationCacheTest : public StateWorkspaceTest {
  protected:
-  void SetUp() override {
-    env_.set("MORVIK_STATE_DIR", (dir_ / "state").bytes());
-    paths_ = WorkspacePaths::from_vault_path(dir_ / ".morvik" / "vault.cord");
-  }
-
   Path file() const { return verification_cache_path(paths_, root_, alice_); }
 
-  TempDir dir_;
-  ScopedEnv env_;
-  WorkspacePaths paths_;
-  HashValue root_ = hash_of(0xAA);
   core::UserId alice_{hash_of(0x0A)};
   core::UserId bob_{hash_of(0x0B)};
 };
