@@ -8,6 +8,8 @@ JOBS     ?= $(shell nproc)
 BUILD    := build
 ASAN     := build-asan
 BENCHDIR := build-bench
+# Lets build directories of different checkouts share ccache's results.
+export CCACHE_BASEDIR ?= $(CURDIR)
 CMAKE_FLAGS := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 
 .PHONY: deps build build-asan test test-cpp test-asan test-python bench clean
