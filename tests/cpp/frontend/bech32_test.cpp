@@ -10,6 +10,7 @@
 #include "frontend/bech32.hpp"
 #include "support/crypto/vectors.hpp"
 #include "support/frontend/bech32_encoder.hpp"
+#include "support/frontend/helpers.hpp"
 
 namespace morvik::frontend::bech32 {
 namespace {
@@ -20,14 +21,10 @@ using morvik::testing::read_vectors;
 using morvik::testing::to_hex;
 using testing::bech32_encode;
 using testing::to_groups;
+using testing::upper;
 
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
 

@@ -14,6 +14,7 @@
 #include "frontend/invite.hpp"
 #include "keychain/unlock.hpp"
 #include "support/frontend/bech32_encoder.hpp"
+#include "support/frontend/helpers.hpp"
 #include "support/store/fixtures.hpp"
 
 namespace morvik::frontend {
@@ -25,7 +26,10 @@ using core::Invite;
 using core::RatchetRecordV1;
 using store::testing::ScopedEnv;
 using store::testing::TempDir;
+using testing::error_of;
 using testing::invite_text;
+using testing::ok;
+using testing::upper;
 
 const cord::Bytes kSeed(32, 0x11);
 
@@ -50,23 +54,6 @@ std::string text_of(const Invite& invite, Checksum checksum = Checksum::Bech32m)
 }
 
 Invite v2_without_baseline() { return core::InviteV2{kSeed, root(), std::nullopt}; }
-
-std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-template <class T>
-std::string error_of(const FrontendResult<T>& result) {
-  return result ? std::string("(no error)") : result.error().message();
-}
-
-// The value, or a failure naming the error and a default value.
-template <class T>
-T ok(FrontendResult<T> result) {
-  EXPECT_TRUE(result.has_value()) << error_of(result);
-  return result ? std::move(*result) : T{};
-}
 
 const std::string kMalformed = "invitation string is malformed or has a bad checksum";
 
