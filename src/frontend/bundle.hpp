@@ -17,9 +17,9 @@ inline constexpr std::string_view kInvitePrefix = "mrvk";
 inline constexpr std::size_t kMaxInviteTextLength = 1023;
 
 // The payload of an invitation string, Unicode white space at both ends
-// ignored. Fails with MalformedInvitation for anything the Bech32 codec
-// refuses and for a string over the length limit, and only then, once the
-// checksum has passed, with WrongInvitationPrefix carrying the prefix as
+// ignored. A string over the length limit, or one the Bech32 codec refuses,
+// is MalformedInvitation. Only a string whose checksum passed is then
+// refused for its prefix, with WrongInvitationPrefix carrying the prefix as
 // written: the comparison is case-sensitive, so an upper-case invitation is
 // refused with the prefix "MRVK".
 FrontendResult<crypto::SecretBytes> decode(std::string_view text);
