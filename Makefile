@@ -8,11 +8,13 @@ JOBS     ?= $(shell nproc)
 BUILD    := build
 ASAN     := build-asan
 BENCHDIR := build-bench
+# scikit-build-core's build tree, kept so that reinstalling is incremental.
+PYBUILD  := build-py
 # Lets build directories of different checkouts share ccache's results.
 export CCACHE_BASEDIR ?= $(CURDIR)
 CMAKE_FLAGS := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 
-.PHONY: deps build build-asan test test-cpp test-asan test-python bench clean
+.PHONY: deps build build-asan module test test-cpp test-asan test-python bench clean
 
 deps:
 	@scripts/deps.sh
@@ -25,13 +27,18 @@ build-asan: deps
 	@$(CMAKE) -S . -B $(ASAN) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DMORVIK_SANITIZE=ON >/dev/null
 	@$(CMAKE) --build $(ASAN) -j $(JOBS)
 
+# The extension module, installed into the venv exactly as `pip install .`
+# installs it for a user; the venv already has the build requirements.
+module: deps
+	@$(PY) -m pip install -q --no-build-isolation --no-deps .
+
 test-cpp: build
 	@scripts/run-cpp-tests.sh $(BUILD)
 
 test-asan: build-asan
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-cpp-tests.sh $(ASAN)
 
-test-python: build
+test-python: build module
 	@scripts/run-python-tests.sh
 
 test: test-cpp test-asan test-python
@@ -42,4 +49,4 @@ bench: deps
 	@for b in $(BENCHDIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(BENCHDIR)
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) $(PYBUILD)
