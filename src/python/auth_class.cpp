@@ -143,9 +143,7 @@ std::optional<InviteInput> material_from_py(PyObject* value) {
   for (int reads = 0;; ++reads) {
     if (auto material = material_of(current.get())) return material;
     if (PyErr_Occurred() || reads == kMaxReadNesting) break;
-    PyRef name = PyRef::steal(PyUnicode_FromString("read"));
-    if (!name) return std::nullopt;
-    PyRef next = PyRef::steal(PyObject_CallMethodNoArgs(current.get(), name.get()));
+    PyRef next = PyRef::steal(PyObject_CallMethod(current.get(), "read", nullptr));
     if (!next) {
       discard_ordinary_error();
       break;

@@ -73,11 +73,10 @@ std::optional<crypto::SecretBytes> bytes_of(PyObject* object) {
   return out;
 }
 
-std::nullptr_t argument_type_error(const char* function, const char* argument, const char* expected,
-                                   PyObject* object) {
+void argument_type_error(const char* function, const char* argument, const char* expected,
+                         PyObject* object) {
   PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.200s", function, argument, expected,
                Py_TYPE(object)->tp_name);
-  return nullptr;
 }
 
 std::optional<std::string_view> str_argument(PyObject* object, const char* function, const char* argument) {

@@ -44,7 +44,7 @@ bool optional_str_argument(PyObject* object, const char* function, const char* a
 PyObject* new_str(std::string_view text);
 
 // Raises TypeError "{function}() argument '{argument}' must be {expected}, not {type of object}".
-std::nullptr_t argument_type_error(const char* function, const char* argument, const char* expected,
-                                   PyObject* object);
+void argument_type_error(const char* function, const char* argument, const char* expected,
+                         PyObject* object);
 
 }  // namespace morvik::python

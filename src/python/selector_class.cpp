@@ -1,5 +1,7 @@
 #include "python/selector_class.hpp"
 
+#include <algorithm>
+
 #include "core/quoted_form.hpp"
 #include "frontend/selector.hpp"
 #include "python/class_slots.hpp"
@@ -19,18 +21,31 @@ constexpr const char* kFunction = "Selector";
 constexpr const char* kPathExpected = "a sequence of str";
 constexpr const char* kLabelsExpected = "a dict of str to str or None";
 
+// The text of one item of the `path` or `labels` argument.
+std::optional<std::string_view> str_item(PyObject* item, const char* argument, const char* expected) {
+  if (!PyUnicode_Check(item)) {
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not one holding %.200s", kFunction, argument,
+                 expected, Py_TYPE(item)->tp_name);
+    return std::nullopt;
+  }
+  return str_argument(item, kFunction, argument);
+}
+
 // The segments of `path`: a sequence of str, a str itself refused.
 std::optional<std::vector<std::string>> path_argument(PyObject* path) {
   const int sequence = PyUnicode_Check(path) ? 0 : is_sequence(path);
   if (sequence < 0) return std::nullopt;
-  if (sequence == 0) return argument_type_error(kFunction, "path", kPathExpected, path), std::nullopt;
+  if (sequence == 0) {
+    argument_type_error(kFunction, "path", kPathExpected, path);
+    return std::nullopt;
+  }
   const Py_ssize_t size = PySequence_Size(path);
   if (size < 0) return std::nullopt;
   std::vector<std::string> segments;
   for (Py_ssize_t i = 0; i < size; ++i) {
     PyRef item = PyRef::steal(PySequence_GetItem(path, i));
     if (!item) return std::nullopt;
-    const auto text = str_argument(item.get(), kFunction, "path");
+    const auto text = str_item(item.get(), "path", kPathExpected);
     if (!text) return std::nullopt;
     segments.emplace_back(*text);
   }
@@ -41,13 +56,16 @@ std::optional<std::vector<std::string>> path_argument(PyObject* path) {
 std::optional<std::vector<SecretLabelV1>> labels_argument(PyObject* labels) {
   std::vector<SecretLabelV1> out;
   if (labels == nullptr || labels == Py_None) return out;
-  if (!PyDict_Check(labels)) return argument_type_error(kFunction, "labels", kLabelsExpected, labels), std::nullopt;
+  if (!PyDict_Check(labels)) {
+    argument_type_error(kFunction, "labels", kLabelsExpected, labels);
+    return std::nullopt;
+  }
   Py_ssize_t position = 0;
   PyObject *key, *value;
   while (PyDict_Next(labels, &position, &key, &value)) {
-    const auto key_text = str_argument(key, kFunction, "labels");
+    const auto key_text = str_item(key, "labels", kLabelsExpected);
     if (!key_text) return std::nullopt;
-    const auto value_text = str_argument(value, kFunction, "labels");
+    const auto value_text = str_item(value, "labels", kLabelsExpected);
     if (!value_text) return std::nullopt;
     out.push_back(SecretLabelV1{std::string(*key_text), std::string(*value_text)});
   }

@@ -1,5 +1,6 @@
 """Shared fixtures of the Python suite."""
 
+import collections.abc
 import os
 import pathlib
 
@@ -18,3 +19,22 @@ def test_tool():
         return path
 
     return find
+
+
+class _Items(collections.abc.Sequence):
+    """A sequence that is not a list or tuple: only the Sequence protocol."""
+
+    def __init__(self, items):
+        self._items = list(items)
+
+    def __getitem__(self, index):
+        return self._items[index]
+
+    def __len__(self):
+        return len(self._items)
+
+
+@pytest.fixture(scope="session")
+def abc_sequence():
+    """Returns a function wrapping items in a collections.abc.Sequence of its own class."""
+    return _Items

@@ -30,17 +30,6 @@ class SelfReader:
         return self
 
 
-class Items(collections.abc.Sequence):
-    def __init__(self, items):
-        self.items = items
-
-    def __getitem__(self, index):
-        return self.items[index]
-
-    def __len__(self):
-        return len(self.items)
-
-
 class Raising(collections.abc.Sequence):
     """A sequence whose access raises a given exception."""
 
@@ -137,7 +126,7 @@ def test_the_class_cannot_be_called():
         Auth.__new__(Auth)
 
 
-def accepted_material(tmp_path):
+def accepted_material(tmp_path, abc_sequence):
     text_file = tmp_path / "invite.txt"
     text_file.write_text("mrvk1fromafile")
     binary_file = tmp_path / "invite.bin"
@@ -154,7 +143,7 @@ def accepted_material(tmp_path):
         [],
         [True, False],
         memoryview(b"view"),
-        Items([1, 2, 3]),
+        abc_sequence([1, 2, 3]),
         io.StringIO("mrvk1"),
         io.BytesIO(b"\x00"),
         text_file.open("r"),
@@ -165,8 +154,8 @@ def accepted_material(tmp_path):
     ]
 
 
-def test_material_forms_that_are_accepted(tmp_path):
-    for value in accepted_material(tmp_path):
+def test_material_forms_that_are_accepted(tmp_path, abc_sequence):
+    for value in accepted_material(tmp_path, abc_sequence):
         assert repr(Auth.from_invite(value)) == "Auth.from_invite(...)", value
 
 

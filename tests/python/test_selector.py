@@ -1,7 +1,5 @@
 """Selector: construction, properties, canonical text and representation."""
 
-import collections.abc
-
 import pytest
 
 import morvik
@@ -11,23 +9,11 @@ COMPOSED_E = "\u00e9"
 DECOMPOSED_E = "e\u0301"
 
 
-class Segments(collections.abc.Sequence):
-    def __init__(self, items):
-        self.items = items
-
-    def __getitem__(self, index):
-        return self.items[index]
-
-    def __len__(self):
-        return len(self.items)
-
-
 @pytest.mark.parametrize(
     "path, labels, expected_path, expected_labels, text",
     [
         (["app", "db"], None, ("app", "db"), {}, "app/db"),
         (("app",), None, ("app",), {}, "app"),
-        (Segments(["a", "b"]), {}, ("a", "b"), {}, "a/b"),
         (["app", "db"], {"region": "eu", "env": "prod"}, ("app", "db"), {"env": "prod", "region": "eu"},
          "app/db@env=prod&region=eu"),
         (["a/b"], None, ("a/b",), {}, '"a/b"'),
@@ -92,6 +78,10 @@ def test_refusals(path, labels, message):
 def test_argument_types(path, labels, argument):
     with pytest.raises(TypeError, match=f"argument '{argument}'"):
         Selector(path, labels)
+
+
+def test_any_sequence_of_str_is_a_path(abc_sequence):
+    assert Selector(abc_sequence(["a", "b"])).path == ("a", "b")
 
 
 def test_argument_matching():
