@@ -1,0 +1,210 @@
+#include "ops/transaction.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "core/domain_hash.hpp"
+#include "core/vault_file/vault_file.hpp"
+#include "crypto/content.hpp"
+#include "ops/join_commit.hpp"
+#include "ops/trust.hpp"
+#include "store/atomic_write.hpp"
+#include "store/bounded_read.hpp"
+#include "store/ratchet_file.hpp"
+#include "store/vault_file.hpp"
+
+namespace morvik::ops {
+
+namespace {
+
+namespace tx = store::transaction;
+
+core::HashValue file_hash(const crypto::Crypto& crypto, cord::ByteView bytes) {
+  return crypto.hash(core::kTransactionFileLabel, bytes);
+}
+
+bool same_bytes(const std::optional<cord::Bytes>& current, cord::ByteView expected) {
+  return current && std::ranges::equal(*current, expected);
+}
+
+OpsResult<tx::TransactionV1> build_transaction(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                               const crypto::Crypto& crypto, std::string_view operation,
+                                               cord::ByteView vault_before, cord::ByteView ratchet_before,
+                                               cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes) {
+  auto id = crypto::random_seed();
+  if (!id) return fail(std::move(id.error()));
+  auto vault_path = tx::NativePathV1::canonical(paths.vault_path);
+  if (!vault_path) return fail(std::move(vault_path.error()));
+  return tx::TransactionV1{
+      std::move(*id),
+      root,
+      std::move(*vault_path),
+      std::string(operation),
+      tx::file_precondition::Hash{file_hash(crypto, vault_before)},
+      tx::file_precondition::Hash{file_hash(crypto, ratchet_before)},
+      tx::AfterImage{std::move(next_vault_bytes)},
+      tx::AfterImage{std::move(next_ratchet_bytes)},
+  };
+}
+
+OpsError pending_transaction_error(cord::ByteView id, const std::optional<store::Path>& path) {
+  return OpsError::PendingTransaction{transaction_id_hex(id), path ? path->display() : "<another platform path>"};
+}
+
+// Writes the journal. Until completion starts neither data file has changed,
+// so a journal left behind by a failed write (one whose read-back failed, say)
+// would only block every later load and commit: it is removed again.
+OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction) {
+  auto written = tx::write_transaction_atomic(paths, transaction);
+  if (written) return {};
+  // The original failure is what the caller needs to hear about.
+  (void)store::remove_file_durable(tx::transaction_path(paths, transaction.trusted_root));
+  return fail(std::move(written.error()));
+}
+
+}  // namespace
+
+OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                           const crypto::Crypto& crypto, std::string_view operation,
+                                           cord::ByteView vault_before, cord::ByteView ratchet_before,
+                                           cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes) {
+  auto join_commit = join_commit_present(paths, root);
+  if (!join_commit) return fail(std::move(join_commit.error()));
+  if (*join_commit) return fail(OpsError::BothJournals{});
+
+  // Any journal blocks, valid or not: it is not ours to judge here.
+  auto existing = tx::read_transaction(paths, root);
+  if (!existing) return fail(std::move(existing.error()));
+  if (*existing) return fail(pending_error(**existing));
+
+  auto vault = store::read_vault_bytes(paths);
+  if (!vault) return fail(std::move(vault.error()));
+  if (!std::ranges::equal(*vault, vault_before)) return fail(OpsError::PreconditionChanged{"vault"});
+
+  auto ratchet = read_current_file(store::ratchet_path(paths, root), kMaxCurrentFileBytes);
+  if (!ratchet) return fail(std::move(ratchet.error()));
+  if (!same_bytes(*ratchet, ratchet_before)) return fail(OpsError::PreconditionChanged{"ratchet"});
+
+  auto transaction = build_transaction(paths, root, crypto, operation, vault_before, ratchet_before,
+                                       std::move(next_vault_bytes), std::move(next_ratchet_bytes));
+  if (!transaction) return fail(std::move(transaction.error()));
+  if (auto checked = validate_transaction(*transaction, crypto, paths); !checked) return fail(std::move(checked.error()));
+  if (auto written = write_journal(paths, *transaction); !written) return written;
+  return complete_transaction_locked(paths, *transaction, crypto);
+}
+
+OpsResult<void> complete_transaction_locked(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction,
+                                            const crypto::Crypto& crypto) {
+  const store::Path ratchet_file = store::ratchet_path(paths, transaction.trusted_root);
+  const cord::Bytes& next_vault = transaction.next_vault_bytes.bytes;
+  const cord::Bytes& next_ratchet = transaction.next_ratchet_bytes.bytes;
+
+  auto vault = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
+  if (!vault) return fail(std::move(vault.error()));
+  auto ratchet = read_current_file(ratchet_file, kMaxCurrentFileBytes);
+  if (!ratchet) return fail(std::move(ratchet.error()));
+
+  // Both are judged before either is written.
+  auto vault_written = classify_file(crypto, *vault, transaction.vault_before, next_vault);
+  if (!vault_written) return fail(std::move(vault_written.error()));
+  auto ratchet_written = classify_file(crypto, *ratchet, transaction.ratchet_before, next_ratchet);
+  if (!ratchet_written) return fail(std::move(ratchet_written.error()));
+
+  // The ratchet goes first: a vault ahead of its ratchet could be rolled back
+  // unnoticed.
+  if (!*ratchet_written) {
+    if (auto written = store::write_ratchet_bytes_atomic(paths, transaction.trusted_root, next_ratchet); !written) {
+      return fail(std::move(written.error()));
+    }
+  }
+  if (!*vault_written) {
+    if (auto written = store::write_vault_bytes_atomic(paths, next_vault); !written) {
+      return fail(std::move(written.error()));
+    }
+  }
+
+  auto ratchet_after = read_current_file(ratchet_file, kMaxCurrentFileBytes);
+  if (!ratchet_after) return fail(std::move(ratchet_after.error()));
+  auto vault_after = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
+  if (!vault_after) return fail(std::move(vault_after.error()));
+  if (!same_bytes(*ratchet_after, next_ratchet) || !same_bytes(*vault_after, next_vault)) {
+    return fail(OpsError::TransactionStateMismatch{});
+  }
+
+  if (auto removed = store::remove_file_durable(tx::transaction_path(paths, transaction.trusted_root)); !removed) {
+    return fail(std::move(removed.error()));
+  }
+  return {};
+}
+
+OpsResult<void> ensure_no_pending_transaction_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                                     const crypto::Crypto& crypto) {
+  auto join_commit = join_commit_present(paths, root);
+  if (!join_commit) return fail(std::move(join_commit.error()));
+  if (*join_commit) return fail(OpsError::BothJournals{});
+
+  auto transaction = tx::read_transaction(paths, root);
+  if (!transaction) return fail(std::move(transaction.error()));
+  if (!*transaction) return {};
+  if (auto checked = validate_transaction(**transaction, crypto, paths); !checked) {
+    return fail(std::move(checked.error()));
+  }
+  return fail(pending_error(**transaction));
+}
+
+OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& transaction,
+                                                       const crypto::Crypto& crypto,
+                                                       const store::WorkspacePaths& paths) {
+  const store::Path journal = tx::transaction_path(paths, transaction.trusted_root);
+  {
+    auto vault = core::validate::decode_vault(transaction.next_vault_bytes.bytes);
+    if (!vault) return fail(store::StoreError{store::StoreError::InvalidVault{journal, std::move(vault.error())}});
+    auto root = trusted_root_candidate(*vault, crypto);
+    if (!root) return fail(std::move(root.error()));
+    if (*root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
+  }
+  auto ratchet = store::decode_ratchet(journal, transaction.next_ratchet_bytes.bytes);
+  if (!ratchet) return fail(std::move(ratchet.error()));
+  if (ratchet->trusted_root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
+  return std::move(*ratchet);
+}
+
+OpsResult<bool> classify_file(const crypto::Crypto& crypto, const std::optional<cord::Bytes>& current,
+                              const tx::FilePreconditionV1& before, cord::ByteView after) {
+  const auto* before_hash = std::get_if<tx::file_precondition::Hash>(&before);
+  if (!current) {
+    if (before_hash == nullptr) return false;
+    return fail(OpsError::TransactionStateMismatch{});
+  }
+  const core::HashValue current_hash = file_hash(crypto, *current);
+  if (current_hash == file_hash(crypto, after)) return true;
+  if (before_hash != nullptr && current_hash == before_hash->value) return false;
+  return fail(OpsError::TransactionStateMismatch{});
+}
+
+OpsResult<std::optional<cord::Bytes>> read_current_file(const store::Path& path, std::uint64_t limit) {
+  auto bytes = store::read_file_bounded(path, limit);
+  if (bytes) return std::optional<cord::Bytes>(std::move(*bytes));
+  if (bytes.error().kind == store::IoErrorKind::NotFound) return std::optional<cord::Bytes>();
+  return fail(store::io_error_at(path, std::move(bytes.error())));
+}
+
+PendingTransaction pending_transaction_of(const tx::TransactionV1& transaction) {
+  PendingTransaction pending{{}, tx::NativePathV1::to_path_buf(transaction.vault_path)};
+  // A journal that was read passed the shape rules: its identifier is 32 bytes.
+  std::ranges::copy_n(transaction.transaction_id.begin(),
+                      std::min(transaction.transaction_id.size(), pending.id.size()), pending.id.begin());
+  return pending;
+}
+
+OpsError pending_error(const tx::TransactionV1& transaction) {
+  return pending_transaction_error(transaction.transaction_id, tx::NativePathV1::to_path_buf(transaction.vault_path));
+}
+
+OpsError pending_barrier_error(const PendingTransaction& pending) {
+  return pending_transaction_error(pending.id, pending.path);
+}
+
+std::string transaction_id_hex(cord::ByteView bytes) { return store::hex_hash(bytes); }
+
+}  // namespace morvik::ops
