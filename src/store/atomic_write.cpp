@@ -151,10 +151,9 @@ StoreResult<void> create_private_dir_all(const Path& dir) {
 StoreResult<void> remove_file_durable(const Path& path) {
   auto c_path = system_path(path);
   if (!c_path) return fail(io_error_at(path, std::move(c_path.error())));
-  if (::unlink(*c_path) != 0) {
-    if (errno == ENOENT) return {};
-    return failure(path, errno);
-  }
+  const int code = run_step(WriteStep::Remove, path, [&] { return ::unlink(*c_path) == 0; });
+  if (code == ENOENT) return {};
+  if (code != 0) return failure(path, code);
   return sync_parent_directory(path);
 }
 

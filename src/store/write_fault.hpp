@@ -7,7 +7,8 @@
 
 namespace morvik::store {
 
-// The steps of an atomic write, in order.
+// The steps of an atomic write, in order, then the removal of a file (whose
+// directory flush is SyncDirectory again).
 enum class WriteStep : std::uint8_t {
   CreateTemporary,
   WriteTemporary,
@@ -16,6 +17,7 @@ enum class WriteStep : std::uint8_t {
   SetMode,
   SyncDirectory,
   ReadBack,
+  Remove,
 };
 
 // A test seam: while a hook is installed, every write step asks it first with

@@ -194,6 +194,16 @@ TEST(RemoveTest, RemovesFileAndAcceptsAbsence) {
   EXPECT_TRUE(remove_file_durable(dir / "f"));
 }
 
+TEST(RemoveTest, FailedRemovalKeepsTheFile) {
+  TempDir dir;
+  write_file(dir / "f", "x");
+  ScopedWriteFault failing([](WriteStep step, const Path&) { return step == WriteStep::Remove ? EIO : 0; });
+  auto removed = remove_file_durable(dir / "f");
+  ASSERT_FALSE(removed);
+  EXPECT_EQ(removed.error().message(), "I/O error at " + (dir / "f").display() + ": Input/output error (os error 5)");
+  EXPECT_TRUE(exists(dir / "f"));
+}
+
 TEST(RemoveTest, DirectoryIsNotRemoved) {
   TempDir dir;
   make_dir(dir / "d");
