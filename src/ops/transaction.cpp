@@ -72,7 +72,8 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
   if (!join_commit) return fail(std::move(join_commit.error()));
   if (*join_commit) return fail(OpsError::BothJournals{});
 
-  // Any journal blocks, valid or not: it is not ours to judge here.
+  // A journal blocks whatever vault it names, without its after-images
+  // being judged: that is for its own recovery.
   auto existing = tx::read_transaction(paths, root);
   if (!existing) return fail(std::move(existing.error()));
   if (*existing) return fail(pending_error(**existing));

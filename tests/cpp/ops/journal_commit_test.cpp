@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/vault_file/vault_file.hpp"
+#include "ops/recovery.hpp"
 #include "ops/transaction.hpp"
 #include "store/bounded_read.hpp"
 #include "store/transaction.hpp"
@@ -81,6 +82,29 @@ TEST_F(CommitTest, FailedJournalWriteLeavesNoJournal) {
                                                ": Input/output error (os error 5)");
   EXPECT_FALSE(exists(journal_path()));
   EXPECT_EQ(files_on_disk(), before_);
+}
+
+// Once both files are through, a journal that could not be removed only
+// blocks further commits until recovery removes it.
+TEST_F(CommitTest, JournalLeftByAFailedRemovalIsFinishedByRecovery) {
+  {
+    store::ScopedWriteFault fault([&](store::WriteStep step, const store::Path& path) {
+      return step == store::WriteStep::Remove && path == journal_path() ? EIO : 0;
+    });
+    EXPECT_EQ(error_of(commit(before_, after_)).message(), "store error: I/O error at " + journal_path().display() +
+                                                               ": Input/output error (os error 5)");
+  }
+  EXPECT_TRUE(exists(journal_path()));
+  EXPECT_EQ(files_on_disk(), after_);
+  EXPECT_EQ(error_of(commit(after_, before_)).message().rfind("a pending transaction ", 0), 0u);
+
+  ReplacementLog log;
+  const auto outcome = recover_for_root(paths_, root_, kCrypto);
+  ASSERT_TRUE(outcome) << outcome.error().message();
+  EXPECT_EQ(*outcome, RecoveryOutcome::Completed);
+  EXPECT_TRUE(log.targets().empty());
+  EXPECT_FALSE(exists(journal_path()));
+  EXPECT_EQ(files_on_disk(), after_);
 }
 
 // Every refusal before the journal is written leaves the files, and any
