@@ -21,15 +21,6 @@ OpsResult<std::optional<tx::TransactionV1>> read_journal(const store::WorkspaceP
   return std::move(*journal);
 }
 
-// Whether a journal with acceptable after-images belongs to this vault file.
-OpsResult<bool> journal_of_this_vault(const store::WorkspacePaths& paths, const tx::TransactionV1& journal,
-                                      const crypto::Crypto& crypto) {
-  if (auto checked = validate_transaction(journal, crypto, paths); !checked) return fail(std::move(checked.error()));
-  auto same = tx::NativePathV1::matches_canonical(journal.vault_path, paths.vault_path);
-  if (!same) return fail(std::move(same.error()));
-  return *same;
-}
-
 // First look, under the shared lock: which journals exist.
 OpsResult<void> refuse_both_journals(const store::WorkspacePaths& paths, const core::HashValue& root) {
   auto lock = store::acquire_root_state_shared_lock(paths, root);
@@ -42,19 +33,34 @@ OpsResult<void> refuse_both_journals(const store::WorkspacePaths& paths, const c
   return {};
 }
 
-enum class JournalSeen : std::uint8_t { None, ThisVault, OtherVault };
+enum class Owner : std::uint8_t { NoJournal, ThisVault, OtherVault };
 
-// Second look, under the shared lock again: whose journal it is.
-OpsResult<JournalSeen> look_at_journal(const store::WorkspacePaths& paths, const core::HashValue& root,
-                                       const crypto::Crypto& crypto) {
-  auto lock = store::acquire_root_state_shared_lock(paths, root);
-  if (!lock) return fail(std::move(lock.error()));
+struct SeenJournal {
+  Owner owner = Owner::NoJournal;
+  std::optional<tx::TransactionV1> journal;
+};
+
+// Reads the journal and, once its after-images pass, whose it is. The
+// caller holds the per-root state lock.
+OpsResult<SeenJournal> look_at_journal_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                              const crypto::Crypto& crypto) {
   auto journal = read_journal(paths, root);
   if (!journal) return fail(std::move(journal.error()));
-  if (!*journal) return JournalSeen::None;
-  auto ours = journal_of_this_vault(paths, **journal, crypto);
-  if (!ours) return fail(std::move(ours.error()));
-  return *ours ? JournalSeen::ThisVault : JournalSeen::OtherVault;
+  if (!*journal) return SeenJournal{};
+  if (auto checked = validate_transaction(**journal, crypto, paths); !checked) return fail(std::move(checked.error()));
+  auto same = tx::NativePathV1::matches_canonical((*journal)->vault_path, paths.vault_path);
+  if (!same) return fail(std::move(same.error()));
+  return SeenJournal{*same ? Owner::ThisVault : Owner::OtherVault, std::move(*journal)};
+}
+
+// Second look, under the shared lock again.
+OpsResult<Owner> journal_owner(const store::WorkspacePaths& paths, const core::HashValue& root,
+                               const crypto::Crypto& crypto) {
+  auto lock = store::acquire_root_state_shared_lock(paths, root);
+  if (!lock) return fail(std::move(lock.error()));
+  auto seen = look_at_journal_locked(paths, root, crypto);
+  if (!seen) return fail(std::move(seen.error()));
+  return seen->owner;
 }
 
 // Completes the journal under the write locks. The shared lock was let go
@@ -65,13 +71,14 @@ OpsResult<RecoveryOutcome> complete_under_write_locks(const store::WorkspacePath
   if (!state_lock) return fail(std::move(state_lock.error()));
   auto workspace_lock = store::acquire_workspace_lock(paths);
   if (!workspace_lock) return fail(std::move(workspace_lock.error()));
-  auto journal = read_journal(paths, root);
-  if (!journal) return fail(std::move(journal.error()));
-  if (!*journal) return RecoveryOutcome::Completed;
-  auto ours = journal_of_this_vault(paths, **journal, crypto);
-  if (!ours) return fail(std::move(ours.error()));
-  if (!*ours) return RecoveryOutcome::OtherVaultPath;
-  if (auto completed = complete_transaction_locked(paths, **journal, crypto); !completed) {
+  auto seen = look_at_journal_locked(paths, root, crypto);
+  if (!seen) return fail(std::move(seen.error()));
+  switch (seen->owner) {
+    case Owner::NoJournal: return RecoveryOutcome::Completed;
+    case Owner::OtherVault: return RecoveryOutcome::OtherVaultPath;
+    case Owner::ThisVault: break;
+  }
+  if (auto completed = complete_transaction_locked(paths, *seen->journal, crypto); !completed) {
     return fail(std::move(completed.error()));
   }
   return RecoveryOutcome::Completed;
@@ -82,17 +89,17 @@ OpsResult<RecoveryOutcome> complete_under_write_locks(const store::WorkspacePath
 OpsResult<RecoveryOutcome> recover_for_root(const store::WorkspacePaths& paths, const core::HashValue& root,
                                             const crypto::Crypto& crypto) {
   if (auto refused = refuse_both_journals(paths, root); !refused) return fail(std::move(refused.error()));
-  auto seen = look_at_journal(paths, root, crypto);
-  if (!seen) return fail(std::move(seen.error()));
-  switch (*seen) {
-    case JournalSeen::None: {
+  auto owner = journal_owner(paths, root, crypto);
+  if (!owner) return fail(std::move(owner.error()));
+  switch (*owner) {
+    case Owner::NoJournal: {
       // Takes its own locks; every lock of this recovery is released by now.
       auto completed = recover_join_commit(paths, root);
       if (!completed) return fail(std::move(completed.error()));
       return *completed ? RecoveryOutcome::Completed : RecoveryOutcome::Nothing;
     }
-    case JournalSeen::OtherVault: return RecoveryOutcome::OtherVaultPath;
-    case JournalSeen::ThisVault: return complete_under_write_locks(paths, root, crypto);
+    case Owner::OtherVault: return RecoveryOutcome::OtherVaultPath;
+    case Owner::ThisVault: return complete_under_write_locks(paths, root, crypto);
   }
   return RecoveryOutcome::Nothing;
 }

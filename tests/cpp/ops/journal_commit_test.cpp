@@ -23,8 +23,6 @@ using store::testing::read_file;
 using store::testing::write_file;
 namespace tx = store::transaction;
 
-const std::string kMismatch = "transaction recovery found a file that matches neither its before nor after state";
-
 // A vault of the same root whose records add up to about `size` bytes.
 FileImages images_of_size(std::size_t size, const FileImages& before) {
   morvik::testing::TestVault vault;
@@ -142,8 +140,8 @@ TEST_F(CommitTest, RefusalsTouchNothing) {
          write_journal(other);
        },
        after_, "a pending transaction " + kFixtureJournalId + " from /else blocks writes for this vault"},
-      {"vault after-image of another root", [] {}, FileImages{other_root.vault, after_.ratchet}, kMismatch},
-      {"ratchet after-image of another root", [] {}, FileImages{after_.vault, other_root.ratchet}, kMismatch},
+      {"vault after-image of another root", [] {}, FileImages{other_root.vault, after_.ratchet}, kMismatchText},
+      {"ratchet after-image of another root", [] {}, FileImages{after_.vault, other_root.ratchet}, kMismatchText},
       {"vault after-image that does not decode", [] {}, FileImages{cord::Bytes{1, 2, 3}, after_.ratchet},
        "store error: vault file " + journal_path().display() +
            " is invalid: validation failed: not a morvik vault file (missing magic prefix)"},
@@ -198,7 +196,7 @@ TEST_F(CompletionTest, FileAtNeitherStateWritesNothing) {
     const auto transaction = journal(before_, after_);
     write_journal(transaction);
     ReplacementLog log;
-    EXPECT_EQ(error_of(complete_transaction_locked(paths_, transaction, kCrypto)).message(), kMismatch);
+    EXPECT_EQ(error_of(complete_transaction_locked(paths_, transaction, kCrypto)).message(), kMismatchText);
     EXPECT_TRUE(log.targets().empty());
     EXPECT_EQ(files_on_disk(), on_disk);
     EXPECT_TRUE(exists(journal_path()));
@@ -224,7 +222,7 @@ TEST_F(CompletionTest, FinalCheckDifferenceKeepsTheJournal) {
     if (step == store::WriteStep::Replace && path == paths_.vault_path) write_file(ratchet_path(), before_.ratchet);
     return 0;
   });
-  EXPECT_EQ(error_of(complete_transaction_locked(paths_, transaction, kCrypto)).message(), kMismatch);
+  EXPECT_EQ(error_of(complete_transaction_locked(paths_, transaction, kCrypto)).message(), kMismatchText);
   EXPECT_TRUE(exists(journal_path()));
 }
 
@@ -259,7 +257,7 @@ TEST(ClassifyFileTest, Table) {
       ASSERT_TRUE(result);
       EXPECT_EQ(*result, *c.written);
     } else {
-      EXPECT_EQ(error_of(result).message(), kMismatch);
+      EXPECT_EQ(error_of(result).message(), kMismatchText);
     }
   }
 }
@@ -285,7 +283,7 @@ TEST_F(GateTest, PassesOnlyWithoutJournals) {
 TEST_F(GateTest, ReportsAJournalsOwnFailure) {
   morvik::testing::TestVault other(9);
   write_journal(journal(before_, {vault_file(other.store()), after_.ratchet}));
-  EXPECT_EQ(error_of(ensure_no_pending_transaction_locked(paths_, root_, kCrypto)).message(), kMismatch);
+  EXPECT_EQ(error_of(ensure_no_pending_transaction_locked(paths_, root_, kCrypto)).message(), kMismatchText);
   EXPECT_EQ(error_of(commit(before_, after_)).message().rfind("a pending transaction ", 0), 0u);
 }
 

@@ -169,7 +169,7 @@ TEST_F(HandChangedVaultTest, RecoveryRefusesAndWritesNothing) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     ReplacementLog log;
     EXPECT_EQ(error_of(recover_for_root(paths_, root_, kCrypto)).message(),
-              "transaction recovery found a file that matches neither its before nor after state");
+              kMismatchText);
     EXPECT_TRUE(log.targets().empty());
     EXPECT_EQ(files_on_disk(), (FileImages{edited, after_.ratchet}));
     EXPECT_EQ(read_file(journal_path()), journal);

@@ -21,26 +21,12 @@ using store::testing::exists;
 using store::testing::read_file;
 using store::testing::write_file;
 
-const std::string kConflict = "a prepared Kubernetes enrollment transaction conflicts with local vault state";
-
 class JoinCommitTest : public JournalWorkspaceTest {
  protected:
   JoinCommitJournalV1 journal_to(const FileImages& after) const {
     return {root_, join_commit_hash(before_.vault), join_commit_hash(before_.ratchet), after.vault, after.ratchet};
   }
   void write_journal_file(const cord::Bytes& bytes) const { write_file(join_commit_path(), bytes); }
-
-  // Another process writing to this root: any attempt to take a lock of the
-  // root waits for it in vain.
-  std::function<bool()> writer() const {
-    return [this] {
-      static std::optional<store::RootStateLock> held;
-      auto lock = store::acquire_root_state_lock(paths_, root_, store::LockRetry{});
-      if (!lock) return false;
-      held.emplace(std::move(*lock));
-      return true;
-    };
-  }
 };
 
 // The after-image ratchet written with one watermark record twice, the lower
@@ -57,7 +43,7 @@ cord::Bytes non_canonical_ratchet_file(const core::ratchet::Ratchet& ratchet) {
 }
 
 TEST_F(JoinCommitTest, NoJournalMeansNothingToDo) {
-  store::testing::LockHolder other(writer());
+  store::testing::LockHolder other(root_state_holder(true));
   ASSERT_TRUE(other.holding());
   const auto present = join_commit_present(paths_, root_);
   ASSERT_TRUE(present);
@@ -103,11 +89,11 @@ TEST_F(JoinCommitTest, RefusedBeforeAnyLock) {
   wrong_magic[0] = 'M';
   const std::vector<std::pair<cord::Bytes, std::string>> cases = {
       {cord::Bytes(magic.begin(), magic.end()), "Cord error: Unexpected end of input"},
-      {cord::Bytes(magic.begin(), magic.end() - 1), kConflict},
-      {wrong_magic, kConflict},
-      {join_commit_file(other_root), kConflict},
+      {cord::Bytes(magic.begin(), magic.end() - 1), kJoinCommitConflictText},
+      {wrong_magic, kJoinCommitConflictText},
+      {join_commit_file(other_root), kJoinCommitConflictText},
   };
-  store::testing::LockHolder other(writer());
+  store::testing::LockHolder other(root_state_holder(true));
   ASSERT_TRUE(other.holding());
   for (const auto& [file, text] : cases) {
     SCOPED_TRACE(text);
@@ -128,20 +114,20 @@ TEST_F(JoinCommitTest, RefusalsWriteNothing) {
     std::string text;
   };
   const std::vector<Case> cases = {
-      {"vault at neither state", [&] { write_file(paths_.vault_path, after_.ratchet); }, after_, kConflict},
+      {"vault at neither state", [&] { write_file(paths_.vault_path, after_.ratchet); }, after_, kJoinCommitConflictText},
       {"ratchet at neither state",
        [&] {
          auto ratchet = decoded_ratchet(after_.ratchet);
          ratchet.format_version = 9;
          write_file(ratchet_path(), ratchet_file(ratchet));
        },
-       after_, kConflict},
+       after_, kJoinCommitConflictText},
       {"no ratchet file", [&] { ::unlink(ratchet_path().bytes().c_str()); }, after_,
        "workspace is missing ratchet state at " + ratchet_path().display()},
       // Written, it would be filed under the other root while every check
       // reads this one's.
       {"after-image ratchet of another root", [] {},
-       FileImages{after_.vault, ratchet_file(core::ratchet::Ratchet(other_root))}, kConflict},
+       FileImages{after_.vault, ratchet_file(core::ratchet::Ratchet(other_root))}, kJoinCommitConflictText},
       {"after-image ratchet that does not decode", [] {}, FileImages{after_.vault, cord::Bytes{'r'}},
        "store error: ratchet file " + join_commit_path().display() +
            " is invalid: Cord could not validate: not a morvik state file (missing magic prefix)"},

@@ -23,18 +23,6 @@ using core::ratchet::Ratchet;
 
 class RecoveryTest : public JournalWorkspaceTest {
  protected:
-  // Another process reading the state: while it holds the shared lock no
-  // exclusive lock can be had, so recovery must do without one.
-  std::function<bool()> shared_reader() const {
-    return [this] {
-      static std::optional<store::RootStateLock> held;
-      auto lock = store::acquire_root_state_shared_lock(paths_, root_, store::LockRetry{});
-      if (!lock) return false;
-      held.emplace(std::move(*lock));
-      return true;
-    };
-  }
-
   // A copy of the vault elsewhere, sharing this user's state directory.
   store::WorkspacePaths copy_paths() const {
     const auto copy = store::WorkspacePaths::from_vault_path(dir_ / "copy" / ".morvik" / "vault.cord");
@@ -54,7 +42,7 @@ class RecoveryTest : public JournalWorkspaceTest {
 };
 
 TEST_F(RecoveryTest, NothingToDo) {
-  store::testing::LockHolder reader(shared_reader());
+  store::testing::LockHolder reader(root_state_holder(false));
   ASSERT_TRUE(reader.holding());
   ReplacementLog log;
   const auto outcome = recover_for_root(paths_, root_, kCrypto);
@@ -82,7 +70,7 @@ TEST_F(RecoveryTest, LeavesAJournalOfAnotherPathAlone) {
   write_journal(journal_of_copy());
   const cord::Bytes journal_file = read_file(journal_path());
   {
-    store::testing::LockHolder reader(shared_reader());
+    store::testing::LockHolder reader(root_state_holder(false));
     ASSERT_TRUE(reader.holding());
     ReplacementLog log;
     const auto outcome = recover_for_root(paths_, root_, kCrypto);
@@ -139,7 +127,7 @@ TEST_F(RecoveryTest, RefusesJournalsItCannotTrust) {
        },
        "both legacy and current recovery journals exist for this vault"},
       {"after-image of another root", [&] { write_journal(journal(before_, {vault_file(other.store()), after_.ratchet})); },
-       "transaction recovery found a file that matches neither its before nor after state"},
+       kMismatchText},
       {"journal that does not decode", [&] { write_file(journal_path(), "morvik-transaction"); },
        "store error: transaction file " + journal_path().display() + " is invalid: missing morvik transaction magic"},
   };
@@ -286,7 +274,7 @@ TEST(MergeRatchetTest, RatchetsOfDifferentRootsDoNotMix) {
   Ratchet from(store::testing::hash_of(2));
   from.format_version = 7;
   EXPECT_EQ(error_of(merge_ratchet(into, from)).message(),
-            "transaction recovery found a file that matches neither its before nor after state");
+            kMismatchText);
   EXPECT_EQ(into, before);
 }
 

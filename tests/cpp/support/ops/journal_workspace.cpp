@@ -129,6 +129,17 @@ void JournalWorkspaceTest::write_journal(const tx::TransactionV1& journal) const
   expect_ok(tx::write_transaction_atomic(paths_, journal));
 }
 
+std::function<bool()> JournalWorkspaceTest::root_state_holder(bool exclusive) const {
+  return [this, exclusive] {
+    // The holding process keeps it until it ends.
+    static std::optional<store::RootStateLock> held;
+    auto lock = store::acquire_root_state_lock_with_mode(paths_, root_, exclusive);
+    if (!lock) return false;
+    held.emplace(std::move(*lock));
+    return true;
+  };
+}
+
 OpsResult<void> JournalWorkspaceTest::commit(const FileImages& before, const FileImages& after) const {
   auto state_lock = expect_ok(store::acquire_root_state_lock(paths_, root_));
   auto workspace_lock = expect_ok(store::acquire_workspace_lock(paths_));

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,11 @@ core::HashValue transaction_file_hash(cord::ByteView bytes);
 core::HashValue join_commit_hash(cord::ByteView bytes);
 // The join-commit journal file: magic, then the encoding.
 cord::Bytes join_commit_file(const JoinCommitJournalV1& journal);
+
+inline const std::string kMismatchText =
+    "transaction recovery found a file that matches neither its before nor after state";
+inline const std::string kJoinCommitConflictText =
+    "a prepared Kubernetes enrollment transaction conflicts with local vault state";
 
 // What a test expects of an operation that must fail.
 template <class T>
@@ -88,6 +94,11 @@ class JournalWorkspaceTest : public ::testing::Test {
   // The journal a commit from `before` to `after` writes for this vault.
   store::transaction::TransactionV1 journal(const FileImages& before, const FileImages& after) const;
   void write_journal(const store::transaction::TransactionV1& journal) const;
+
+  // For a store::testing::LockHolder: another process holding the per-root
+  // state lock, so that any attempt here to take it exclusively (or, for
+  // `exclusive`, at all) waits in vain.
+  std::function<bool()> root_state_holder(bool exclusive) const;
 
   // A commit from `before` to `after`, under the write locks as a writer
   // holds them.
