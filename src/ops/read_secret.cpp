@@ -1,0 +1,75 @@
+#include "ops/read_secret.hpp"
+
+#include <algorithm>
+
+#include "crypto/content.hpp"
+#include "crypto/key_wrap.hpp"
+#include "ops/binding.hpp"
+#include "ops/envelope.hpp"
+
+namespace morvik::ops {
+
+using core::validate::SecretAccess;
+
+OpsResult<SecretPlaintext> get_secret(const core::validate::EffectiveState& state, const crypto::Crypto& crypto,
+                                      const crypto::Identity& identity, core::SecretSelectorV1 selector) {
+  switch (const auto access = state.classify_secret_for_user(selector, identity.user_id, crypto)) {
+    case SecretAccess::ActiveDecryptable:
+      return decrypt_secret_from_report(state, crypto, identity, selector);
+    case SecretAccess::Conflicted:
+      return fail(OpsError::SecretConflicted{});
+    case SecretAccess::Missing:
+      return fail(OpsError::SecretMissing{});
+    case SecretAccess::NotEncryptedForReader:
+    case SecretAccess::Unauthorized:
+    case SecretAccess::Invalid:
+      return fail(OpsError::SecretNotDecryptable{access});
+  }
+  return fail(OpsError::SecretNotDecryptable{SecretAccess::Invalid});
+}
+
+OpsResult<SecretPlaintext> decrypt_secret_from_report(const core::validate::EffectiveState& state,
+                                                      const crypto::Crypto& crypto, const crypto::Identity& identity,
+                                                      const core::SecretSelectorV1& selector) {
+  auto current = state.secret_record(selector, crypto);
+  if (!current) return fail(std::move(current.error()));
+  if (!*current) return fail(OpsError::SecretMissing{});
+  if (!state.trusted_root) return fail(OpsError::MissingEffectiveRoot{});
+  const cord::Bytes vault_root_id = state.trusted_root->bytes;
+  return decrypt_secret_record(identity, (*current)->record, std::move((*current)->secret), vault_root_id);
+}
+
+OpsResult<SecretPlaintext> decrypt_secret_record(const crypto::Identity& identity, const core::VaultRecordV1& record,
+                                                 core::SecretRecordV1 secret, cord::ByteView vault_root_id) {
+  const auto& payload = secret.payload;
+  const auto slot = std::find_if(payload.recipient_slots.begin(), payload.recipient_slots.end(),
+                                 [&](const core::RecipientSlotV1& s) { return s.reader == identity.user_id; });
+  if (slot == payload.recipient_slots.end()) return fail(OpsError::RecipientSlotMissing{identity.user_id});
+
+  auto binding = recipient_slot_binding_bytes(vault_root_id, secret.secret_id.hash.bytes, secret.selector,
+                                              slot->reader.hash.bytes);
+  if (!binding) return fail(std::move(binding.error()));
+  auto content_key = crypto::unwrap_content_key(identity.encryption_keypair.private_key, slot->encapsulated_key,
+                                                *binding, *binding, slot->wrapped_key);
+  if (!content_key) return fail(std::move(content_key.error()));
+
+  auto nonce = crypto::ContentNonce::from_bytes(payload.nonce);
+  if (!nonce) return fail(std::move(nonce.error()));
+  const core::RecordKey record_key = core::record_key::Secret{secret.secret_id};
+  auto associated_data = secret_content_aad_bytes(
+      vault_root_id,
+      SecretAadContext{record_key, record.signing_public_key, secret.secret_id, secret.selector, secret.counter},
+      payload.nonce, payload.recipient_slots);
+  if (!associated_data) return fail(std::move(associated_data.error()));
+  auto plaintext = crypto::open_content(*content_key, *nonce, *associated_data, payload.ciphertext);
+  if (!plaintext) return fail(std::move(plaintext.error()));
+
+  auto content = classify_plaintext(std::move(*plaintext));
+  if (!content) return fail(std::move(content.error()));
+  if (auto* raw = std::get_if<crypto::SecretBytes>(&*content)) {
+    return SecretPlaintext{std::move(secret.selector), std::move(*raw), {}};
+  }
+  return SecretPlaintext::from_value(std::move(secret.selector), std::move(std::get<core::SecretValueV1>(*content)));
+}
+
+}  // namespace morvik::ops

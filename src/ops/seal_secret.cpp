@@ -1,0 +1,129 @@
+#include "ops/seal_secret.hpp"
+
+#include <algorithm>
+
+#include "core/derivations.hpp"
+#include "core/domain_hash.hpp"
+#include "core/validate/structure.hpp"
+#include "crypto/content.hpp"
+#include "crypto/hazmat.hpp"
+#include "crypto/key_wrap.hpp"
+#include "ops/envelope.hpp"
+
+namespace morvik::ops {
+namespace {
+
+using core::validate::EffectiveState;
+
+OpsResult<cord::ByteView> vault_root_id(const EffectiveState& state) {
+  if (!state.trusted_root) return fail(OpsError::MissingEffectiveRoot{});
+  return cord::ByteView(state.trusted_root->bytes);
+}
+
+// A fresh content key and nonce, the key wrapped for each reader in
+// ascending order, then the content sealed over all the slots.
+OpsResult<core::SealedPayloadV1> seal_to_readers(cord::ByteView root_id, const EffectiveState& state,
+                                                 const SecretAadContext& context, cord::ByteView plaintext) {
+  auto content_key = crypto::ContentKey::generate();
+  if (!content_key) return fail(std::move(content_key.error()));
+  auto nonce = crypto::ContentNonce::generate();
+  if (!nonce) return fail(std::move(nonce.error()));
+
+  std::vector<core::RecipientSlotV1> slots;
+  for (const core::UserId& reader : state.current_reader_entries(context.selector)) {
+    const auto user = state.users.find(reader);
+    if (user == state.users.end()) return fail(OpsError::ReaderMissing{reader});
+    auto binding = recipient_slot_binding_bytes(root_id, context.secret_id.hash.bytes, context.selector,
+                                                reader.hash.bytes);
+    if (!binding) return fail(std::move(binding.error()));
+    auto wrapped = crypto::wrap_content_key(user->second.encryption_public_key, *binding, *binding, *content_key);
+    if (!wrapped) return fail(std::move(wrapped.error()));
+    slots.push_back(
+        core::RecipientSlotV1{reader, std::move(wrapped->encapsulated_key), std::move(wrapped->wrapped_key)});
+  }
+
+  const cord::Bytes nonce_bytes = nonce->to_vec();
+  auto associated_data = secret_content_aad_bytes(root_id, context, nonce_bytes, slots);
+  if (!associated_data) return fail(std::move(associated_data.error()));
+  auto ciphertext = crypto::seal_content(*content_key, *nonce, *associated_data, plaintext);
+  if (!ciphertext) return fail(std::move(ciphertext.error()));
+  return core::SealedPayloadV1{nonce_bytes, std::move(*ciphertext), std::move(slots)};
+}
+
+// Hashes the signed record and appends it to the working set.
+template <class Output>
+OpsResult<BuiltRecord<Output>> append_signed(core::VaultStore& records, const crypto::Crypto& crypto,
+                                             core::hazmat::HazmatResult<core::VaultRecordV1> record, Output output) {
+  if (!record) return fail(std::move(record.error()));
+  auto encoding = cord::serialize(*record);
+  if (!encoding) return fail(core::CoreError::cord(std::move(encoding.error())));
+  core::HashValue record_hash = crypto.hash(core::kRecordHashLabel, *encoding);
+  core::hazmat::append_record(records, std::move(*record));
+  return BuiltRecord<Output>{std::move(output), std::move(record_hash)};
+}
+
+}  // namespace
+
+OpsResult<std::uint64_t> next_record_counter(const EffectiveState& state) {
+  const std::uint64_t counter = std::max(core::validate::next_counter(state), state.rollback_counter_floor());
+  if (counter > core::validate::kCounterCeiling) return fail(OpsError::CounterExhausted{});
+  return counter;
+}
+
+OpsResult<core::SealedPayloadV1> seal_secret_payload(const EffectiveState& state, const SecretAadContext& context,
+                                                     const core::SecretValueV1& value) {
+  auto root_id = vault_root_id(state);
+  if (!root_id) return fail(std::move(root_id.error()));
+  auto envelope = envelope_plaintext(value);
+  if (!envelope) return fail(std::move(envelope.error()));
+  return seal_to_readers(*root_id, state, context, *envelope);
+}
+
+OpsResult<core::SealedPayloadV1> seal_plaintext_payload(const EffectiveState& state, const SecretAadContext& context,
+                                                        cord::ByteView plaintext) {
+  auto root_id = vault_root_id(state);
+  if (!root_id) return fail(std::move(root_id.error()));
+  return seal_to_readers(*root_id, state, context, plaintext);
+}
+
+OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::VaultStore& records, const EffectiveState& state,
+                                                            const crypto::Crypto& crypto,
+                                                            const crypto::Identity& identity,
+                                                            const core::SecretSelectorV1& selector,
+                                                            const core::SecretValueV1& value) {
+  auto counter = next_record_counter(state);
+  if (!counter) return fail(std::move(counter.error()));
+  auto secret_id = core::derive_secret_id(crypto, selector);
+  if (!secret_id) return fail(std::move(secret_id.error()));
+  const core::RecordKey record_key = core::record_key::Secret{*secret_id};
+  auto payload = seal_secret_payload(
+      state, SecretAadContext{record_key, identity.signing_public_key, *secret_id, selector, *counter}, value);
+  if (!payload) return fail(std::move(payload.error()));
+  auto record = core::hazmat::secret_record(crypto, identity, selector, *payload, *counter);
+  return append_signed(records, crypto, std::move(record),
+                       SetSecretOutput{std::move(*secret_id), selector, std::move(*payload)});
+}
+
+OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::VaultStore& records,
+                                                                  const EffectiveState& state,
+                                                                  const crypto::Crypto& crypto,
+                                                                  const crypto::Identity& identity,
+                                                                  const core::SecretSelectorV1& selector) {
+  auto counter = next_record_counter(state);
+  if (!counter) return fail(std::move(counter.error()));
+  auto secret_id = core::derive_secret_id(crypto, selector);
+  if (!secret_id) return fail(std::move(secret_id.error()));
+  auto record = core::hazmat::secret_deleted_record(crypto, identity, selector, *counter);
+  return append_signed(records, crypto, std::move(record), DeleteSecretOutput{std::move(*secret_id), selector});
+}
+
+OpsResult<void> ensure_secret_writable(const EffectiveState& state, const core::SecretSelectorV1& selector,
+                                       const core::UserId& user_id) {
+  if (!state.users.contains(user_id)) return fail(OpsError::WriterMissing{user_id});
+  if (state.did_not_converge || !state.authority_of(user_id).can_write(selector)) {
+    return fail(OpsError::SecretNotWritable{});
+  }
+  return {};
+}
+
+}  // namespace morvik::ops
