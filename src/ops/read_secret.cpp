@@ -35,8 +35,7 @@ OpsResult<SecretPlaintext> decrypt_secret_from_report(const core::validate::Effe
   if (!current) return fail(std::move(current.error()));
   if (!*current) return fail(OpsError::SecretMissing{});
   if (!state.trusted_root) return fail(OpsError::MissingEffectiveRoot{});
-  const cord::Bytes vault_root_id = state.trusted_root->bytes;
-  return decrypt_secret_record(identity, (*current)->record, std::move((*current)->secret), vault_root_id);
+  return decrypt_secret_record(identity, (*current)->record, std::move((*current)->secret), state.trusted_root->bytes);
 }
 
 OpsResult<SecretPlaintext> decrypt_secret_record(const crypto::Identity& identity, const core::VaultRecordV1& record,

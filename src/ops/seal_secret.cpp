@@ -15,15 +15,41 @@ namespace {
 
 using core::validate::EffectiveState;
 
-OpsResult<cord::ByteView> vault_root_id(const EffectiveState& state) {
+// Hashes the signed record and appends it to the working set.
+template <class Output>
+OpsResult<BuiltRecord<Output>> append_signed(core::VaultStore& records, const crypto::Crypto& crypto,
+                                             core::hazmat::HazmatResult<core::VaultRecordV1> record, Output output) {
+  if (!record) return fail(std::move(record.error()));
+  auto encoding = cord::serialize(*record);
+  if (!encoding) return fail(core::CoreError::cord(std::move(encoding.error())));
+  core::HashValue record_hash = crypto.hash(core::kRecordHashLabel, *encoding);
+  core::hazmat::append_record(records, std::move(*record));
+  return BuiltRecord<Output>{std::move(output), std::move(record_hash)};
+}
+
+}  // namespace
+
+OpsResult<std::uint64_t> next_record_counter(const EffectiveState& state) {
+  const std::uint64_t counter = std::max(core::validate::next_counter(state), state.rollback_counter_floor());
+  if (counter > core::validate::kCounterCeiling) return fail(OpsError::CounterExhausted{});
+  return counter;
+}
+
+OpsResult<core::SealedPayloadV1> seal_secret_payload(const EffectiveState& state, const SecretAadContext& context,
+                                                     const core::SecretValueV1& value) {
+  // Refused before anything is encoded.
   if (!state.trusted_root) return fail(OpsError::MissingEffectiveRoot{});
-  return cord::ByteView(state.trusted_root->bytes);
+  auto envelope = envelope_plaintext(value);
+  if (!envelope) return fail(std::move(envelope.error()));
+  return seal_plaintext_payload(state, context, *envelope);
 }
 
 // A fresh content key and nonce, the key wrapped for each reader in
 // ascending order, then the content sealed over all the slots.
-OpsResult<core::SealedPayloadV1> seal_to_readers(cord::ByteView root_id, const EffectiveState& state,
-                                                 const SecretAadContext& context, cord::ByteView plaintext) {
+OpsResult<core::SealedPayloadV1> seal_plaintext_payload(const EffectiveState& state, const SecretAadContext& context,
+                                                        cord::ByteView plaintext) {
+  if (!state.trusted_root) return fail(OpsError::MissingEffectiveRoot{});
+  const cord::ByteView root_id = state.trusted_root->bytes;
   auto content_key = crypto::ContentKey::generate();
   if (!content_key) return fail(std::move(content_key.error()));
   auto nonce = crypto::ContentNonce::generate();
@@ -48,42 +74,6 @@ OpsResult<core::SealedPayloadV1> seal_to_readers(cord::ByteView root_id, const E
   auto ciphertext = crypto::seal_content(*content_key, *nonce, *associated_data, plaintext);
   if (!ciphertext) return fail(std::move(ciphertext.error()));
   return core::SealedPayloadV1{nonce_bytes, std::move(*ciphertext), std::move(slots)};
-}
-
-// Hashes the signed record and appends it to the working set.
-template <class Output>
-OpsResult<BuiltRecord<Output>> append_signed(core::VaultStore& records, const crypto::Crypto& crypto,
-                                             core::hazmat::HazmatResult<core::VaultRecordV1> record, Output output) {
-  if (!record) return fail(std::move(record.error()));
-  auto encoding = cord::serialize(*record);
-  if (!encoding) return fail(core::CoreError::cord(std::move(encoding.error())));
-  core::HashValue record_hash = crypto.hash(core::kRecordHashLabel, *encoding);
-  core::hazmat::append_record(records, std::move(*record));
-  return BuiltRecord<Output>{std::move(output), std::move(record_hash)};
-}
-
-}  // namespace
-
-OpsResult<std::uint64_t> next_record_counter(const EffectiveState& state) {
-  const std::uint64_t counter = std::max(core::validate::next_counter(state), state.rollback_counter_floor());
-  if (counter > core::validate::kCounterCeiling) return fail(OpsError::CounterExhausted{});
-  return counter;
-}
-
-OpsResult<core::SealedPayloadV1> seal_secret_payload(const EffectiveState& state, const SecretAadContext& context,
-                                                     const core::SecretValueV1& value) {
-  auto root_id = vault_root_id(state);
-  if (!root_id) return fail(std::move(root_id.error()));
-  auto envelope = envelope_plaintext(value);
-  if (!envelope) return fail(std::move(envelope.error()));
-  return seal_to_readers(*root_id, state, context, *envelope);
-}
-
-OpsResult<core::SealedPayloadV1> seal_plaintext_payload(const EffectiveState& state, const SecretAadContext& context,
-                                                        cord::ByteView plaintext) {
-  auto root_id = vault_root_id(state);
-  if (!root_id) return fail(std::move(root_id.error()));
-  return seal_to_readers(*root_id, state, context, plaintext);
 }
 
 OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::VaultStore& records, const EffectiveState& state,
