@@ -15,6 +15,22 @@ namespace {
 
 using core::validate::EffectiveState;
 
+struct NewRecordSlot {
+  std::uint64_t counter = 0;
+  core::SecretId secret_id;
+};
+
+// Where the new record of the selector goes: its counter (checked first, so
+// that an exhausted counter seals nothing) and its secret.
+OpsResult<NewRecordSlot> new_record_slot(const EffectiveState& state, const crypto::Crypto& crypto,
+                                         const core::SecretSelectorV1& selector) {
+  auto counter = next_record_counter(state);
+  if (!counter) return fail(std::move(counter.error()));
+  auto secret_id = core::derive_secret_id(crypto, selector);
+  if (!secret_id) return fail(std::move(secret_id.error()));
+  return NewRecordSlot{*counter, std::move(*secret_id)};
+}
+
 // Hashes the signed record and appends it to the working set.
 template <class Output>
 OpsResult<BuiltRecord<Output>> append_signed(core::VaultStore& records, const crypto::Crypto& crypto,
@@ -81,17 +97,16 @@ OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::VaultStore& re
                                                             const crypto::Identity& identity,
                                                             const core::SecretSelectorV1& selector,
                                                             const core::SecretValueV1& value) {
-  auto counter = next_record_counter(state);
-  if (!counter) return fail(std::move(counter.error()));
-  auto secret_id = core::derive_secret_id(crypto, selector);
-  if (!secret_id) return fail(std::move(secret_id.error()));
-  const core::RecordKey record_key = core::record_key::Secret{*secret_id};
+  auto slot = new_record_slot(state, crypto, selector);
+  if (!slot) return fail(std::move(slot.error()));
+  const core::RecordKey record_key = core::record_key::Secret{slot->secret_id};
   auto payload = seal_secret_payload(
-      state, SecretAadContext{record_key, identity.signing_public_key, *secret_id, selector, *counter}, value);
+      state, SecretAadContext{record_key, identity.signing_public_key, slot->secret_id, selector, slot->counter},
+      value);
   if (!payload) return fail(std::move(payload.error()));
-  auto record = core::hazmat::secret_record(crypto, identity, selector, *payload, *counter);
+  auto record = core::hazmat::secret_record(crypto, identity, selector, *payload, slot->counter);
   return append_signed(records, crypto, std::move(record),
-                       SetSecretOutput{std::move(*secret_id), selector, std::move(*payload)});
+                       SetSecretOutput{std::move(slot->secret_id), selector, std::move(*payload)});
 }
 
 OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::VaultStore& records,
@@ -99,12 +114,10 @@ OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::VaultSto
                                                                   const crypto::Crypto& crypto,
                                                                   const crypto::Identity& identity,
                                                                   const core::SecretSelectorV1& selector) {
-  auto counter = next_record_counter(state);
-  if (!counter) return fail(std::move(counter.error()));
-  auto secret_id = core::derive_secret_id(crypto, selector);
-  if (!secret_id) return fail(std::move(secret_id.error()));
-  auto record = core::hazmat::secret_deleted_record(crypto, identity, selector, *counter);
-  return append_signed(records, crypto, std::move(record), DeleteSecretOutput{std::move(*secret_id), selector});
+  auto slot = new_record_slot(state, crypto, selector);
+  if (!slot) return fail(std::move(slot.error()));
+  auto record = core::hazmat::secret_deleted_record(crypto, identity, selector, slot->counter);
+  return append_signed(records, crypto, std::move(record), DeleteSecretOutput{std::move(slot->secret_id), selector});
 }
 
 OpsResult<void> ensure_secret_writable(const EffectiveState& state, const core::SecretSelectorV1& selector,
