@@ -1,0 +1,174 @@
+#pragma once
+
+// Vault sessions. A LockedSession is a vault that has been read, brought past
+// any interrupted commit, anchored to its trust root, checked against the
+// strongest rollback state this machine remembers and validated, but not yet
+// bound to a user. An UnlockedSession adds the user's identity; every secret
+// read and write runs on it. A session holds no lock and no open file between
+// operations: each operation takes the file locks it needs and releases them.
+
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "core/hash_value.hpp"
+#include "core/ids.hpp"
+#include "core/payloads.hpp"
+#include "core/ratchet/ratchet.hpp"
+#include "core/records.hpp"
+#include "core/selectors.hpp"
+#include "core/validate/pipeline.hpp"
+#include "cord/wire.hpp"
+#include "crypto/identity.hpp"
+#include "crypto/provider.hpp"
+#include "keychain/request.hpp"
+#include "keychain/unlock.hpp"
+#include "ops/error.hpp"
+#include "ops/plaintext.hpp"
+#include "ops/read_secret.hpp"
+#include "ops/seal_secret.hpp"
+#include "ops/transaction.hpp"
+#include "store/verification_cache.hpp"
+#include "store/workspace_paths.hpp"
+
+namespace morvik::ops {
+
+// The texts of a write whose record did not become the secret's current one.
+inline constexpr std::string_view kValueNotEffective = "secret value did not take effect";
+inline constexpr std::string_view kDeletionNotEffective = "secret deletion did not take effect";
+// The operation label of every secret write in the commit journal.
+inline constexpr std::string_view kVaultMutation = "vault mutation";
+
+// Builds one record into the working record set from the session's current
+// state, and says what it built.
+template <class Output>
+using RecordStep =
+    std::function<OpsResult<BuiltRecord<Output>>(core::VaultStore& records, const core::validate::EffectiveState&)>;
+
+struct LockedSession {
+  // The validation of `records` against `ratchet`; a report with issues is
+  // kept, and refused by the operations that need a sound vault.
+  core::validate::ValidationReport report;
+  store::WorkspacePaths paths;
+  // The vault file exactly as validated: the before-image of the next commit.
+  cord::Bytes vault_bytes;
+  // The strongest ratchet of the trust root, raised by the clean validation.
+  core::ratchet::Ratchet ratchet;
+  // The signing key of the verification cache whose hashes this validation
+  // took as verified; none when no cache was used.
+  std::optional<cord::Bytes> verified_by;
+  // A commit journal of this root seen but not applied.
+  std::optional<PendingTransaction> pending;
+  // Decoded from `vault_bytes`.
+  core::VaultStore records;
+
+  // Reads, recovers and validates the vault of `paths`. Prompts for nothing
+  // and unlocks no identity.
+  static OpsResult<LockedSession> load(const store::WorkspacePaths& paths, const crypto::Crypto& crypto);
+
+  // Remembers the raises a clean validation asks for: in the session, and
+  // in the ratchet file unless a journal will bring it there. A ratchet file
+  // held locked by another process stays as it is.
+  OpsResult<void> absorb_clean_trust_raises(const crypto::Crypto& crypto);
+
+  // ValidationFailed when the report has issues.
+  OpsResult<void> ensure_valid() const;
+  // NotEffectiveMember unless the user is a live user of the vault.
+  OpsResult<void> ensure_member(const core::UserId& user) const;
+
+  // Validates again with every signature checked when the hashes taken as
+  // verified were signed by another key, then signs the verified hashes as
+  // the identity's verification cache (a failed write is ignored).
+  OpsResult<void> attest_verifications(const crypto::Crypto& crypto, const crypto::Identity& identity);
+
+  // One new record for the selector, signed by the identity and committed
+  // with the vault and ratchet files. Authority is the caller's to check.
+  OpsResult<BuiltRecord<SetSecretOutput>> set_secret_value(const crypto::Crypto& crypto,
+                                                           const crypto::Identity& identity,
+                                                           core::SecretSelectorV1 selector,
+                                                           core::SecretValueV1 value);
+  OpsResult<BuiltRecord<DeleteSecretOutput>> delete_secret(const crypto::Crypto& crypto,
+                                                           const crypto::Identity& identity,
+                                                           core::SecretSelectorV1 selector);
+
+  // The locked commit of one record: under the write locks, brought up to
+  // date with the files, the record built, the vault validated with it, and
+  // both files committed through the journal. NotEffective (with
+  // `not_effective`) when the record is not its secret's current value; the
+  // files are then untouched.
+  template <class Output>
+  OpsResult<BuiltRecord<Output>> commit_record(const crypto::Crypto& crypto, std::string_view not_effective,
+                                               const RecordStep<Output>& step);
+
+  // With both write locks held: replaces the session's vault state from the
+  // files when the vault or the strongest ratchet changed, and says whether
+  // it did; otherwise only the pending journal is refreshed.
+  OpsResult<bool> reload_if_stale_locked(const crypto::Crypto& crypto);
+};
+
+// The verification cache a load may take hashes from: that of the
+// keychain's current user of `root`, when it names `root`, has version 1 and
+// its signature verifies under its own key. Any failure gives none.
+std::optional<store::VerificationCacheV1> read_trusted_cache(const store::WorkspacePaths& paths,
+                                                             const core::HashValue& root,
+                                                             const crypto::Crypto& crypto);
+
+// A loaded session bound to the unlocked identity of one of its members.
+class UnlockedSession {
+ public:
+  // The keychain road: the identity of `user` unlocked by `keychain` for
+  // `purpose`. A pending journal refuses the purposes that prepare a write
+  // before the keychain is asked anything.
+  template <class Keychain>
+    requires keychain::IdentityKeychain<Keychain, crypto::Crypto>
+  static OpsResult<UnlockedSession> promote(LockedSession session, const crypto::Crypto& crypto,
+                                            const Keychain& keychain, core::UserId user,
+                                            keychain::KeyUsePurpose purpose) {
+    auto request = keychain_request(session, user, std::move(purpose));
+    if (!request) return fail(std::move(request.error()));
+    auto identity = keychain.unlock_identity(crypto, *request);
+    if (!identity) return fail(std::move(identity.error()));
+    return unlocked(std::move(session), crypto, std::move(*identity), user);
+  }
+
+  // The invitation road: an identity already derived.
+  static OpsResult<UnlockedSession> with_identity(LockedSession session, const crypto::Crypto& crypto,
+                                                  crypto::Identity identity);
+
+  const LockedSession& session() const { return session_; }
+  const core::validate::EffectiveState& state() const { return session_.report.state; }
+  const crypto::Identity& identity() const { return identity_; }
+
+  // From the state in memory; touches no file.
+  OpsResult<SecretPlaintext> get_secret(const crypto::Crypto& crypto, core::SecretSelectorV1 selector) const {
+    return ops::get_secret(state(), crypto, identity_, std::move(selector));
+  }
+
+  // A primary value without fields.
+  OpsResult<BuiltRecord<SetSecretOutput>> set_secret(const crypto::Crypto& crypto, core::SecretSelectorV1 selector,
+                                                     cord::ByteView value);
+  OpsResult<BuiltRecord<SetSecretOutput>> set_secret_value(const crypto::Crypto& crypto,
+                                                           core::SecretSelectorV1 selector,
+                                                           core::SecretValueV1 value);
+  OpsResult<BuiltRecord<DeleteSecretOutput>> delete_secret(const crypto::Crypto& crypto,
+                                                           core::SecretSelectorV1 selector);
+
+ private:
+  UnlockedSession(LockedSession session, crypto::Identity identity)
+      : session_(std::move(session)), identity_(std::move(identity)) {}
+
+  // Everything before the keychain is asked: the pending-journal barrier,
+  // a sound vault, and the request with its labels.
+  static OpsResult<keychain::KeychainRequest> keychain_request(const LockedSession& session,
+                                                              const core::UserId& user,
+                                                              keychain::KeyUsePurpose purpose);
+  // Everything after: the identity must be the one asked for, attests the
+  // verifications and must be a member.
+  static OpsResult<UnlockedSession> unlocked(LockedSession session, const crypto::Crypto& crypto,
+                                             crypto::Identity identity, const core::UserId& requested);
+
+  LockedSession session_;
+  crypto::Identity identity_;
+};
+
+}  // namespace morvik::ops

@@ -1,0 +1,139 @@
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "core/domain_hash.hpp"
+#include "core/vault_file/vault_file.hpp"
+#include "keychain/files.hpp"
+#include "keychain/unlock.hpp"
+#include "ops/recovery.hpp"
+#include "ops/session.hpp"
+#include "ops/trust.hpp"
+#include "ops/vault_read.hpp"
+#include "ops/validation.hpp"
+#include "store/ratchet_file.hpp"
+#include "store/state_locks.hpp"
+#include "store/vault_file.hpp"
+
+namespace morvik::ops {
+
+namespace {
+
+// What the load validates under the shared lock.
+struct LoadedFiles {
+  cord::Bytes vault_bytes;
+  core::VaultStore records;
+  StrongestRatchet strongest;
+  std::optional<store::VerificationCacheV1> cache;
+};
+
+// Reads the vault again, with the strongest ratchet and the trusted cache,
+// under the shared per-root state lock, so that no writer changes them
+// meanwhile. `first` is the reading the trust root was chosen from: when the
+// file still holds those bytes their decoding serves again.
+OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                              const crypto::Crypto& crypto, DecodedVault first) {
+  auto lock = store::acquire_root_state_shared_lock(paths, root);
+  if (!lock) return fail(std::move(lock.error()));
+  auto bytes = store::read_vault_bytes(paths);
+  if (!bytes) return fail(std::move(bytes.error()));
+  core::VaultStore records;
+  if (*bytes == first.bytes) {
+    records = std::move(first.records);
+  } else {
+    auto decoded = decode_vault_file(paths, *bytes);
+    if (!decoded) return fail(std::move(decoded.error()));
+    records = std::move(*decoded);
+  }
+  auto strongest = read_strongest_ratchet_locked(paths, root, crypto);
+  if (!strongest) return fail(std::move(strongest.error()));
+  return LoadedFiles{std::move(*bytes), std::move(records), std::move(*strongest),
+                     read_trusted_cache(paths, root, crypto)};
+}
+
+}  // namespace
+
+OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths, const crypto::Crypto& crypto) {
+  auto first = read_decoded_vault(paths);
+  if (!first) return fail(std::move(first.error()));
+  auto root = trusted_root_candidate(first->records, crypto);
+  if (!root) return fail(std::move(root.error()));
+  if (auto recovered = recover_for_root(paths, *root, crypto); !recovered) return fail(std::move(recovered.error()));
+
+  auto files = read_under_shared_lock(paths, *root, crypto, std::move(*first));
+  if (!files) return fail(std::move(files.error()));
+  std::set<core::HashValue> verified;
+  std::optional<cord::Bytes> verified_by;
+  if (files->cache) {
+    verified.insert(files->cache->verified_hashes.begin(), files->cache->verified_hashes.end());
+    verified_by = std::move(files->cache->signer_public_key);
+  }
+  // Validation needs no lock: it reads only what was read under it.
+  auto report = validate_records(files->records, files->strongest.ratchet, crypto, verified);
+  if (!report) return fail(std::move(report.error()));
+
+  LockedSession session{std::move(*report),
+                        paths,
+                        std::move(files->vault_bytes),
+                        std::move(files->strongest.ratchet),
+                        std::move(verified_by),
+                        std::move(files->strongest.pending),
+                        std::move(files->records)};
+  if (auto absorbed = session.absorb_clean_trust_raises(crypto); !absorbed) return fail(std::move(absorbed.error()));
+  return session;
+}
+
+std::optional<store::VerificationCacheV1> read_trusted_cache(const store::WorkspacePaths& paths,
+                                                             const core::HashValue& root,
+                                                             const crypto::Crypto& crypto) {
+  auto base = keychain::default_keychain_dir();
+  if (!base) return std::nullopt;
+  auto current = keychain::read_current_user(*base, root);
+  if (!current || !*current) return std::nullopt;
+  auto cache = store::read_verification_cache(paths, root, (*current)->user);
+  if (!cache || cache->root != root || cache->version != 1) return std::nullopt;
+  auto message = store::verification_cache_message(cache->root, 1, cache->verified_hashes);
+  if (!message) return std::nullopt;
+  if (!crypto.verify_signature(core::kVerificationCacheLabel, cache->signer_public_key, *message, cache->signature)) {
+    return std::nullopt;
+  }
+  return cache;
+}
+
+OpsResult<void> LockedSession::absorb_clean_trust_raises(const crypto::Crypto& crypto) {
+  const core::ratchet::RatchetUpdate& update = report.ratchet_update;
+  if (!report.issues.empty() || update.watermarks.empty()) return {};
+  ratchet.apply_update(update);
+  if (pending) return {};  // the journal's completion brings the file up
+
+  const core::HashValue& root = ratchet.trusted_root;
+  auto lock = store::acquire_root_state_lock(paths, root);
+  if (!lock) {
+    if (lock.error().as<store::StoreError::WorkspaceLocked>()) return {};
+    return fail(std::move(lock.error()));
+  }
+  if (auto gate = ensure_no_pending_transaction_locked(paths, root, crypto); !gate) return gate;
+  auto file = store::read_ratchet_for_root(paths, root);
+  if (!file) return fail(std::move(file.error()));
+  core::ratchet::Ratchet raised = std::move(*file).value_or(core::ratchet::Ratchet(root));
+  raised.apply_update(update);
+  if (auto written = store::write_ratchet_atomic(paths, raised); !written) return fail(std::move(written.error()));
+  // The session keeps the ratchet its report was computed against, raised.
+  // The file may hold more by now (another copy of this vault raised it
+  // since this load read it); taking that over would leave a report that no
+  // longer matches the ratchet, and the next write would not see that it
+  // must reload.
+  return {};
+}
+
+OpsResult<void> LockedSession::ensure_valid() const {
+  if (!report.issues.empty()) return fail(OpsError::ValidationFailed{report.issues});
+  return {};
+}
+
+OpsResult<void> LockedSession::ensure_member(const core::UserId& user) const {
+  if (!report.state.users.contains(user)) return fail(OpsError::NotEffectiveMember{user});
+  return {};
+}
+
+}  // namespace morvik::ops

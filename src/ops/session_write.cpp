@@ -1,0 +1,175 @@
+#include <utility>
+
+#include "core/derivations.hpp"
+#include "core/vault_file/vault_file.hpp"
+#include "crypto/hazmat.hpp"
+#include "ops/recovery.hpp"
+#include "ops/session.hpp"
+#include "ops/trust.hpp"
+#include "ops/validation.hpp"
+#include "ops/vault_read.hpp"
+#include "store/ratchet_file.hpp"
+#include "store/state_locks.hpp"
+#include "store/vault_file.hpp"
+
+namespace morvik::ops {
+
+namespace {
+
+// The ratchet file's bytes as they stand under the write locks: the
+// before-image of the commit. Not a re-encoding of the decoded ratchet,
+// which differs from the file whenever the file holds records the decoder
+// folds together or another client wrote its set in another order.
+OpsResult<cord::Bytes> ratchet_before_image_locked(const store::WorkspacePaths& paths, const core::HashValue& root) {
+  const store::Path path = store::ratchet_path(paths, root);
+  auto bytes = read_current_file(path, kMaxCurrentFileBytes);
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (!*bytes) return fail(OpsError::MissingRatchetState{path});
+  return std::move(**bytes);
+}
+
+// Refusals that need neither the locks nor the files.
+OpsResult<void> ensure_signable(const crypto::Crypto& crypto, const crypto::Identity& identity,
+                                const core::SecretSelectorV1& selector) {
+  if (auto consistent = core::hazmat::ensure_identity_consistent(crypto, identity); !consistent) {
+    return fail(std::move(consistent.error()));
+  }
+  if (auto secret_id = core::derive_secret_id(crypto, selector); !secret_id) return fail(std::move(secret_id.error()));
+  return {};
+}
+
+}  // namespace
+
+template <class Output>
+OpsResult<BuiltRecord<Output>> LockedSession::commit_record(const crypto::Crypto& crypto,
+                                                            std::string_view not_effective,
+                                                            const RecordStep<Output>& step) {
+  const core::HashValue root = ratchet.trusted_root;
+  auto state_lock = store::acquire_root_state_lock(paths, root);
+  if (!state_lock) return fail(std::move(state_lock.error()));
+  auto workspace_lock = store::acquire_workspace_lock(paths);
+  if (!workspace_lock) return fail(std::move(workspace_lock.error()));
+
+  if (auto gate = ensure_no_pending_transaction_locked(paths, root, crypto); !gate) return fail(std::move(gate.error()));
+  if (auto reloaded = reload_if_stale_locked(crypto); !reloaded) return fail(std::move(reloaded.error()));
+  if (auto valid = ensure_valid(); !valid) return fail(std::move(valid.error()));
+  auto ratchet_before = ratchet_before_image_locked(paths, root);
+  if (!ratchet_before) return fail(std::move(ratchet_before.error()));
+
+  core::ratchet::Ratchet working_ratchet = ratchet;
+  working_ratchet.apply_update(report.ratchet_update);
+  core::VaultStore working_records = records;
+  auto built = step(working_records, report.state);
+  if (!built) return fail(std::move(built.error()));
+
+  // Only the new record's signature is not known to be good.
+  auto next = validate_records(working_records, working_ratchet, crypto, report.state.verified_record_hashes());
+  if (!next) return fail(std::move(next.error()));
+  if (!next->issues.empty()) return fail(OpsError::ValidationFailed{next->issues});
+  if (!next->state.secret_record_is_current(built->record_hash)) return fail(OpsError::NotEffective{not_effective});
+  working_ratchet.apply_update(next->ratchet_update);
+
+  auto vault_after = core::validate::encode_vault(working_records);
+  if (!vault_after) return fail(std::move(vault_after.error()));
+  auto ratchet_after = store::encode_ratchet(working_ratchet);
+  if (!ratchet_after) return fail(std::move(ratchet_after.error()));
+  // The journal takes its own copy of the after-image.
+  if (auto committed = commit_after_images_locked(paths, root, crypto, kVaultMutation, vault_bytes, *ratchet_before,
+                                                  *vault_after, std::move(*ratchet_after));
+      !committed) {
+    return fail(std::move(committed.error()));
+  }
+
+  records = std::move(working_records);
+  vault_bytes = std::move(*vault_after);
+  ratchet = std::move(working_ratchet);
+  report = std::move(*next);
+  pending.reset();
+  return std::move(*built);
+}
+
+template OpsResult<BuiltRecord<SetSecretOutput>> LockedSession::commit_record(const crypto::Crypto&, std::string_view,
+                                                                              const RecordStep<SetSecretOutput>&);
+template OpsResult<BuiltRecord<DeleteSecretOutput>> LockedSession::commit_record(
+    const crypto::Crypto&, std::string_view, const RecordStep<DeleteSecretOutput>&);
+
+OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& crypto) {
+  const core::HashValue root = ratchet.trusted_root;
+  auto bytes = store::read_vault_bytes(paths);
+  if (!bytes) return fail(std::move(bytes.error()));
+  auto strongest = read_strongest_ratchet_locked(paths, root, crypto);
+  if (!strongest) return fail(std::move(strongest.error()));
+  const bool same_vault = *bytes == vault_bytes;
+  if (same_vault && strongest->ratchet == ratchet) {
+    pending = std::move(strongest->pending);
+    return false;
+  }
+
+  // Only a ratchet raised elsewhere: the records in hand are those bytes.
+  std::optional<core::VaultStore> decoded;
+  if (!same_vault) {
+    auto fresh = decode_vault_file(paths, *bytes);
+    if (!fresh) return fail(std::move(fresh.error()));
+    decoded = std::move(*fresh);
+  }
+  const core::VaultStore& next_records = decoded ? *decoded : records;
+  auto candidate = trusted_root_candidate(next_records, crypto);
+  if (!candidate) return fail(std::move(candidate.error()));
+  if (*candidate != root) return fail(store::StoreError{store::StoreError::TrustRootMismatch{*candidate, root}});
+  // Issues are judged by the caller.
+  auto next = validate_records(next_records, strongest->ratchet, crypto, report.state.verified_record_hashes());
+  if (!next) return fail(std::move(next.error()));
+
+  if (decoded) records = std::move(*decoded);
+  vault_bytes = std::move(*bytes);
+  ratchet = std::move(strongest->ratchet);
+  report = std::move(*next);
+  pending = std::move(strongest->pending);
+  return true;
+}
+
+OpsResult<BuiltRecord<SetSecretOutput>> LockedSession::set_secret_value(const crypto::Crypto& crypto,
+                                                                        const crypto::Identity& identity,
+                                                                        core::SecretSelectorV1 selector,
+                                                                        core::SecretValueV1 value) {
+  if (auto signable = ensure_signable(crypto, identity, selector); !signable) return fail(std::move(signable.error()));
+  return commit_record<SetSecretOutput>(
+      crypto, kValueNotEffective, [&](core::VaultStore& working, const core::validate::EffectiveState& state) {
+        return append_secret_value(working, state, crypto, identity, selector, value);
+      });
+}
+
+OpsResult<BuiltRecord<DeleteSecretOutput>> LockedSession::delete_secret(const crypto::Crypto& crypto,
+                                                                        const crypto::Identity& identity,
+                                                                        core::SecretSelectorV1 selector) {
+  if (auto signable = ensure_signable(crypto, identity, selector); !signable) return fail(std::move(signable.error()));
+  return commit_record<DeleteSecretOutput>(
+      crypto, kDeletionNotEffective, [&](core::VaultStore& working, const core::validate::EffectiveState& state) {
+        return append_secret_deletion(working, state, crypto, identity, selector);
+      });
+}
+
+OpsResult<BuiltRecord<SetSecretOutput>> UnlockedSession::set_secret(const crypto::Crypto& crypto,
+                                                                    core::SecretSelectorV1 selector,
+                                                                    cord::ByteView value) {
+  return set_secret_value(crypto, std::move(selector), core::SecretValueV1::from_primary(value));
+}
+
+OpsResult<BuiltRecord<SetSecretOutput>> UnlockedSession::set_secret_value(const crypto::Crypto& crypto,
+                                                                          core::SecretSelectorV1 selector,
+                                                                          core::SecretValueV1 value) {
+  if (auto writable = ensure_secret_writable(state(), selector, identity_.user_id); !writable) {
+    return fail(std::move(writable.error()));
+  }
+  return session_.set_secret_value(crypto, identity_, std::move(selector), std::move(value));
+}
+
+OpsResult<BuiltRecord<DeleteSecretOutput>> UnlockedSession::delete_secret(const crypto::Crypto& crypto,
+                                                                          core::SecretSelectorV1 selector) {
+  if (auto writable = ensure_secret_writable(state(), selector, identity_.user_id); !writable) {
+    return fail(std::move(writable.error()));
+  }
+  return session_.delete_secret(crypto, identity_, std::move(selector));
+}
+
+}  // namespace morvik::ops

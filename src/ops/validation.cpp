@@ -1,0 +1,14 @@
+#include "ops/validation.hpp"
+
+namespace morvik::ops {
+
+OpsResult<core::validate::ValidationReport> validate_records(const core::VaultStore& records,
+                                                             const core::ratchet::Ratchet& ratchet,
+                                                             const crypto::Crypto& crypto,
+                                                             const std::set<core::HashValue>& verified) {
+  auto report = core::validate::validate_vault_with_verified(records, ratchet, crypto, verified);
+  if (!report) return fail(std::move(report.error()));
+  return std::move(*report);
+}
+
+}  // namespace morvik::ops

@@ -1,0 +1,24 @@
+#pragma once
+
+// The validation pipeline as vault operations run it: over the one
+// cryptographic provider, its encoding and derivation failures as
+// OpsError::Core. Findings stay in the report.
+
+#include <set>
+
+#include "core/hash_value.hpp"
+#include "core/ratchet/ratchet.hpp"
+#include "core/records.hpp"
+#include "core/validate/pipeline.hpp"
+#include "crypto/provider.hpp"
+#include "ops/error.hpp"
+
+namespace morvik::ops {
+
+// Signatures of records whose hashes are in `verified` are not checked again.
+OpsResult<core::validate::ValidationReport> validate_records(const core::VaultStore& records,
+                                                             const core::ratchet::Ratchet& ratchet,
+                                                             const crypto::Crypto& crypto,
+                                                             const std::set<core::HashValue>& verified);
+
+}  // namespace morvik::ops
