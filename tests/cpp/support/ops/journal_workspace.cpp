@@ -129,15 +129,20 @@ void JournalWorkspaceTest::write_journal(const tx::TransactionV1& journal) const
   expect_ok(tx::write_transaction_atomic(paths_, journal));
 }
 
-std::function<bool()> JournalWorkspaceTest::root_state_holder(bool exclusive) const {
-  return [this, exclusive] {
+std::function<bool()> root_state_holder(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                        bool exclusive) {
+  return [paths, root, exclusive] {
     // The holding process keeps it until it ends.
     static std::optional<store::RootStateLock> held;
-    auto lock = store::acquire_root_state_lock_with_mode(paths_, root_, exclusive);
+    auto lock = store::acquire_root_state_lock_with_mode(paths, root, exclusive);
     if (!lock) return false;
     held.emplace(std::move(*lock));
     return true;
   };
+}
+
+std::function<bool()> JournalWorkspaceTest::root_state_holder(bool exclusive) const {
+  return testing::root_state_holder(paths_, root_, exclusive);
 }
 
 OpsResult<void> JournalWorkspaceTest::commit(const FileImages& before, const FileImages& after) const {

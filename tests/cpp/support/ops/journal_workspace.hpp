@@ -54,6 +54,12 @@ OpsError error_of(const OpsResult<T>& result) {
   return result ? OpsError(OpsError::SecretMissing{}) : result.error();
 }
 
+// For a store::testing::LockHolder: another process holding the per-root
+// state lock of `root`, so that any attempt here to take it exclusively (or,
+// for `exclusive`, at all) waits in vain.
+std::function<bool()> root_state_holder(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                        bool exclusive);
+
 // The targets of every atomic replacement made while it lives, in order.
 class ReplacementLog {
  public:
@@ -95,9 +101,7 @@ class JournalWorkspaceTest : public ::testing::Test {
   store::transaction::TransactionV1 journal(const FileImages& before, const FileImages& after) const;
   void write_journal(const store::transaction::TransactionV1& journal) const;
 
-  // For a store::testing::LockHolder: another process holding the per-root
-  // state lock, so that any attempt here to take it exclusively (or, for
-  // `exclusive`, at all) waits in vain.
+  // root_state_holder of this workspace.
   std::function<bool()> root_state_holder(bool exclusive) const;
 
   // A commit from `before` to `after`, under the write locks as a writer
