@@ -87,15 +87,7 @@ store::WorkspacePaths TeamWorkspaceTest::copy_of_vault() const {
 }
 
 std::uint64_t counter_of(const core::VaultRecordV1& record) {
-  return std::visit(
-      [](const auto& body) -> std::uint64_t {
-        if constexpr (requires { body.counter; }) {
-          return body.counter;
-        } else {
-          return 0;
-        }
-      },
-      *record.body.known());
+  return core::body_counter(*record.body.known()).value_or(0);
 }
 
 }  // namespace morvik::ops::testing

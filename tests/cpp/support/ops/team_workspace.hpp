@@ -74,7 +74,7 @@ class TeamWorkspaceTest : public ::testing::Test {
   TestWorkspace workspace_;
 };
 
-// The counter of a Secret or SecretDeleted record.
+// The counter of a record of a known kind; the root record counts as 0.
 std::uint64_t counter_of(const core::VaultRecordV1& record);
 
 }  // namespace morvik::ops::testing
