@@ -50,14 +50,6 @@ class SessionUnlockTest : public TeamWorkspaceTest {
     return store::verification_cache_path(paths(), trusted_root(), user.user_id);
   }
 
-  // A load that carries the journal of an interrupted commit of a copy of
-  // this vault; returns the text that journal blocks with.
-  std::string leave_a_pending_journal() const {
-    crash_commit(copy_of_vault(), alice(), kApi, "from the copy");
-    const auto journal = tx::read_transaction(paths(), trusted_root()).value().value();
-    return "a pending transaction " + transaction_id_hex(journal.transaction_id) + " from " +
-           tx::NativePathV1::to_path_buf(journal.vault_path)->display() + " blocks writes for this vault";
-  }
 };
 
 TEST_F(SessionUnlockTest, PromotesThroughTheKeychain) {
@@ -109,7 +101,7 @@ class PendingBarrierTest : public SessionUnlockTest, public ::testing::WithParam
 // While a commit journal of the root waits, unlocking to prepare a write is
 // refused before the keychain is asked anything; unlocking to read is not.
 TEST_P(PendingBarrierTest, RefusesThePurposesThatWrite) {
-  const std::string text = leave_a_pending_journal();
+  const std::string text = interrupt_a_commit_of_a_copy();
   LockedSession session = load();
   ASSERT_TRUE(session.pending);
   const RecordingKeychain chain(kTeamAlice);
@@ -137,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The invitation road has no barrier.
 TEST_F(SessionUnlockTest, AnIdentityAtHandPassesAPendingJournal) {
-  leave_a_pending_journal();
+  interrupt_a_commit_of_a_copy();
   LockedSession session = load();
   ASSERT_TRUE(session.pending);
   auto unlocked = UnlockedSession::with_identity(std::move(session), kCrypto, identity(kTeamBob));
@@ -198,9 +190,7 @@ TEST_F(UnlockFailures, TheKeychainReturnsAnotherUser) {
 
 // The validation findings refuse both roads, before any keychain is asked.
 TEST_F(UnlockFailures, AVaultWithIssues) {
-  const crypto::Identity stranger = identity(9);
-  workspace_.add_records({sign(stranger, vault_handle_body("rogue", 5))});
-  const std::string text = "validation failed: [UnknownSignerKey(" + core::debug_string(key_hash_of(stranger)) + ")]";
+  const std::string text = add_a_strangers_record();
   const RecordingKeychain chain(kTeamAlice);
   EXPECT_EQ(promote(load(), chain, alice()), text);
   EXPECT_TRUE(chain.requests().empty());

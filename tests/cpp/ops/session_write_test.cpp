@@ -287,12 +287,8 @@ class WriteFailureTest : public SessionWriteTest, public ::testing::WithParamInt
   const TestWorkspace& workspace() const { return workspace_; }
   const crypto::Identity& admin() const { return root(); }
   const crypto::Identity& writer() const { return alice(); }
-  std::string interrupt_a_commit_of_a_copy() const {
-    crash_commit(copy_of_vault(), alice(), kDb, "from the copy");
-    const auto journal = tx::read_transaction(paths(), trusted_root()).value().value();
-    return "a pending transaction " + transaction_id_hex(journal.transaction_id) + " from " +
-           tx::NativePathV1::to_path_buf(journal.vault_path)->display() + " blocks writes for this vault";
-  }
+  using TeamWorkspaceTest::add_a_strangers_record;
+  using TeamWorkspaceTest::interrupt_a_commit_of_a_copy;
 };
 
 TEST_P(WriteFailureTest, RefusesWithItsTextAndChangesNothing) {
@@ -367,10 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
                      }},
         WriteFailure{"VaultWithIssues",
                      [](WriteFailureTest& t) {
-                       const crypto::Identity stranger = identity(9);
-                       t.workspace().add_records({sign(stranger, vault_handle_body("rogue", 5))});
-                       return "validation failed: [UnknownSignerKey(" + core::debug_string(key_hash_of(stranger)) +
-                              ")]";
+                       return t.add_a_strangers_record();
                      }}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -9,6 +9,7 @@
 #include "store/atomic_write.hpp"
 #include "store/ratchet_file.hpp"
 #include "store/state_locks.hpp"
+#include "support/ops/fixture_result.hpp"
 
 namespace morvik::ops::testing {
 
@@ -16,17 +17,6 @@ namespace {
 
 using morvik::testing::kCrypto;
 namespace tx = store::transaction;
-
-template <class T, class E>
-T expect_ok(std::expected<T, E> result) {
-  if (!result) throw std::logic_error("test fixture: " + result.error().message());
-  return std::move(*result);
-}
-
-template <class E>
-void expect_ok(std::expected<void, E> result) {
-  if (!result) throw std::logic_error("test fixture: " + result.error().message());
-}
 
 std::optional<cord::Bytes> file_if_present(const store::Path& path) {
   if (!store::testing::exists(path)) return std::nullopt;

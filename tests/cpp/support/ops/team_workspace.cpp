@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "store/transaction.hpp"
 #include "store/write_fault.hpp"
 #include "support/store/fixtures.hpp"
 
@@ -84,6 +85,19 @@ store::WorkspacePaths TeamWorkspaceTest::copy_of_vault() const {
   store::testing::make_dir(copy.morvik_dir);
   store::testing::write_file(copy.vault_path, store::testing::read_file(paths().vault_path));
   return copy;
+}
+
+std::string TeamWorkspaceTest::interrupt_a_commit_of_a_copy() const {
+  crash_commit(copy_of_vault(), alice(), kApi, "from the copy");
+  const auto journal = store::transaction::read_transaction(paths(), trusted_root()).value().value();
+  return "a pending transaction " + transaction_id_hex(journal.transaction_id) + " from " +
+         store::transaction::NativePathV1::to_path_buf(journal.vault_path)->display() + " blocks writes for this vault";
+}
+
+std::string TeamWorkspaceTest::add_a_strangers_record() const {
+  const crypto::Identity stranger = identity(9);
+  workspace_.add_records({sign(stranger, vault_handle_body("rogue", 5))});
+  return "validation failed: [UnknownSignerKey(" + core::debug_string(key_hash_of(stranger)) + ")]";
 }
 
 std::uint64_t counter_of(const core::VaultRecordV1& record) {

@@ -69,6 +69,13 @@ class TeamWorkspaceTest : public ::testing::Test {
   // A copy of the vault file at "copy/.morvik/vault.cord", sharing the
   // state directory.
   store::WorkspacePaths copy_of_vault() const;
+  // Leaves the journal of a commit of "app/api" interrupted in a copy of
+  // the vault (which raised the ratchet file to its after-image); returns
+  // the text that journal refuses writes with.
+  std::string interrupt_a_commit_of_a_copy() const;
+  // Adds a record signed by a key no user holds; returns the text a vault
+  // with that finding is refused with.
+  std::string add_a_strangers_record() const;
 
   morvik::testing::TestVault vault_;
   TestWorkspace workspace_;

@@ -1,12 +1,11 @@
 #include "support/ops/workspace_factory.hpp"
 
-#include <stdexcept>
-
 #include "keychain/files.hpp"
 #include "store/atomic_write.hpp"
 #include "store/ratchet_file.hpp"
 #include "store/vault_file.hpp"
 #include "support/keychain/fixtures.hpp"
+#include "support/ops/fixture_result.hpp"
 #include "support/ops/journal_workspace.hpp"
 
 namespace morvik::ops::testing {
@@ -16,17 +15,6 @@ namespace {
 using morvik::testing::kCrypto;
 
 inline constexpr std::string_view kInviteMagic{"morvik-invite\0", 14};
-
-template <class T, class E>
-T expect_ok(std::expected<T, E> result) {
-  if (!result) throw std::logic_error("test workspace: " + result.error().message());
-  return std::move(*result);
-}
-
-template <class E>
-void expect_ok(std::expected<void, E> result) {
-  if (!result) throw std::logic_error("test workspace: " + result.error().message());
-}
 
 cord::Bytes seed_of(const crypto::Identity& user) { return cord::Bytes(user.master_seed.begin(), user.master_seed.end()); }
 
