@@ -1,16 +1,14 @@
-#include <algorithm>
 #include <set>
 #include <utility>
 
 #include "core/domain_hash.hpp"
-#include "core/vault_file/vault_file.hpp"
 #include "keychain/files.hpp"
 #include "keychain/unlock.hpp"
 #include "ops/recovery.hpp"
 #include "ops/session.hpp"
 #include "ops/trust.hpp"
-#include "ops/vault_read.hpp"
 #include "ops/validation.hpp"
+#include "ops/vault_read.hpp"
 #include "store/ratchet_file.hpp"
 #include "store/state_locks.hpp"
 #include "store/vault_file.hpp"
