@@ -20,7 +20,9 @@
 #include "crypto/content.hpp"
 #include "crypto/key_wrap.hpp"
 #include "ops/session.hpp"
+#include "ops/transaction.hpp"
 #include "ops/validation.hpp"
+#include "store/state_locks.hpp"
 #include "support/core/selectors.hpp"
 #include "support/core/vault_factory.hpp"
 #include "support/ops/secrets_vault.hpp"
@@ -179,6 +181,24 @@ void run(std::size_t secrets) {
   const double validation = median_seconds(runs, [&] {
     must(ops::validate_records(writing.session().records, writing.session().ratchet, kCrypto, verified), "validate");
   });
+  // The commit journal alone, moving both files between the images before
+  // and after one more write, back and forth.
+  const cord::Bytes vault_before = writing.session().vault_bytes;
+  const cord::Bytes ratchet_before = store::testing::read_file(workspace.ratchet_path());
+  must(writing.set_secret(kCrypto, morvik::testing::secret({"app", "written"}), morvik::testing::bytes_of("last")),
+       "write");
+  const cord::Bytes vault_after = writing.session().vault_bytes;
+  const cord::Bytes ratchet_after = store::testing::read_file(workspace.ratchet_path());
+  bool forth = false;
+  const double journal = median_seconds(runs, [&] {
+    forth = !forth;
+    auto state_lock = must(store::acquire_root_state_lock(workspace.paths(), workspace.trusted_root()), "lock");
+    auto workspace_lock = must(store::acquire_workspace_lock(workspace.paths()), "lock");
+    must(ops::commit_after_images_locked(workspace.paths(), workspace.trusted_root(), kCrypto, ops::kVaultMutation,
+                                         forth ? vault_after : vault_before, forth ? ratchet_after : ratchet_before,
+                                         forth ? vault_before : vault_after, forth ? ratchet_before : ratchet_after),
+         "commit");
+  });
 
   const double verify_bound = static_cast<double>(records) * one_verify();
   const double hash_bound = sha256_of(vault_bytes);
@@ -191,8 +211,10 @@ void run(std::size_t secrets) {
               hash_bound * 1e3, cached / hash_bound);
   std::printf("  get_secret    %9.3f ms   one hpke open             %9.3f ms   ratio %5.2f\n", read * 1e3,
               open_bound * 1e3, read / open_bound);
-  std::printf("  set_secret    %9.3f ms   validation + two flushes  %9.3f ms   ratio %5.2f  (validation %.3f ms)\n",
-              write * 1e3, (validation + flush_bound) * 1e3, write / (validation + flush_bound), validation * 1e3);
+  std::printf("  set_secret    %9.3f ms   validation + two flushes  %9.3f ms   ratio %5.2f\n", write * 1e3,
+              (validation + flush_bound) * 1e3, write / (validation + flush_bound));
+  std::printf("    (a validation with every hash verified %.3f ms; the commit journal alone %.3f ms)\n",
+              validation * 1e3, journal * 1e3);
 }
 
 }  // namespace

@@ -5,14 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "core/handles.hpp"
 #include "ops/session.hpp"
-#include "store/transaction.hpp"
-#include "support/ops/journal_workspace.hpp"
 #include "support/ops/team_workspace.hpp"
 
 namespace morvik::ops {
@@ -23,7 +19,6 @@ using namespace morvik::testing;
 using store::testing::exists;
 using store::testing::write_file;
 namespace purpose = keychain::key_use_purpose;
-namespace tx = store::transaction;
 
 // A keychain that hands out the identity of one seed, whoever is asked for,
 // and remembers every request.
@@ -49,7 +44,6 @@ class SessionUnlockTest : public TeamWorkspaceTest {
   store::Path cache_path(const crypto::Identity& user) const {
     return store::verification_cache_path(paths(), trusted_root(), user.user_id);
   }
-
 };
 
 TEST_F(SessionUnlockTest, PromotesThroughTheKeychain) {
