@@ -162,8 +162,8 @@ void journals(const LoadedVault& before, const LoadedVault& after) {
   journal.ratchet_before = tx::file_precondition::Absent{};
   put("commit_journal", "windows-path-absent-files", ok(tx::encode_transaction(journal)));
 
-  const ops::JoinCommitJournalV1 join{before.root, join_commit_hash(vault_before), join_commit_hash(ratchet_before_file),
-                                      vault_after, ratchet_after_file};
+  const ops::JoinCommitJournalV1 join{before.root, join_commit_hash(vault_before),
+                                      join_commit_hash(ratchet_before_file), vault_after, ratchet_after_file};
   put("join_commit_journal", "enrollment", join_commit_file(join));
 }
 
