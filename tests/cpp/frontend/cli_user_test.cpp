@@ -48,8 +48,7 @@ class CliUserTest : public ::testing::Test {
   }
 
   void invite_in_environment(const crypto::Identity& user) {
-    core::Invite invite = core::InviteV2{cord::Bytes(user.master_seed.begin(), user.master_seed.end()),
-                                         vault_.trusted_root(), std::nullopt};
+    core::Invite invite = core::InviteV2{user.master_seed, vault_.trusted_root(), std::nullopt};
     env_.set("MORVIK_UNSAFE_INVITE", testing::invite_text(cord::serialize(invite).value()));
   }
 
