@@ -1,5 +1,7 @@
 # `make run` builds the module and runs the quickstart; `make test` builds
 # everything and runs every test. Both install what is missing first.
+# `make fuzz SECONDS=600` runs every fuzz target for that long (clang-19 and
+# libFuzzer, installed when missing).
 
 VENV     := .venv
 PY       := $(VENV)/bin/python
@@ -8,13 +10,15 @@ JOBS     ?= $(shell nproc)
 BUILD    := build
 ASAN     := build-asan
 BENCHDIR := build-bench
+FUZZDIR  := build-fuzz
+SECONDS  ?= 60
 # scikit-build-core's build tree, kept so that reinstalling is incremental.
 PYBUILD  := build-py
 # Lets build directories of different checkouts share ccache's results.
 export CCACHE_BASEDIR ?= $(CURDIR)
 CMAKE_FLAGS := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 
-.PHONY: deps build build-asan module test test-cpp test-asan test-python bench clean
+.PHONY: deps build build-asan module test test-cpp test-asan test-python bench fuzz clean
 
 deps:
 	@scripts/deps.sh
@@ -34,9 +38,11 @@ module: deps
 
 test-cpp: build
 	@scripts/run-cpp-tests.sh $(BUILD)
+	@scripts/replay-fuzz-corpus.sh $(BUILD)
 
 test-asan: build-asan
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-cpp-tests.sh $(ASAN)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/replay-fuzz-corpus.sh $(ASAN)
 
 test-python: build module
 	@scripts/run-python-tests.sh
@@ -48,5 +54,8 @@ bench: deps
 	@$(CMAKE) --build $(BENCHDIR) -j $(JOBS)
 	@for b in $(BENCHDIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 
+fuzz:
+	@scripts/fuzz.sh $(SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) $(PYBUILD)
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) $(FUZZDIR) $(PYBUILD)

@@ -6,6 +6,7 @@
 
 #include "core/hash_value.hpp"
 #include "core/ratchet_records.hpp"
+#include "core/secret.hpp"
 #include "cord/cord.hpp"
 
 namespace morvik::core {
@@ -20,7 +21,7 @@ struct RatchetBaselineV1 {
 };
 
 struct InviteV1 {
-  cord::Bytes master_seed;
+  SecretBytes master_seed;
   HashValue trusted_root;
   RatchetBaselineV1 baseline;
 
@@ -32,7 +33,7 @@ struct InviteV1 {
 
 // Differs from version 1 only in that the baseline may be absent.
 struct InviteV2 {
-  cord::Bytes master_seed;
+  SecretBytes master_seed;
   HashValue trusted_root;
   std::optional<RatchetBaselineV1> baseline;
 
@@ -52,7 +53,7 @@ using Invite = std::variant<invite::V1, invite::V2>;
 
 // An invitation independent of its version.
 struct InvitationMaterial {
-  cord::Bytes master_seed;
+  SecretBytes master_seed;
   HashValue trusted_root;
   std::optional<std::vector<RatchetRecordV1>> baseline;
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/ids.hpp"
+#include "core/secret.hpp"
 #include "cord/cord.hpp"
 
 namespace morvik::core {
@@ -33,23 +34,23 @@ struct SealedPayloadV1 {
 };
 
 // A named field of a decrypted secret. Entries are whole set elements, so the
-// same key may appear with different values.
+// same key may appear with different values. The value is wiped on release.
 struct SecretFieldEntryV1 {
   std::string key;
-  cord::Bytes value;
+  SecretBytes value;
 
   static constexpr auto cord_fields() { return std::tuple{&SecretFieldEntryV1::key, &SecretFieldEntryV1::value}; }
   auto operator<=>(const SecretFieldEntryV1&) const = default;
 };
 
-// The structure of a decrypted secret.
+// The structure of a decrypted secret; its values are wiped on release.
 struct SecretValueV1 {
-  cord::Bytes primary;
+  SecretBytes primary;
   cord::Set<SecretFieldEntryV1> fields;
 
   // A value without additional fields: what setting a secret as a whole stores.
   static SecretValueV1 from_primary(cord::ByteView primary) {
-    return SecretValueV1{cord::Bytes(primary.begin(), primary.end()), {}};
+    return SecretValueV1{SecretBytes(primary.begin(), primary.end()), {}};
   }
 
   static constexpr auto cord_fields() { return std::tuple{&SecretValueV1::primary, &SecretValueV1::fields}; }

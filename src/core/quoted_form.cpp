@@ -34,10 +34,15 @@ bool grapheme_extend(utf8proc_int32_t code_point) {
          utf8proc_category(code_point) != UTF8PROC_CATEGORY_SK;
 }
 
-void append_escaped(std::string& out, utf8proc_int32_t code_point) {
+// With `quoting`, double quotes and backslashes are escaped too, so that the
+// closing quote is the only one unescaped.
+void append_escaped(std::string& out, utf8proc_int32_t code_point, bool quoting) {
   switch (code_point) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
+    case '"':
+    case '\\':
+      if (quoting) out += '\\';
+      out += static_cast<char>(code_point);
+      return;
     case '\t': out += "\\t"; return;
     case '\n': out += "\\n"; return;
     case '\r': out += "\\r"; return;
@@ -55,24 +60,34 @@ void append_escaped(std::string& out, utf8proc_int32_t code_point) {
   out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
 }
 
-}  // namespace
-
-std::string quoted_form(std::string_view text) {
-  std::string out = "\"";
+void append_text(std::string& out, std::string_view text, bool quoting) {
   const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   for (std::size_t at = 0; at < text.size();) {
     utf8proc_int32_t code_point = 0;
     const auto length =
         utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &code_point);
     if (length <= 0) {
-      append_escaped(out, 0xFFFD);
+      append_escaped(out, 0xFFFD, quoting);
       ++at;
       continue;
     }
-    append_escaped(out, code_point);
+    append_escaped(out, code_point, quoting);
     at += static_cast<std::size_t>(length);
   }
+}
+
+}  // namespace
+
+std::string quoted_form(std::string_view text) {
+  std::string out = "\"";
+  append_text(out, text, /*quoting=*/true);
   out += '"';
+  return out;
+}
+
+std::string printable_form(std::string_view text) {
+  std::string out;
+  append_text(out, text, /*quoting=*/false);
   return out;
 }
 

@@ -14,4 +14,10 @@ namespace morvik::core {
 // is not part of well-formed UTF-8 shows as U+FFFD.
 std::string quoted_form(std::string_view text);
 
+// The text's characters as quoted_form shows them, without the surrounding
+// quotes and with double quotes and backslashes left as they are: for text
+// that stands unquoted in a line written to a person, such as a prompt,
+// where a control character could otherwise rewrite what is shown.
+std::string printable_form(std::string_view text);
+
 }  // namespace morvik::core

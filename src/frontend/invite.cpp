@@ -61,9 +61,7 @@ FrontendResult<std::optional<core::UserId>> ci_identity_user(const crypto::Crypt
   auto material = ci_invite();
   if (!material) return fail(std::move(material.error()));
   if (!*material) return std::nullopt;
-  cord::Bytes& seed = (*material)->master_seed;
-  auto provider = keychain::FixedIdentityProvider::from_master_seed(crypto, seed);
-  crypto::wipe(seed.data(), seed.size());
+  auto provider = keychain::FixedIdentityProvider::from_master_seed(crypto, (*material)->master_seed);
   if (!provider) return fail(std::move(provider.error()));
   return core::UserId{core::HashValue{provider->user_id()}};
 }

@@ -95,42 +95,62 @@ KeychainResult<bool> path_present_no_follow(const store::Path& path) {
   return fail(io_at(path, store::IoError::from_errno(errno)));
 }
 
+KeychainResult<SealedIdentityV1> decode_identity_file(const store::Path& path, cord::ByteView bytes) {
+  if (!starts_with_magic(bytes, kIdentityMagic)) return fail(invalid_file(path, reason::kMissingIdentityMagic));
+  auto sealed = decode_store<IdentityStore>(bytes.subspan(kIdentityMagic.size()));
+  if (!sealed) return fail(std::move(sealed.error()));
+  return std::move(sealed->value);
+}
+
+KeychainResult<cord::Bytes> encode_identity_file(const SealedIdentityV1& sealed) {
+  return encode_store<IdentityStore>(kIdentityMagic, cord::Tagged<IdentityStoreV1Tag, SealedIdentityV1>{sealed});
+}
+
+KeychainResult<CurrentUserV1> decode_current_user_file(const store::Path& path, cord::ByteView bytes) {
+  if (!starts_with_magic(bytes, kCurrentUserMagic)) return fail(invalid_file(path, reason::kMissingCurrentUserMagic));
+  auto current = decode_store<CurrentUserStore>(bytes.subspan(kCurrentUserMagic.size()));
+  if (!current) return fail(std::move(current.error()));
+  return std::move(current->value);
+}
+
+KeychainResult<cord::Bytes> encode_current_user_file(const CurrentUserV1& current) {
+  return encode_store<CurrentUserStore>(kCurrentUserMagic, cord::Tagged<CurrentUserStoreV1Tag, CurrentUserV1>{current});
+}
+
+KeychainResult<KeychainRecords> decode_keychain_file(cord::ByteView bytes) {
+  if (!starts_with_magic(bytes, kKeychainMagic)) {
+    return fail(KeychainError::Cord{cord::CordError::validation("not a morvik keychain file (missing magic prefix)")});
+  }
+  auto records = decode_store<KeychainStore>(bytes.subspan(kKeychainMagic.size()));
+  if (!records) return fail(std::move(records.error()));
+  return std::move(records->value);
+}
+
 KeychainResult<std::optional<SealedIdentityV1>> read_identity_at(const store::Path& path, const core::HashValue& root,
                                                                   const core::UserId& user) {
   auto bytes = read_optional(path, kMaxIdentityFileBytes);
   if (!bytes) return fail(std::move(bytes.error()));
   if (!*bytes) return std::optional<SealedIdentityV1>();
-  if (!starts_with_magic(**bytes, kIdentityMagic)) return fail(invalid_file(path, reason::kMissingIdentityMagic));
-  auto sealed = decode_store<IdentityStore>(cord::ByteView(**bytes).subspan(kIdentityMagic.size()));
+  auto sealed = decode_identity_file(path, **bytes);
   if (!sealed) return fail(std::move(sealed.error()));
-  if (sealed->value.root != root || sealed->value.user != user) {
-    return fail(invalid_file(path, reason::kIdentityPathMismatch));
-  }
-  return std::optional<SealedIdentityV1>(std::move(sealed->value));
+  if (sealed->root != root || sealed->user != user) return fail(invalid_file(path, reason::kIdentityPathMismatch));
+  return std::optional<SealedIdentityV1>(std::move(*sealed));
 }
 
 KeychainResult<std::optional<CurrentUserV1>> read_current_user_at(const store::Path& path) {
   auto bytes = read_optional(path, kMaxCurrentUserFileBytes);
   if (!bytes) return fail(std::move(bytes.error()));
   if (!*bytes) return std::optional<CurrentUserV1>();
-  if (!starts_with_magic(**bytes, kCurrentUserMagic)) {
-    return fail(invalid_file(path, reason::kMissingCurrentUserMagic));
-  }
-  auto current = decode_store<CurrentUserStore>(cord::ByteView(**bytes).subspan(kCurrentUserMagic.size()));
+  auto current = decode_current_user_file(path, **bytes);
   if (!current) return fail(std::move(current.error()));
-  return std::optional<CurrentUserV1>(std::move(current->value));
+  return std::optional<CurrentUserV1>(std::move(*current));
 }
 
 KeychainResult<KeychainRecords> read_keychain_records_at(const store::Path& path) {
   auto bytes = read_optional(path, kMaxKeychainFileBytes);
   if (!bytes) return fail(std::move(bytes.error()));
   if (!*bytes) return KeychainRecords{};
-  if (!starts_with_magic(**bytes, kKeychainMagic)) {
-    return fail(KeychainError::Cord{cord::CordError::validation("not a morvik keychain file (missing magic prefix)")});
-  }
-  auto records = decode_store<KeychainStore>(cord::ByteView(**bytes).subspan(kKeychainMagic.size()));
-  if (!records) return fail(std::move(records.error()));
-  return std::move(records->value);
+  return decode_keychain_file(**bytes);
 }
 
 KeychainResult<cord::Bytes> encode_keychain_records(KeychainRecords records) {
@@ -140,7 +160,7 @@ KeychainResult<cord::Bytes> encode_keychain_records(KeychainRecords records) {
 KeychainResult<void> write_identity_exact(const store::Path& path, const core::HashValue& root,
                                           const core::UserId& user, const SealedIdentityV1& sealed) {
   if (sealed.root != root || sealed.user != user) return fail(invalid_file(path, reason::kIdentityPathMismatch));
-  auto bytes = encode_store<IdentityStore>(kIdentityMagic, cord::Tagged<IdentityStoreV1Tag, SealedIdentityV1>{sealed});
+  auto bytes = encode_identity_file(sealed);
   if (!bytes) return fail(std::move(bytes.error()));
   if (bytes->size() > kMaxIdentityFileBytes) return fail(invalid_file(path, reason::kIdentityTooLarge));
   if (auto written = store::write_private_atomic_inner(path, *bytes); !written) {
@@ -153,8 +173,7 @@ KeychainResult<void> write_identity_exact(const store::Path& path, const core::H
 }
 
 KeychainResult<void> write_current_user_exact(const store::Path& path, const CurrentUserV1& current) {
-  auto bytes =
-      encode_store<CurrentUserStore>(kCurrentUserMagic, cord::Tagged<CurrentUserStoreV1Tag, CurrentUserV1>{current});
+  auto bytes = encode_current_user_file(current);
   if (!bytes) return fail(std::move(bytes.error()));
   if (bytes->size() > kMaxCurrentUserFileBytes) return fail(invalid_file(path, reason::kCurrentUserTooLarge));
   if (auto written = store::write_private_atomic_inner(path, *bytes); !written) {

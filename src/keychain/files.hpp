@@ -40,6 +40,14 @@ store::Path legacy_keychain_path(const store::Path& base, const core::UserId& us
 // Whether anything (a dangling symbolic link included) is at `path`.
 KeychainResult<bool> path_present_no_follow(const store::Path& path);
 
+// Whole files, magic included, as bytes. `path` only names the file in
+// errors; the decoders check the magic and the encoding, nothing else.
+KeychainResult<SealedIdentityV1> decode_identity_file(const store::Path& path, cord::ByteView bytes);
+KeychainResult<cord::Bytes> encode_identity_file(const SealedIdentityV1& sealed);
+KeychainResult<CurrentUserV1> decode_current_user_file(const store::Path& path, cord::ByteView bytes);
+KeychainResult<cord::Bytes> encode_current_user_file(const CurrentUserV1& current);
+KeychainResult<KeychainRecords> decode_keychain_file(cord::ByteView bytes);
+
 // None when the file is absent. The record must name the root and user its
 // path names.
 KeychainResult<std::optional<SealedIdentityV1>> read_identity_at(const store::Path& path, const core::HashValue& root,

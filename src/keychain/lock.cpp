@@ -5,6 +5,9 @@
 namespace morvik::keychain {
 
 KeychainResult<KeychainLock> acquire_lock_at(const store::Path& lock_path, store::LockRetry retry) {
+  // The keychain's lock keeps its fixed rhythm to the end: the first failed
+  // attempt at or after the limit gives up.
+  retry.last_sleep = store::LastSleep::WholeInterval;
   auto lock = store::acquire_advisory_lock(lock_path, /*exclusive=*/true, /*private_parent=*/true, retry);
   if (lock) return KeychainLock(std::move(*lock));
   // The store's lock failures, told in the keychain's own words.

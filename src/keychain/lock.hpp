@@ -17,7 +17,8 @@ class KeychainLock {
 };
 
 // Makes the lock file's directory (narrowed to 0700) and the empty lock file,
-// then takes the exclusive lock, retrying every 100 ms for 10 s.
+// then takes the exclusive lock, retrying every 100 ms for 10 s; every sleep
+// lasts the whole interval, whatever `retry.last_sleep` says.
 KeychainResult<KeychainLock> acquire_lock_at(const store::Path& lock_path, store::LockRetry retry = {});
 
 // The lock of a root's keychain: {base}/{root}/keychain.lock.

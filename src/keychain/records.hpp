@@ -12,26 +12,6 @@
 #include "cord/cord.hpp"
 #include "crypto/secret.hpp"
 
-namespace morvik::cord {
-
-// Secret bytes are written as an ordinary byte string and read straight into
-// wiping storage.
-template <>
-struct Codec<crypto::SecretBytes> {
-  static Status write(CordSerializer s, const crypto::SecretBytes& v) { return s.write_bytes(v); }
-  static Result<crypto::SecretBytes> read(CordDeserializer& d) {
-    return d.nested([&]() -> Result<crypto::SecretBytes> {
-      auto count = d.parse_length();
-      if (!count) return fail(std::move(count.error()));
-      auto bytes = d.read_bytes(*count);
-      if (!bytes) return fail(std::move(bytes.error()));
-      return crypto::SecretBytes(bytes->begin(), bytes->end());
-    });
-  }
-};
-
-}  // namespace morvik::cord
-
 namespace morvik::keychain {
 
 // Passphrase key derivation parameters.

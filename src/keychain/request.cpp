@@ -1,6 +1,7 @@
 #include "keychain/request.hpp"
 
 #include "core/overloaded.hpp"
+#include "core/quoted_form.hpp"
 #include "store/workspace_paths.hpp"
 
 namespace morvik::keychain {
@@ -102,8 +103,12 @@ std::string vault_for_prompt(const KeychainRequest& request) {
 }
 
 std::string passphrase_prompt(const KeychainRequest& request) {
-  return "Unlock Morvik keychain for user \"" + user_for_prompt(request) + "\" in project \"" +
-         vault_for_prompt(request) + "\" to " + purpose_text(request.purpose) + ": ";
+  // Labels, selectors and paths may come from a crafted vault or workspace:
+  // written raw, their control characters could make the terminal show
+  // another prompt than this one.
+  return "Unlock Morvik keychain for user " + core::quoted_form(user_for_prompt(request)) + " in project " +
+         core::quoted_form(vault_for_prompt(request)) + " to " + core::printable_form(purpose_text(request.purpose)) +
+         ": ";
 }
 
 }  // namespace morvik::keychain

@@ -89,6 +89,8 @@ std::string purpose_text(const KeyUsePurpose& purpose);
 std::string user_for_prompt(const KeychainRequest& request);
 std::string vault_for_prompt(const KeychainRequest& request);
 // Unlock Morvik keychain for user "{user}" in project "{vault}" to {purpose}: 
+// with the user and vault texts in their quoted form and the purpose text's
+// control characters escaped the same way.
 std::string passphrase_prompt(const KeychainRequest& request);
 
 }  // namespace morvik::keychain

@@ -14,18 +14,11 @@ std::string normalized_name(std::string_view name) {
   return std::string(nfc ? nfc->text() : name);
 }
 
-cord::Bytes ordinary_copy(const crypto::SecretBytes& bytes) { return cord::Bytes(bytes.begin(), bytes.end()); }
-
-void wipe_bytes(const cord::Bytes& bytes) {
-  // The buffer was allocated mutable; only the set's iterators make it const.
-  crypto::wipe(const_cast<std::uint8_t*>(bytes.data()), bytes.size());
-}
-
 // The value without its fields named `name`.
 core::SecretValueV1 value_without(const SecretPlaintext& plaintext, const std::string& name) {
-  core::SecretValueV1 value{ordinary_copy(plaintext.primary), {}};
+  core::SecretValueV1 value{plaintext.primary, {}};
   for (const SecretField& field : plaintext.fields) {
-    if (field.name != name) value.fields.insert(core::SecretFieldEntryV1{field.name, ordinary_copy(field.value)});
+    if (field.name != name) value.fields.insert(core::SecretFieldEntryV1{field.name, field.value});
   }
   return value;
 }
@@ -33,13 +26,10 @@ core::SecretValueV1 value_without(const SecretPlaintext& plaintext, const std::s
 }  // namespace
 
 SecretPlaintext SecretPlaintext::from_value(core::SecretSelectorV1 selector, core::SecretValueV1 value) {
-  SecretPlaintext plaintext{std::move(selector), crypto::SecretBytes(value.primary.begin(), value.primary.end()), {}};
-  wipe_bytes(value.primary);
+  SecretPlaintext plaintext{std::move(selector), std::move(value.primary), {}};
   plaintext.fields.reserve(value.fields.size());
-  for (const core::SecretFieldEntryV1& entry : value.fields) {
-    plaintext.fields.push_back(SecretField{entry.key, crypto::SecretBytes(entry.value.begin(), entry.value.end())});
-    wipe_bytes(entry.value);
-  }
+  // The set's elements are const: copied, and the originals wiped with the set.
+  for (const core::SecretFieldEntryV1& entry : value.fields) plaintext.fields.push_back(SecretField{entry.key, entry.value});
   std::stable_sort(plaintext.fields.begin(), plaintext.fields.end(),
                    [](const SecretField& a, const SecretField& b) { return a.name < b.name; });
   return plaintext;
@@ -51,10 +41,10 @@ const SecretField* SecretPlaintext::field(std::string_view name) const {
   return found == fields.end() ? nullptr : &*found;
 }
 
-core::SecretValueV1 SecretPlaintext::with_field(std::string name, cord::Bytes value) const {
+core::SecretValueV1 SecretPlaintext::with_field(std::string name, cord::ByteView value) const {
   std::string key = normalized_name(name);
   core::SecretValueV1 result = value_without(*this, key);
-  result.fields.insert(core::SecretFieldEntryV1{std::move(key), std::move(value)});
+  result.fields.insert(core::SecretFieldEntryV1{std::move(key), crypto::SecretBytes(value.begin(), value.end())});
   return result;
 }
 

@@ -27,15 +27,13 @@ struct SecretPlaintext {
   // Sorted by name bytes, the shorter first on a common prefix.
   std::vector<SecretField> fields;
 
-  // Moves the value's bytes into wiping buffers and wipes the copies left
-  // in `value`.
   static SecretPlaintext from_value(core::SecretSelectorV1 selector, core::SecretValueV1 value);
 
   // The first field of that name, or none.
   const SecretField* field(std::string_view name) const;
   // The value to store: this one with the field `name` set to `value`,
   // replacing any field of that name.
-  core::SecretValueV1 with_field(std::string name, cord::Bytes value) const;
+  core::SecretValueV1 with_field(std::string name, cord::ByteView value) const;
   // The value to store: this one without any field named `name`.
   core::SecretValueV1 without_field(std::string_view name) const;
 };

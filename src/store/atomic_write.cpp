@@ -1,13 +1,13 @@
 #include "store/atomic_write.hpp"
 
 #include <fcntl.h>
-#include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 
+#include "crypto/random.hpp"
 #include "store/bounded_read.hpp"
 #include "store/file_descriptor.hpp"
 #include "store/workspace_paths.hpp"
@@ -25,7 +25,7 @@ int run_step(WriteStep step, const Path& path, Call&& call) {
   return call() ? 0 : errno;
 }
 
-StoreResult<void> failure(const Path& path, int code) { return fail(io_error_at(path, IoError::from_errno(code))); }
+std::unexpected<StoreError> failure(const Path& path, int code) { return fail(io_error_at(path, IoError::from_errno(code))); }
 
 void discard(const Path& path) {
   if (auto c_path = system_path(path)) ::unlink(*c_path);
@@ -96,9 +96,9 @@ bool write_all(int fd, cord::ByteView bytes) {
 
 }  // namespace
 
-Path temporary_path_for(const Path& path) {
+StoreResult<Path> temporary_path_for(const Path& path) {
   std::array<std::uint8_t, 16> random{};
-  randombytes_buf(random.data(), random.size());
+  if (auto drawn = crypto::fill_random(random); !drawn) return failure(path, drawn.error().code);
   const std::string digits = hex_hash(random);
   const auto name = path.final_name();
   const bool usable = name && cord::is_valid_utf8(*name);
@@ -142,9 +142,16 @@ StoreResult<void> create_dir_all(const Path& dir) {
 
 StoreResult<void> create_private_dir_all(const Path& dir) {
   if (auto made = create_dir_all(dir); !made) return made;
+  // Through a descriptor of the directory itself: a symbolic link put in its
+  // place is refused rather than followed to whatever it names.
   auto c_path = system_path(dir);
   if (!c_path) return fail(io_error_at(dir, std::move(c_path.error())));
-  if (::chmod(*c_path, 0700) != 0) return failure(dir, errno);
+  FileDescriptor fd;
+  const int code = run_step(WriteStep::SetMode, dir, [&] {
+    fd = FileDescriptor(::open(*c_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return fd.get() >= 0 && ::fchmod(fd.get(), 0700) == 0;
+  });
+  if (code != 0) return failure(dir, code);
   return {};
 }
 
@@ -157,8 +164,10 @@ StoreResult<void> remove_file_durable(const Path& path) {
   return sync_parent_directory(path);
 }
 
-StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView bytes, mode_t mode) {
-  const Path temporary = temporary_path_for(target);
+StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView bytes, mode_t mode, ModeRule rule) {
+  auto drawn = temporary_path_for(target);
+  if (!drawn) return fail(std::move(drawn.error()));
+  const Path& temporary = *drawn;
   auto c_path = system_path(temporary);
   if (!c_path) return fail(io_error_at(temporary, std::move(c_path.error())));
 
@@ -169,7 +178,14 @@ StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView
   });
   if (code != 0) return failure(temporary, code);
 
-  code = run_step(WriteStep::WriteTemporary, temporary, [&] { return write_all(file.get(), bytes); });
+  // The mode is set on the descriptor before the rename: by path afterwards
+  // it would follow a symbolic link put at the target in between. The umask
+  // may have narrowed the creation mode; the owner must keep read and write
+  // access.
+  if (rule == ModeRule::Exact) {
+    code = run_step(WriteStep::SetMode, temporary, [&] { return ::fchmod(file.get(), mode) == 0; });
+  }
+  if (code == 0) code = run_step(WriteStep::WriteTemporary, temporary, [&] { return write_all(file.get(), bytes); });
   if (code == 0) code = run_step(WriteStep::SyncTemporary, temporary, [&] { return ::fsync(file.get()) == 0; });
   file.reset();
   if (code != 0) {
@@ -182,14 +198,7 @@ StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView
 StoreResult<void> write_private_atomic_inner(const Path& path, cord::ByteView bytes) {
   // Every private target the system names has a directory part.
   if (auto made = create_private_dir_all(path.parent().value_or(Path())); !made) return made;
-  if (auto replaced = write_temporary_and_replace(path, bytes, 0600); !replaced) return replaced;
-  auto c_path = system_path(path);
-  if (!c_path) return fail(io_error_at(path, std::move(c_path.error())));
-  // The umask may have narrowed the creation mode; the owner must keep
-  // read and write access.
-  if (const int code = run_step(WriteStep::SetMode, path, [&] { return ::chmod(*c_path, 0600) == 0; }); code != 0) {
-    return failure(path, code);
-  }
+  if (auto replaced = write_temporary_and_replace(path, bytes, 0600, ModeRule::Exact); !replaced) return replaced;
   return sync_parent_directory(path);
 }
 

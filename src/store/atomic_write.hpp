@@ -12,18 +12,25 @@ namespace morvik::store {
 
 // Atomically replaces (or creates) `path` with `bytes`, private to the user:
 // the file ends with mode 0600 and its directory with 0700, whatever the
-// umask. The new content is in place once the rename succeeded, even when a
-// later step (mode, directory flush) reports a failure.
+// umask. The new content is in place once the rename succeeded, even when
+// the directory flush after it reports a failure.
 StoreResult<void> write_private_atomic_inner(const Path& path, cord::ByteView bytes);
 
-// The steps an atomic write shares: a fresh temporary sibling of `target`
-// created exclusively with `mode` (before the umask), written, flushed,
-// closed and renamed over `target`. A failure before the rename leaves
-// `target` untouched and removes the temporary file.
-StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView bytes, mode_t mode);
+// Whether a new file keeps its creation mode as the umask narrowed it, or is
+// set to exactly that mode.
+enum class ModeRule : std::uint8_t { Umask, Exact };
 
-// A fresh sibling of `path` named "." + name + ".tmp." + 32 random hex digits.
-Path temporary_path_for(const Path& path);
+// The steps an atomic write shares: a fresh temporary sibling of `target`
+// created exclusively with `mode` (before the umask; with ModeRule::Exact
+// then set to exactly `mode`), written, flushed, closed and renamed over
+// `target`. A failure before the rename leaves `target` untouched and
+// removes the temporary file.
+StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView bytes, mode_t mode,
+                                              ModeRule rule = ModeRule::Umask);
+
+// A fresh sibling of `path` named "." + name + ".tmp." + 32 random hex
+// digits; StoreError::Io with `path` when the system has no randomness.
+StoreResult<Path> temporary_path_for(const Path& path);
 
 // Moves `temporary` over `target`.
 StoreResult<void> replace_file(const Path& temporary, const Path& target);
@@ -35,7 +42,8 @@ StoreResult<void> sync_parent_directory(const Path& path);
 // Creates `dir` and its missing ancestors with mode 0777 before the umask.
 StoreResult<void> create_dir_all(const Path& dir);
 
-// As create_dir_all, then sets `dir` itself (not its ancestors) to 0700.
+// As create_dir_all, then sets `dir` itself (not its ancestors) to 0700,
+// refusing a symbolic link in its place.
 StoreResult<void> create_private_dir_all(const Path& dir);
 
 // Removes a file and flushes its directory; an absent file counts as removed.

@@ -62,7 +62,9 @@ StoreResult<AdvisoryLock> acquire_advisory_lock(const Path& path, bool exclusive
     if (errno != EWOULDBLOCK) return fail(io_error_at(path, IoError::from_errno(errno)));
     const auto elapsed = std::chrono::steady_clock::now() - start;
     if (elapsed >= retry.limit) return fail(StoreError{StoreError::WorkspaceLocked{path}});
-    sleep_for(std::min<std::chrono::steady_clock::duration>(retry.interval, retry.limit - elapsed));
+    std::chrono::steady_clock::duration pause = retry.interval;
+    if (retry.last_sleep == LastSleep::UntilLimit) pause = std::min(pause, retry.limit - elapsed);
+    sleep_for(pause);
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 #include "store/error.hpp"
 #include "store/file_descriptor.hpp"
@@ -8,10 +9,15 @@
 
 namespace morvik::store {
 
+// Whether the sleep before the last attempt stops at the limit, so that the
+// last attempt falls on it, or lasts the whole interval like every other.
+enum class LastSleep : std::uint8_t { UntilLimit, WholeInterval };
+
 // How long a lock is retried. Callers use the default; tests shorten it.
 struct LockRetry {
   std::chrono::milliseconds interval{100};
   std::chrono::milliseconds limit{10'000};
+  LastSleep last_sleep = LastSleep::UntilLimit;
 };
 
 // A shared or exclusive flock held on an open lock file, released when the

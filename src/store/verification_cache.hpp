@@ -56,6 +56,10 @@ using VerificationCacheStore = std::variant<verification_cache_store::V1>;
 StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
                                                     const cord::Set<core::HashValue>& verified_hashes);
 
+// A whole cache file, magic included: none when it is not one.
+std::optional<VerificationCacheV1> decode_verification_cache(cord::ByteView file);
+StoreResult<cord::Bytes> encode_verification_cache(const VerificationCacheV1& cache);
+
 // The cache of `root` and `user`. A cache is only a hint: anything unusable
 // (absent, unreadable, malformed) reads as none. Its signature is the
 // caller's to check.

@@ -8,13 +8,14 @@
 namespace morvik::store {
 
 // The steps of an atomic write, in order, then the removal of a file (whose
-// directory flush is SyncDirectory again).
+// directory flush is SyncDirectory again). SetMode sets the temporary file's
+// mode, or narrows a private directory (its path given).
 enum class WriteStep : std::uint8_t {
   CreateTemporary,
+  SetMode,
   WriteTemporary,
   SyncTemporary,
   Replace,
-  SetMode,
   SyncDirectory,
   ReadBack,
   Remove,

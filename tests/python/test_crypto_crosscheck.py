@@ -93,6 +93,38 @@ def test_hpke_sealed_there_opens_here(tool):
         assert opened == plaintext
 
 
+# Past sequence number 255 the nonce's second byte changes: a context must
+# count through it like the other side.
+SEQUENCE_END = 257
+
+
+def test_hpke_context_seals_the_same_sequence_as_pyhpke(tool):
+    recipient = SUITE.kem.derive_key_pair(os.urandom(32))
+    ikm_e, info, aad, plaintext = os.urandom(32), os.urandom(20), os.urandom(9), os.urandom(32)
+    enc, *ciphertexts = tool(
+        "hpke-seal-sequence", recipient.public_key.to_public_bytes(), ikm_e, info, aad, plaintext, str(SEQUENCE_END)
+    )
+    their_enc, sender = SUITE.create_sender_context(
+        recipient.public_key, info=info, eks=SUITE.kem.derive_key_pair(ikm_e)
+    )
+    assert enc == their_enc
+    receiver = SUITE.create_recipient_context(enc, recipient.private_key, info=info)
+    assert len(ciphertexts) == SEQUENCE_END
+    for ciphertext in ciphertexts:
+        assert ciphertext == sender.seal(plaintext, aad=aad)
+        assert receiver.open(ciphertext, aad=aad) == plaintext
+
+
+def test_hpke_context_opens_a_pyhpke_sequence(tool):
+    recipient = SUITE.kem.derive_key_pair(os.urandom(32))
+    info, aad = os.urandom(20), os.urandom(9)
+    enc, sender = SUITE.create_sender_context(recipient.public_key, info=info)
+    plaintexts = [os.urandom(16) for _ in range(SEQUENCE_END)]
+    ciphertexts = [sender.seal(p, aad=aad) for p in plaintexts]
+    opened = tool("hpke-open-sequence", recipient.private_key.to_private_bytes(), enc, info, aad, *ciphertexts)
+    assert opened == plaintexts
+
+
 def test_content_sealing_matches_both_ways(tool):
     for _ in range(ROUNDS):
         key, nonce, aad = os.urandom(32), os.urandom(12), os.urandom(30)

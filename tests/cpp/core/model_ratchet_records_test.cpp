@@ -168,6 +168,12 @@ std::string baseline_hex(std::initializer_list<std::string> records) {
   return out;
 }
 
+// The master seed an invitation carries is held in wiping buffers from the
+// moment it is decoded.
+static_assert(std::is_same_v<decltype(InviteV1::master_seed), SecretBytes>);
+static_assert(std::is_same_v<decltype(InviteV2::master_seed), SecretBytes>);
+static_assert(std::is_same_v<decltype(InvitationMaterial::master_seed), SecretBytes>);
+
 TEST(ModelInvitationsTest, DecodesBothVersionsIntoMaterial) {
   const std::string seed = "00000020" + to_hex(filled(32, 0x5e));
   const std::string root = id_hex(0x70);
@@ -190,7 +196,7 @@ TEST(ModelInvitationsTest, DecodesBothVersionsIntoMaterial) {
     auto invite = cord::deserialize<Invite>(hex(c.input));
     ASSERT_TRUE(invite) << c.what << ": " << invite.error().message();
     const auto material = InvitationMaterial::from_invite(std::move(*invite));
-    EXPECT_EQ(material.master_seed, filled(32, 0x5e)) << c.what;
+    EXPECT_EQ(cord::Bytes(material.master_seed.begin(), material.master_seed.end()), filled(32, 0x5e)) << c.what;
     EXPECT_EQ(material.trusted_root, HashValue{filled(32, 0x70)}) << c.what;
     EXPECT_EQ(material.baseline, c.baseline) << c.what;
   }

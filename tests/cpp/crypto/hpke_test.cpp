@@ -49,17 +49,51 @@ TEST(Hpke, Rfc9180AppendixA21BaseMode) {
   EXPECT_EQ(to_hex(seal_context.base_nonce()), v["base_nonce"].string());
   EXPECT_EQ(to_hex(seal_context.exporter_secret()), v["exporter_secret"].string());
 
+  // The listed encryptions skip sequence numbers (up to 256, past one byte
+  // of the nonce); the messages in between are sealed and opened too, so
+  // that both contexts reach each listed number in step.
+  std::int64_t next = 0;
+  std::size_t checked = 0;
   for (const auto& e : v["encryptions"].array()) {
-    std::int64_t sequence = e["sequence_number"].integer();
-    if (sequence > 1) break;  // the sequence-0 and -1 seals
+    const std::int64_t sequence = e["sequence_number"].integer();
+    const Bytes aad = from_hex(e["aad"].string());
+    const Bytes pt = from_hex(e["pt"].string());
+    for (; next < sequence; ++next) {
+      auto filler = seal_context.seal(aad, pt);
+      ASSERT_TRUE(filler.has_value());
+      ASSERT_TRUE(open_context.open(aad, *filler).has_value());
+    }
     SCOPED_TRACE(sequence);
-    auto ciphertext = seal_context.seal(from_hex(e["aad"].string()), from_hex(e["pt"].string()));
+    auto ciphertext = seal_context.seal(aad, pt);
     ASSERT_TRUE(ciphertext.has_value());
     EXPECT_EQ(to_hex(*ciphertext), e["ct"].string());
-    auto plaintext = open_context.open(from_hex(e["aad"].string()), *ciphertext);
+    auto plaintext = open_context.open(aad, *ciphertext);
     ASSERT_TRUE(plaintext.has_value());
     EXPECT_EQ(to_hex(*plaintext), e["pt"].string());
+    ++next;
+    ++checked;
   }
+  EXPECT_EQ(next, 257);
+  EXPECT_EQ(checked, 6u);
+}
+
+// A context opens only in order: a ciphertext of a later sequence number
+// does not authenticate at an earlier one, and a failed open does not move
+// the context on.
+TEST(Hpke, ContextsOpenInSequenceOnly) {
+  KeyPair recipient = derive_key_pair(Bytes(32, 7));
+  auto sender = encap_deterministic(recipient.public_key, Bytes(32, 9));
+  ASSERT_TRUE(sender.has_value());
+  Context seal_context(sender->shared_secret, Bytes{'i'});
+  Context open_context(sender->shared_secret, Bytes{'i'});
+  auto first = seal_context.seal({}, Bytes{'a'});
+  auto second = seal_context.seal({}, Bytes{'b'});
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(open_context.open({}, *second).error(), HpkeError::OpenFailed);
+  auto opened = open_context.open({}, *first);
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(Bytes(opened->begin(), opened->end()), Bytes{'a'});
+  EXPECT_TRUE(open_context.open({}, *second).has_value());
 }
 
 TEST(Hpke, SingleShotRoundTripAndRefusals) {

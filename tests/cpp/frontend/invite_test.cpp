@@ -31,7 +31,7 @@ using testing::invite_text;
 using testing::ok;
 using testing::upper;
 
-const cord::Bytes kSeed(32, 0x11);
+const crypto::SecretBytes kSeed(32, 0x11);
 
 core::HashValue root() { return store::testing::hash_of(0x22); }
 
@@ -310,7 +310,7 @@ TEST_F(InviteEnvironment, IdentityUserIsTheSeedsUser) {
 }
 
 TEST_F(InviteEnvironment, IdentityUserNeedsAUsableSeed) {
-  const cord::Bytes short_seed(31, 0x11);
+  const crypto::SecretBytes short_seed(31, 0x11);
   env_.set(kInviteEnv, invite_text(body_of(core::InviteV2{short_seed, root(), std::nullopt})));
   // The material itself carries any seed; the identity derivation refuses it.
   ASSERT_TRUE(ci_invite().has_value());

@@ -250,6 +250,19 @@ TEST(KeychainLockTest, TimesOutWhileHeldAndNarrowsItsDirectory) {
   EXPECT_TRUE(acquire_keychain_lock(dir.path(), root, quick).has_value());
 }
 
+// Unlike the store's locks, the keychain's does not shorten its last sleep to
+// the limit: it gives up at the first attempt at or past it.
+TEST(KeychainLockTest, SleepsWholeIntervalsUpToTheLastAttempt) {
+  TempDir dir;
+  const auto root = hash_of(6);
+  auto first = acquire_keychain_lock(dir.path(), root);
+  ASSERT_TRUE(first.has_value());
+  const store::LockRetry long_interval{std::chrono::milliseconds(400), std::chrono::milliseconds(1)};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(acquire_keychain_lock(dir.path(), root, long_interval).has_value());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, long_interval.interval);
+}
+
 TEST(KeychainLockTest, AWaiterGetsTheLockOnceAnotherProcessReleasesIt) {
   TempDir dir;
   const auto root = hash_of(5);
@@ -277,10 +290,7 @@ TEST(KeychainLockTest, AWaiterGetsTheLockOnceAnotherProcessReleasesIt) {
 // Puts `bytes` in place of what a write has just moved over `target`, as a
 // concurrent writer could, so that the read-back sees something else.
 store::ScopedWriteFault replace_after_write(const store::Path& target, cord::Bytes bytes) {
-  return store::ScopedWriteFault([target, bytes](store::WriteStep step, const store::Path& path) {
-    if (step == store::WriteStep::SetMode && path == target) write_file(target, bytes);
-    return 0;
-  });
+  return store::testing::right_after_rename(target, [target, bytes] { write_file(target, bytes); });
 }
 
 TEST(ExactWriters, ReportAReadBackThatDiffers) {

@@ -130,10 +130,7 @@ TEST_F(CombinedMigration, VerifiesEverySplitFileBeforeRemovingTheSource) {
   // current user is being written.
   const store::Path current_path = current_user_path(dir.path(), kRoot);
   const cord::Bytes changed = identity_file(identity(kRoot, 1, 7));
-  store::ScopedWriteFault fault([&](store::WriteStep step, const store::Path& path) {
-    if (step == store::WriteStep::SetMode && path == current_path) write_file(identity_file_of(1), changed);
-    return 0;
-  });
+  auto fault = store::testing::right_after_rename(current_path, [&] { write_file(identity_file_of(1), changed); });
   write_file(combined(), keychain_file(records_of({identity_record(identity(kRoot, 1)),
                                                    current_user_record(CurrentUserV1{user_of(1), std::nullopt})})));
   auto result = migrate_root_combined_locked(dir.path(), kRoot);
@@ -193,10 +190,7 @@ TEST_F(LegacyMigration, ReportsARewriteThatDoesNotReadBack) {
   const auto current = current_user_record(CurrentUserV1{user_of(1), std::nullopt});
   write_file(legacy(), keychain_file(records_of({identity_record(identity(kRoot, 1)), current})));
   const store::Path target = legacy();
-  store::ScopedWriteFault fault([&](store::WriteStep step, const store::Path& path) {
-    if (step == store::WriteStep::SetMode && path == target) write_file(target, keychain_file(KeychainRecords{}));
-    return 0;
-  });
+  auto fault = store::testing::right_after_rename(target, [&] { write_file(target, keychain_file(KeychainRecords{})); });
   auto result = migrate();
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().message(),

@@ -35,6 +35,20 @@ TEST(PassphrasePrompt, FallsBackToShortHexAndTheWorkspaceName) {
   EXPECT_EQ(user_for_prompt(short_ids), "ab");
 }
 
+// Labels, selectors and paths can come from a crafted vault or workspace;
+// none of their control characters reaches the terminal as such.
+TEST(PassphrasePrompt, EscapesWhatCouldRewriteTheTerminal) {
+  const core::SecretSelectorV1 crafted{{"app\x1b[2J", "db"}, {{"k", "v\r"}}};
+  auto request = request_for("/w", p::Reveal{crafted, output_sink::File{store::Path("/tmp/\x1b]0;x\x07")}})
+                     .with_labels("pay\"ments\x1b[1A", "o\\ps\n");
+  EXPECT_EQ(passphrase_prompt(request),
+            "Unlock Morvik keychain for user \"o\\\\ps\\n\" in project \"pay\\\"ments\\u{1b}[1A\" to reveal "
+            "app\\u{1b}[2J/db{k=v\\r} to file /tmp/\\u{1b}]0;x\\u{7}: ");
+  request = request_for("/w", p::Custom{"say \"hi\" \\ \u200b\u0301"});
+  EXPECT_EQ(passphrase_prompt(request), "Unlock Morvik keychain for user \"0a1b2c3d\" in project \"deadbeef\" to say "
+                                        "\"hi\" \\ \\u{200b}\\u{301}: ");
+}
+
 TEST(PassphrasePrompt, PurposeTexts) {
   const core::SecretSelectorV1 root_only{};
   const core::SecretSelectorV1 labels_only{{}, {{"k", "v"}}};

@@ -16,8 +16,8 @@ using ops::EnvelopeContent;
 
 core::SecretValueV1 value_with_two_fields() {
   core::SecretValueV1 value = core::SecretValueV1::from_primary(bytes_of("pw"));
-  value.fields.insert({"user", bytes_of("admin")});
-  value.fields.insert({"host", bytes_of("db.internal")});
+  value.fields.insert({"user", secret_bytes_of("admin")});
+  value.fields.insert({"host", secret_bytes_of("db.internal")});
   return value;
 }
 

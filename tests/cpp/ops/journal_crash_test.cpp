@@ -45,9 +45,9 @@ struct CrashPoint {
 const CrashPoint kCrashPoints[] = {
     {"BeforeTheJournal", WriteStep::CreateTemporary, Target::JournalTemporary, false, false, false},
     {"JournalTemporaryWritten", WriteStep::Replace, Target::Journal, false, false, false},
-    {"JournalRenamed", WriteStep::SetMode, Target::Journal, true, false, false},
+    {"JournalRenamed", WriteStep::ReadBack, Target::Journal, true, false, false},
     {"RatchetTemporaryWritten", WriteStep::Replace, Target::Ratchet, true, false, false},
-    {"RatchetRenamed", WriteStep::SetMode, Target::Ratchet, true, true, false},
+    {"RatchetRenamed", WriteStep::ReadBack, Target::Ratchet, true, true, false},
     {"VaultTemporaryWritten", WriteStep::Replace, Target::Vault, true, true, false},
     {"VaultRenamed", WriteStep::ReadBack, Target::Vault, true, true, true},
     {"JournalUnlinked", WriteStep::SyncDirectory, Target::JournalDirectoryAfterRemoval, false, true, true},

@@ -16,7 +16,7 @@ using ops::SecretPlaintext;
 
 core::SecretValueV1 value_of(std::string_view primary, std::vector<std::pair<std::string, std::string>> fields) {
   core::SecretValueV1 value = core::SecretValueV1::from_primary(bytes_of(primary));
-  for (auto& [name, v] : fields) value.fields.insert({name, bytes_of(v)});
+  for (auto& [name, v] : fields) value.fields.insert({name, secret_bytes_of(v)});
   return value;
 }
 

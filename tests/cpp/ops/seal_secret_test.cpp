@@ -174,8 +174,8 @@ TEST(SealSecretTest, AFailedStepLeavesTheRecordsUnchanged) {
   auto impostor = identity(kAliceSeed);
   impostor.user_id = vault.bob().user_id;
   auto duplicate_fields = value;
-  duplicate_fields.fields.insert({"caf\u00e9", bytes_of("x")});
-  duplicate_fields.fields.insert({"cafe\u0301", bytes_of("x")});
+  duplicate_fields.fields.insert({"caf\u00e9", secret_bytes_of("x")});
+  duplicate_fields.fields.insert({"cafe\u0301", secret_bytes_of("x")});
 
   struct Case {
     const char* name;

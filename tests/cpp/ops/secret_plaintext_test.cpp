@@ -17,13 +17,13 @@ const std::string kDecomposed = "cafe\u0301";
 
 SecretPlaintext plaintext(std::vector<std::pair<std::string, std::string>> fields) {
   core::SecretValueV1 value = core::SecretValueV1::from_primary(bytes_of("primary"));
-  for (auto& [name, v] : fields) value.fields.insert({name, bytes_of(v)});
+  for (auto& [name, v] : fields) value.fields.insert({name, secret_bytes_of(v)});
   return SecretPlaintext::from_value(secret({"app", "db"}), std::move(value));
 }
 
 core::SecretValueV1 value(std::vector<std::pair<std::string, std::string>> fields) {
   core::SecretValueV1 out = core::SecretValueV1::from_primary(bytes_of("primary"));
-  for (auto& [name, v] : fields) out.fields.insert({name, bytes_of(v)});
+  for (auto& [name, v] : fields) out.fields.insert({name, secret_bytes_of(v)});
   return out;
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include "store/atomic_write.hpp"
 #include "store/write_fault.hpp"
 #include "support/store/fixtures.hpp"
+#include "support/store/no_randomness.hpp"
 
 namespace morvik::store {
 namespace {
@@ -17,14 +19,28 @@ using namespace testing;
 cord::Bytes bytes_of(std::string_view text) { return cord::Bytes(text.begin(), text.end()); }
 
 TEST(TemporaryPathTest, IsAHiddenRandomSibling) {
-  const Path temporary = temporary_path_for(Path("/state/root/ratchet.cord"));
+  const Path temporary = temporary_path_for(Path("/state/root/ratchet.cord")).value();
   EXPECT_TRUE(std::regex_match(temporary.bytes(), std::regex(R"(/state/root/\.ratchet\.cord\.tmp\.[0-9a-f]{32})")))
       << temporary.bytes();
-  EXPECT_NE(temporary, temporary_path_for(Path("/state/root/ratchet.cord")));
-  EXPECT_TRUE(std::regex_match(temporary_path_for(Path("/d/\xff")).bytes(),
+  EXPECT_NE(temporary, temporary_path_for(Path("/state/root/ratchet.cord")).value());
+  EXPECT_TRUE(std::regex_match(temporary_path_for(Path("/d/\xff")).value().bytes(),
                                std::regex(R"(/d/\.morvik-write\.tmp\.[0-9a-f]{32})")));
-  EXPECT_TRUE(std::regex_match(temporary_path_for(Path("vault.cord")).bytes(),
+  EXPECT_TRUE(std::regex_match(temporary_path_for(Path("vault.cord")).value().bytes(),
                                std::regex(R"(\.vault\.cord\.tmp\.[0-9a-f]{32})")));
+}
+
+// A system without randomness makes the write fail with an error the caller
+// can report; the process must not be aborted.
+TEST(TemporaryPathTest, NoRandomnessIsAnErrorNotAnAbort) {
+  TempDir dir;
+  const Path target = dir / "f";
+  const int status = in_child_without_randomness([&] {
+    auto written = write_temporary_and_replace(target, bytes_of("new"), 0600);
+    return !written && written.error().message() == "I/O error at " + target.display() +
+                                                       ": Input/output error (os error 5)";
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(exists(target));
 }
 
 TEST(PrivateWriteTest, CreatesPrivateDirectoryAndFileWhateverTheUmask) {
@@ -76,15 +92,16 @@ TEST(PrivateWriteTest, EmptyDirectoryAtTheTargetIsNotReplaced) {
 }
 
 TEST(PrivateWriteTest, FailureBeforeTheRenameLeavesTargetAndNoTemporary) {
-  for (WriteStep failing : {WriteStep::CreateTemporary, WriteStep::WriteTemporary, WriteStep::SyncTemporary,
-                            WriteStep::Replace}) {
+  for (WriteStep failing : {WriteStep::CreateTemporary, WriteStep::SetMode, WriteStep::WriteTemporary,
+                            WriteStep::SyncTemporary, WriteStep::Replace}) {
     SCOPED_TRACE(static_cast<int>(failing));
     TempDir dir;
     const Path target = dir / "f";
     write_file(target, "old");
     Path failed_at;
     ScopedWriteFault fault([&](WriteStep step, const Path& path) {
-      if (step != failing) return 0;
+      // Steps on the file, not on its directory.
+      if (step != failing || path.parent() != dir.path()) return 0;
       failed_at = path;
       return EIO;
     });
@@ -102,19 +119,68 @@ TEST(PrivateWriteTest, FailureBeforeTheRenameLeavesTargetAndNoTemporary) {
   }
 }
 
-TEST(PrivateWriteTest, FailureAfterTheRenameIsReportedWithTheNewContentInPlace) {
-  for (WriteStep failing : {WriteStep::SetMode, WriteStep::SyncDirectory}) {
-    SCOPED_TRACE(static_cast<int>(failing));
-    TempDir dir;
-    const Path target = dir / "f";
-    write_file(target, "old");
-    ScopedWriteFault fault([&](WriteStep step, const Path&) { return step == failing ? EIO : 0; });
-    auto written = write_private_atomic_inner(target, bytes_of("new"));
-    ASSERT_FALSE(written);
-    const Path& named = failing == WriteStep::SetMode ? target : dir.path();
-    EXPECT_EQ(written.error().message(), "I/O error at " + named.display() + ": Input/output error (os error 5)");
-    EXPECT_EQ(read_file(target), bytes_of("new"));
-  }
+TEST(PrivateWriteTest, FailedDirectoryFlushIsReportedWithTheNewContentInPlace) {
+  TempDir dir;
+  const Path target = dir / "f";
+  write_file(target, "old");
+  ScopedWriteFault fault([&](WriteStep step, const Path&) { return step == WriteStep::SyncDirectory ? EIO : 0; });
+  auto written = write_private_atomic_inner(target, bytes_of("new"));
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message(), "I/O error at " + dir.path().display() + ": Input/output error (os error 5)");
+  EXPECT_EQ(read_file(target), bytes_of("new"));
+}
+
+// Modes are set on descriptors, never by path once the file is in place:
+// a symbolic link put at the target after the rename must not have its
+// destination's mode changed. The temporary file is private before the
+// rename, even under a umask that leaves it unreadable.
+TEST(PrivateWriteTest, ModeIsSetOnTheTemporaryBeforeTheRename) {
+  TempDir dir;
+  ScopedUmask umask(0277);
+  const Path target = dir / "f";
+  std::vector<std::pair<WriteStep, Path>> steps;
+  mode_t mode_at_rename = 0;
+  ScopedWriteFault watch([&](WriteStep step, const Path& path) {
+    if (step == WriteStep::Replace) mode_at_rename = mode_of(steps.back().second);
+    steps.emplace_back(step, path);
+    return 0;
+  });
+  ASSERT_TRUE(write_private_atomic_inner(target, bytes_of("new")));
+  ASSERT_EQ(steps.size(), 7u);
+  const Path temporary = steps[1].second;
+  EXPECT_TRUE(temporary.final_name()->starts_with(".f.tmp."));
+  const std::vector<std::pair<WriteStep, Path>> expected{
+      {WriteStep::SetMode, dir.path()},           {WriteStep::CreateTemporary, temporary},
+      {WriteStep::SetMode, temporary},            {WriteStep::WriteTemporary, temporary},
+      {WriteStep::SyncTemporary, temporary},      {WriteStep::Replace, target},
+      {WriteStep::SyncDirectory, dir.path()},
+  };
+  EXPECT_EQ(steps, expected);
+  EXPECT_EQ(mode_at_rename, 0600u);
+  EXPECT_EQ(mode_of(target), 0600u);
+}
+
+TEST(PrivateWriteTest, LinkInPlaceOfTheDirectoryIsRefusedNotNarrowed) {
+  TempDir dir;
+  make_dir(dir / "real");
+  ASSERT_EQ(::chmod((dir / "real").bytes().c_str(), 0755), 0);
+  make_symlink((dir / "real").bytes(), dir / "link");
+  auto written = write_private_atomic_inner(dir / "link" / "f", bytes_of("new"));
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message(),
+            "I/O error at " + (dir / "link").display() + ": Not a directory (os error 20)");
+  EXPECT_EQ(mode_of(dir / "real"), 0755u);
+  EXPECT_TRUE(list_dir(dir / "real").empty());
+}
+
+TEST(PrivateWriteTest, FailedDirectoryModeStopsTheWriteBeforeAnyFile) {
+  TempDir dir;
+  ScopedWriteFault fault([](WriteStep step, const Path&) { return step == WriteStep::SetMode ? ENOSPC : 0; });
+  auto written = write_private_atomic_inner(dir / "s" / "f", bytes_of("new"));
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message(),
+            "I/O error at " + (dir / "s").display() + ": No space left on device (os error 28)");
+  EXPECT_TRUE(list_dir(dir / "s").empty());
 }
 
 TEST(PrivateWriteTest, ReplacingANonEmptyDirectoryFailsAndRemovesTheTemporary) {

@@ -75,6 +75,27 @@ TEST(AdvisoryLockTest, LockReleasedDuringTheWaitIsTaken) {
   EXPECT_LT(waited, 5s);
 }
 
+// The store's locks make their last attempt at the limit; the keychain's lock
+// sleeps whole intervals and gives up at the first attempt past the limit.
+TEST(AdvisoryLockTest, LastSleepEndsAtTheLimitOrLastsTheWholeInterval) {
+  TempDir dir;
+  const Path path = dir / "x.lock";
+  auto held = acquire_advisory_lock(path, true, false);
+  ASSERT_TRUE(held);
+  constexpr auto interval = 400ms;
+  for (LastSleep last_sleep : {LastSleep::UntilLimit, LastSleep::WholeInterval}) {
+    SCOPED_TRACE(static_cast<int>(last_sleep));
+    const auto start = Clock::now();
+    EXPECT_FALSE(acquire_advisory_lock(path, true, false, LockRetry{interval, 1ms, last_sleep}));
+    const auto waited = Clock::now() - start;
+    if (last_sleep == LastSleep::WholeInterval) {
+      EXPECT_GE(waited, interval);
+    } else {
+      EXPECT_LT(waited, interval);
+    }
+  }
+}
+
 TEST(AdvisoryLockTest, SecondAcquisitionInOneProcessCompetesAndDropReleases) {
   TempDir dir;
   const Path path = dir / "x.lock";

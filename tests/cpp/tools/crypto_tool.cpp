@@ -7,6 +7,14 @@
 //   sign SEED DOMAIN MESSAGE           -> signature (DOMAIN as text)
 //   hpke-seal PUBLIC CONTEXT AAD PT    -> encapsulated key, ciphertext
 //   hpke-open PRIVATE ENC CONTEXT AAD CT -> plaintext
+//   hpke-seal-sequence PUBLIC IKME INFO AAD PT COUNT
+//                                      -> encapsulated key, then COUNT
+//                                         ciphertexts of one base-mode context
+//                                         (ephemeral key derived from IKME,
+//                                         INFO raw)
+//   hpke-open-sequence PRIVATE ENC INFO AAD CT...
+//                                      -> the plaintexts, opened in order by
+//                                         one context
 //   seal-content KEY NONCE AAD PT      -> ciphertext
 //   open-content KEY NONCE AAD CT      -> plaintext
 
@@ -16,6 +24,7 @@
 #include <vector>
 
 #include "crypto/content.hpp"
+#include "crypto/hpke.hpp"
 #include "crypto/identity.hpp"
 #include "crypto/key_wrap.hpp"
 #include "crypto/provider.hpp"
@@ -65,6 +74,30 @@ int run(const std::vector<std::string>& args) {
     auto plaintext = crypto::hpke_open(private_key, hex(2), hex(3), hex(4), hex(5));
     if (!plaintext) return failed(plaintext.error().message());
     std::cout << to_hex(*plaintext) << "\n";
+    return 0;
+  }
+  if (command == "hpke-seal-sequence") {
+    auto sender = crypto::hpke::encap_deterministic(exactly<32>(hex(1)), hex(2));
+    if (!sender) return failed(std::string(crypto::hpke::message(sender.error())));
+    crypto::hpke::Context context(sender->shared_secret, hex(3));
+    std::cout << to_hex(sender->enc) << "\n";
+    for (unsigned long i = 0, count = std::stoul(args.at(6)); i < count; ++i) {
+      auto ciphertext = context.seal(hex(4), hex(5));
+      if (!ciphertext) return failed(std::string(crypto::hpke::message(ciphertext.error())));
+      std::cout << to_hex(*ciphertext) << "\n";
+    }
+    return 0;
+  }
+  if (command == "hpke-open-sequence") {
+    crypto::hpke::PrivateKey private_key(exactly<32>(hex(1)));
+    auto shared = crypto::hpke::decap(exactly<32>(hex(2)), private_key);
+    if (!shared) return failed(std::string(crypto::hpke::message(shared.error())));
+    crypto::hpke::Context context(*shared, hex(3));
+    for (std::size_t i = 5; i < args.size(); ++i) {
+      auto plaintext = context.open(hex(4), hex(i));
+      if (!plaintext) return failed(std::string(crypto::hpke::message(plaintext.error())));
+      std::cout << to_hex(*plaintext) << "\n";
+    }
     return 0;
   }
   if (command == "seal-content" || command == "open-content") {

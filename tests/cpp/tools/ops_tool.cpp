@@ -68,7 +68,8 @@ Items items_from(const std::vector<std::string>& args, std::size_t first) {
     } else if (tag == "r") {
       items.slots.push_back({core::UserId{core::HashValue{hex(parts.at(1))}}, hex(parts.at(2)), hex(parts.at(3))});
     } else if (tag == "f") {
-      items.value.fields.insert({text_from_hex(parts.at(1)), hex(parts.at(2))});
+      const cord::Bytes value = hex(parts.at(2));
+      items.value.fields.insert({text_from_hex(parts.at(1)), crypto::SecretBytes(value.begin(), value.end())});
     } else {
       throw std::invalid_argument("unknown item " + args[i]);
     }
@@ -99,7 +100,8 @@ int run(const std::vector<std::string>& args) {
   }
   if (command == "seal") {
     auto items = items_from(args, 2);
-    items.value.primary = hex(args.at(1));
+    const cord::Bytes primary = hex(args.at(1));
+    items.value.primary.assign(primary.begin(), primary.end());
     testing::SecretsVault vault;
     return print(cord::serialize(vault.set(vault.alice(), items.selector, items.value)).value());
   }

@@ -19,6 +19,8 @@ inline constexpr std::uint8_t kAliceSeed = 2;
 inline constexpr std::uint8_t kBobSeed = 3;
 
 inline cord::Bytes bytes_of(std::string_view text) { return cord::Bytes(text.begin(), text.end()); }
+// A decrypted value's bytes, held as the value types hold them.
+inline crypto::SecretBytes secret_bytes_of(std::string_view text) { return crypto::SecretBytes(text.begin(), text.end()); }
 inline std::string text_of(cord::ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // Compiled once, in secrets_vault.cpp: the pipeline is a costly template.

@@ -106,4 +106,18 @@ void make_symlink(const std::string& target, const Path& link) {
   ASSERT_EQ(::symlink(target.c_str(), link.bytes().c_str()), 0);
 }
 
+ScopedWriteFault right_after_rename(const Path& target, std::function<void()> action) {
+  // The step after the rename of `target` is the flush of its directory.
+  return ScopedWriteFault([target, action = std::move(action), renamed = false](WriteStep step,
+                                                                                const Path& path) mutable {
+    if (step == WriteStep::Replace) {
+      renamed = path == target;
+    } else if (renamed && step == WriteStep::SyncDirectory) {
+      renamed = false;
+      action();
+    }
+    return 0;
+  });
+}
+
 }  // namespace morvik::store::testing

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "core/hash_value.hpp"
 #include "cord/wire.hpp"
 #include "store/path.hpp"
+#include "store/write_fault.hpp"
 
 namespace morvik::store::testing {
 
@@ -80,6 +82,11 @@ std::vector<std::string> list_dir(const Path& dir);
 void make_fifo(const Path& path);
 void make_dir(const Path& path);
 void make_symlink(const std::string& target, const Path& link);
+
+// While it lives, runs `action` each time an atomic write has just moved a
+// new file over `target` (before anything else touches it), as a concurrent
+// writer could.
+ScopedWriteFault right_after_rename(const Path& target, std::function<void()> action);
 
 }  // namespace morvik::store::testing
 
