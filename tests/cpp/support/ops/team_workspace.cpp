@@ -41,7 +41,7 @@ TestVault team_vault() {
 TeamWorkspaceTest::TeamWorkspaceTest() : vault_(team_vault()), workspace_(vault_) {
   for (const auto* user : {&root(), &alice(), &bob(), &carol()}) workspace_.add_identity(*user, kPassphrase);
   core::SecretValueV1 db = core::SecretValueV1::from_primary(bytes_of("s3cret"));
-  db.fields.insert(core::SecretFieldEntryV1{"user", bytes_of("admin")});
+  db.fields.insert(core::SecretFieldEntryV1{"user", secret_bytes_of("admin")});
   workspace_.set_secret(alice(), kDb, db);
   workspace_.set_secret(alice(), kApi, "key-1");
 }

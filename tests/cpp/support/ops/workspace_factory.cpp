@@ -16,8 +16,6 @@ using morvik::testing::kCrypto;
 
 inline constexpr std::string_view kInviteMagic{"morvik-invite\0", 14};
 
-cord::Bytes seed_of(const crypto::Identity& user) { return cord::Bytes(user.master_seed.begin(), user.master_seed.end()); }
-
 }  // namespace
 
 TestWorkspace::TestWorkspace(const morvik::testing::TestVault& vault)
@@ -47,9 +45,8 @@ std::vector<std::pair<std::string, std::string>> TestWorkspace::environment() co
 }
 
 void TestWorkspace::add_identity(const crypto::Identity& user, std::string_view passphrase) const {
-  const cord::Bytes seed = seed_of(user);
   keychain::testing::SealInput input;
-  input.master_seed.assign(seed.begin(), seed.end());
+  input.master_seed.assign(user.master_seed.begin(), user.master_seed.end());
   input.passphrase = passphrase;
   input.root = root_;
   input.user = user.user_id;
@@ -99,11 +96,11 @@ std::vector<core::RatchetRecordV1> TestWorkspace::baseline() const {
 core::Invite TestWorkspace::invite(const crypto::Identity& user, InviteVersion version,
                                    std::optional<std::vector<core::RatchetRecordV1>> baseline) const {
   if (version == InviteVersion::V1) {
-    return core::invite::V1{seed_of(user), root_, core::RatchetBaselineV1{std::move(baseline).value_or(std::vector<core::RatchetRecordV1>{})}};
+    return core::invite::V1{user.master_seed, root_, core::RatchetBaselineV1{std::move(baseline).value_or(std::vector<core::RatchetRecordV1>{})}};
   }
   std::optional<core::RatchetBaselineV1> carried;
   if (baseline) carried = core::RatchetBaselineV1{std::move(*baseline)};
-  return core::invite::V2{seed_of(user), root_, std::move(carried)};
+  return core::invite::V2{user.master_seed, root_, std::move(carried)};
 }
 
 cord::Bytes invite_file(const core::Invite& invite) {
