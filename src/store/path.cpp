@@ -31,16 +31,33 @@ std::vector<Component> components(std::string_view path) {
   return out;
 }
 
+std::optional<std::string> parent_of(const std::string& path) {
+  const auto parts = components(path);
+  if (parts.empty()) return std::nullopt;
+  if (parts.size() == 1) {
+    if (path[parts[0].start] == '/') return std::nullopt;
+    return std::string();
+  }
+  return path.substr(0, parts[parts.size() - 2].end);
+}
+
+std::string joined(const std::string& base, std::string_view name) {
+  if (base.empty()) return std::string(name);
+  std::string out = base;
+  if (out.back() != '/') out.push_back('/');
+  out.append(name);
+  return out;
+}
+
 }  // namespace
 
 std::optional<Path> Path::parent() const {
-  const auto parts = components(bytes_);
-  if (parts.empty()) return std::nullopt;
-  if (parts.size() == 1) {
-    if (bytes_[parts[0].start] == '/') return std::nullopt;
-    return Path();
-  }
-  return Path(bytes_.substr(0, parts[parts.size() - 2].end));
+  auto parent_bytes = parent_of(bytes_);
+  if (!parent_bytes) return std::nullopt;
+  Path parent(std::move(*parent_bytes));
+  // Above the written text's first component only the absolute form is left.
+  if (shown_) parent.shown_ = parent_of(*shown_);
+  return parent;
 }
 
 std::optional<std::string_view> Path::final_name() const {
@@ -52,14 +69,19 @@ std::optional<std::string_view> Path::final_name() const {
 }
 
 Path Path::join(std::string_view name) const {
-  if (bytes_.empty()) return Path(name);
-  std::string joined = bytes_;
-  if (joined.back() != '/') joined.push_back('/');
-  joined.append(name);
-  return Path(std::move(joined));
+  Path out(joined(bytes_, name));
+  if (shown_) out.shown_ = joined(*shown_, name);
+  return out;
 }
 
-std::string Path::display() const { return lossy_utf8(bytes_); }
+Path Path::anchored_at(const Path& base) const {
+  if (!bytes_.empty() && bytes_.front() == '/') return *this;
+  Path out(bytes_.empty() ? base.bytes_ : joined(base.bytes_, bytes_));
+  out.shown_ = shown_ ? *shown_ : bytes_;
+  return out;
+}
+
+std::string Path::display() const { return lossy_utf8(shown_ ? *shown_ : bytes_); }
 
 std::string lossy_utf8(std::string_view bytes) {
   static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";

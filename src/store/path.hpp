@@ -27,13 +27,25 @@ class Path {
   // Appends "/" and `name`, without doubling a trailing "/"; the empty base
   // yields `name` itself.
   Path join(std::string_view name) const;
-  // The bytes as UTF-8 text, each invalid sequence replaced by U+FFFD.
+  // This path taken from the absolute directory `base` for every system
+  // call, while messages go on showing it as it was written: a relative
+  // path would otherwise name other files whenever the process changes its
+  // current directory. An absolute path comes back unchanged. Paths made
+  // from an anchored one by `join` and `parent` stay anchored.
+  Path anchored_at(const Path& base) const;
+  // The bytes as UTF-8 text, each invalid sequence replaced by U+FFFD; an
+  // anchored path as it was written.
   std::string display() const;
 
-  auto operator<=>(const Path&) const = default;
+  // Paths are the same file-system path when their bytes are equal, however
+  // they are shown.
+  bool operator==(const Path& other) const { return bytes_ == other.bytes_; }
+  auto operator<=>(const Path& other) const { return bytes_ <=> other.bytes_; }
 
  private:
   std::string bytes_;
+  // How an anchored path is shown; none shows the bytes.
+  std::optional<std::string> shown_;
 };
 
 // Text with each maximal invalid UTF-8 subpart replaced by U+FFFD.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace morvik::store {
 
@@ -30,6 +31,23 @@ WorkspacePaths WorkspacePaths::from_root_and_morvik_dir(Path root, Path morvik_d
   paths.morvik_dir = std::move(morvik_dir);
   paths.state_dir = default_state_dir();
   return paths;
+}
+
+WorkspacePaths WorkspacePaths::anchored_at(const Path& base) const {
+  WorkspacePaths anchored;
+  anchored.root = root.anchored_at(base);
+  anchored.morvik_dir = morvik_dir.anchored_at(base);
+  anchored.vault_path = vault_path.anchored_at(base);
+  anchored.vault_lock_path = vault_lock_path.anchored_at(base);
+  anchored.state_dir = state_dir.anchored_at(base);
+  return anchored;
+}
+
+std::optional<Path> current_directory() {
+  const std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+  // Linux reports an unreachable directory as a path that does not start with "/".
+  if (!cwd || cwd.get()[0] != '/') return std::nullopt;
+  return Path(cwd.get());
 }
 
 Path default_state_dir() {

@@ -25,6 +25,11 @@ struct WorkspacePaths {
   static WorkspacePaths from_root_and_morvik_dir(Path root, Path morvik_dir,
                                                  std::optional<Path> vault_path = std::nullopt);
 
+  // Every path anchored at the absolute directory `base` (Path::anchored_at):
+  // the same files for as long as the paths are used, wherever the process's
+  // current directory moves meanwhile.
+  WorkspacePaths anchored_at(const Path& base) const;
+
   bool operator==(const WorkspacePaths&) const = default;
 };
 
@@ -32,6 +37,10 @@ struct WorkspacePaths {
 // else the temporary directory's "morvik-<euid>". A variable counts as set
 // even when empty.
 Path default_state_dir();
+
+// The process's current directory as an absolute path; none when it cannot
+// be told (it was removed, or lies deeper than the system reports).
+std::optional<Path> current_directory();
 
 // The last-resort state directory: "morvik-<euid>" under TMPDIR, else /tmp.
 Path temporary_state_dir();

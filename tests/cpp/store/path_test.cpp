@@ -60,6 +60,33 @@ TEST(PathTest, NonUtf8BytesAreCarriedAndDisplayedLossily) {
   EXPECT_EQ(path.display(), "/tmp/a\xEF\xBF\xBD" "b/\xc3\xa9\xEF\xBF\xBD");
 }
 
+TEST(PathTest, AnchoredPathActsAbsolutelyAndShowsAsWritten) {
+  const Path anchored = Path(".morvik/vault.cord").anchored_at(Path("/work/app"));
+  EXPECT_EQ(anchored.bytes(), "/work/app/.morvik/vault.cord");
+  EXPECT_EQ(anchored.display(), ".morvik/vault.cord");
+  EXPECT_EQ(anchored, Path("/work/app/.morvik/vault.cord"));
+
+  const Path lock = anchored.parent()->join("vault.cord.lock");
+  EXPECT_EQ(lock.bytes(), "/work/app/.morvik/vault.cord.lock");
+  EXPECT_EQ(lock.display(), ".morvik/vault.cord.lock");
+  // Up to the written text's first component it is shown as written; above
+  // it only the absolute form names the directory.
+  const Path dot_dir = *anchored.parent();
+  EXPECT_EQ(dot_dir.display(), ".morvik");
+  EXPECT_EQ(dot_dir.parent()->bytes(), "/work/app");
+  EXPECT_EQ(dot_dir.parent()->display(), "");
+  EXPECT_EQ(dot_dir.parent()->parent()->display(), "/work");
+
+  const Path empty = Path("").anchored_at(Path("/work/app"));
+  EXPECT_EQ(empty.bytes(), "/work/app");
+  EXPECT_EQ(empty.join("x").display(), "x");
+  const Path absolute = Path("/etc/x").anchored_at(Path("/work/app"));
+  EXPECT_EQ(absolute.bytes(), "/etc/x");
+  EXPECT_EQ(absolute.display(), "/etc/x");
+  const Path not_utf8 = Path(std::string("s\xff")).anchored_at(Path("/w"));
+  EXPECT_EQ(not_utf8.display(), "s\xEF\xBF\xBD");
+}
+
 TEST(PathTest, LossyUtf8ReplacesEachMaximalInvalidSubpart) {
   const std::pair<std::string, std::string> cases[] = {
       {"plain", "plain"},

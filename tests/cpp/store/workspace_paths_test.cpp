@@ -57,6 +57,24 @@ TEST(WorkspacePathsTest, NonUtf8VaultPathIsKeptByteForByte) {
   EXPECT_EQ(paths.root.bytes(), "/w/\xff\xfe");
 }
 
+TEST(WorkspacePathsTest, AnchoredPathsKeepNamingTheSameFilesAfterAChangeOfDirectory) {
+  testing::TempDir dir;
+  ScopedEnv env;
+  env.set("MORVIK_STATE_DIR", "state");
+  testing::ScopedChdir into(dir.path());
+  const auto cwd = current_directory();
+  ASSERT_TRUE(cwd.has_value());
+  const auto paths = WorkspacePaths::from_vault_path(Path(".morvik/vault.cord")).anchored_at(*cwd);
+  testing::ScopedChdir away(Path("/"));
+  EXPECT_EQ(paths.vault_path.bytes(), cwd->join(".morvik").join("vault.cord").bytes());
+  EXPECT_EQ(paths.vault_lock_path.bytes(), cwd->join(".morvik").join("vault.cord.lock").bytes());
+  EXPECT_EQ(paths.morvik_dir.bytes(), cwd->join(".morvik").bytes());
+  EXPECT_EQ(paths.root.bytes(), cwd->bytes());
+  EXPECT_EQ(paths.state_dir.bytes(), cwd->join("state").bytes());
+  EXPECT_EQ(ratchet_path(paths, testing::hash_of(0xab, 2)).display(), "state/abab/ratchet.cord");
+  EXPECT_EQ(paths.vault_path.display(), ".morvik/vault.cord");
+}
+
 // nullopt: unset; a value, possibly empty: set.
 struct StateDirCase {
   const char* name;
