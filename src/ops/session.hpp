@@ -83,10 +83,11 @@ struct LockedSession {
 
   // One new record for the selector, signed by the identity and committed
   // with the vault and ratchet files. Authority is the caller's to check.
+  // The value stays the caller's, who may have to wipe it.
   OpsResult<BuiltRecord<SetSecretOutput>> set_secret_value(const crypto::Crypto& crypto,
                                                            const crypto::Identity& identity,
                                                            core::SecretSelectorV1 selector,
-                                                           core::SecretValueV1 value);
+                                                           const core::SecretValueV1& value);
   OpsResult<BuiltRecord<DeleteSecretOutput>> delete_secret(const crypto::Crypto& crypto,
                                                            const crypto::Identity& identity,
                                                            core::SecretSelectorV1 selector);
@@ -149,7 +150,7 @@ class UnlockedSession {
                                                      cord::ByteView value);
   OpsResult<BuiltRecord<SetSecretOutput>> set_secret_value(const crypto::Crypto& crypto,
                                                            core::SecretSelectorV1 selector,
-                                                           core::SecretValueV1 value);
+                                                           const core::SecretValueV1& value);
   OpsResult<BuiltRecord<DeleteSecretOutput>> delete_secret(const crypto::Crypto& crypto,
                                                            core::SecretSelectorV1 selector);
 

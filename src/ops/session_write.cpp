@@ -131,7 +131,7 @@ OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& cryp
 OpsResult<BuiltRecord<SetSecretOutput>> LockedSession::set_secret_value(const crypto::Crypto& crypto,
                                                                         const crypto::Identity& identity,
                                                                         core::SecretSelectorV1 selector,
-                                                                        core::SecretValueV1 value) {
+                                                                        const core::SecretValueV1& value) {
   if (auto signable = ensure_signable(crypto, identity, selector); !signable) return fail(std::move(signable.error()));
   return commit_record<SetSecretOutput>(
       crypto, kValueNotEffective, [&](core::VaultStore& working, const core::validate::EffectiveState& state) {
@@ -157,11 +157,11 @@ OpsResult<BuiltRecord<SetSecretOutput>> UnlockedSession::set_secret(const crypto
 
 OpsResult<BuiltRecord<SetSecretOutput>> UnlockedSession::set_secret_value(const crypto::Crypto& crypto,
                                                                           core::SecretSelectorV1 selector,
-                                                                          core::SecretValueV1 value) {
+                                                                          const core::SecretValueV1& value) {
   if (auto writable = ensure_secret_writable(state(), selector, identity_.user_id); !writable) {
     return fail(std::move(writable.error()));
   }
-  return session_.set_secret_value(crypto, identity_, std::move(selector), std::move(value));
+  return session_.set_secret_value(crypto, identity_, std::move(selector), value);
 }
 
 OpsResult<BuiltRecord<DeleteSecretOutput>> UnlockedSession::delete_secret(const crypto::Crypto& crypto,
