@@ -21,13 +21,27 @@ T& cpp_value(PyObject* object) {
   return reinterpret_cast<CppObject<T>*>(object)->value;
 }
 
+// A new instance of `type` holding a T built from `args`, or null with a
+// Python exception set.
+template <class T, class... Args>
+PyObject* emplace_cpp_object(PyTypeObject* type, Args&&... args) {
+  PyObject* object = type->tp_alloc(type, 0);
+  if (object == nullptr) return nullptr;
+  try {
+    new (&cpp_value<T>(object)) T(std::forward<Args>(args)...);
+  } catch (...) {
+    // Freed without destroying the value that was never built.
+    type->tp_free(object);
+    Py_DECREF(type);
+    throw;
+  }
+  return object;
+}
+
 // A new instance of `type` holding `value`, or null with a Python exception set.
 template <class T>
 PyObject* new_cpp_object(PyTypeObject* type, T&& value) {
-  PyObject* object = type->tp_alloc(type, 0);
-  if (object == nullptr) return nullptr;
-  new (&cpp_value<T>(object)) T(std::move(value));
-  return object;
+  return emplace_cpp_object<T>(type, std::move(value));
 }
 
 // The tp_dealloc of such a type. Instances of a heap type own a reference

@@ -4,6 +4,12 @@
 // exception escaping into the interpreter would end the process, so one that
 // reaches an entry point becomes a Python exception instead (MemoryError for
 // an allocation failure, MorvikError "internal error: ..." otherwise).
+//
+// The one exception let through is the forced unwind that ends a thread
+// taking the interpreter lock back during shutdown (see allow_threads.hpp):
+// it must reach the thread's start, so the entry point is not noexcept.
+
+#include <cxxabi.h>
 
 #include <type_traits>
 
@@ -19,9 +25,11 @@ struct Guarded;
 
 template <class R, class... Args, R (*Impl)(Args...)>
 struct Guarded<Impl> {
-  static R call(Args... args) noexcept {
+  static R call(Args... args) {
     try {
       return Impl(args...);
+    } catch (const abi::__forced_unwind&) {
+      throw;
     } catch (...) {
       raise_from_current_exception();
       if constexpr (std::is_pointer_v<R>) {

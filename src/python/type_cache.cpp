@@ -9,8 +9,7 @@ PyObject* TypeCache::get() {
   std::unique_lock lock(creating_, std::try_to_lock);
   if (!lock.owns_lock()) {
     // The creating thread may need the interpreter lock to finish.
-    AllowThreads released;
-    lock.lock();
+    without_interpreter_lock([&] { lock.lock(); });
   }
   if (PyObject* type = type_.load(std::memory_order_acquire)) return type;
   PyRef created = PyRef::steal(create_());
