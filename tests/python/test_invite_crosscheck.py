@@ -11,7 +11,8 @@ import subprocess
 import bech32
 import pytest
 
-BECH32M = 0x2BC830A3
+from bech32_text import BECH32M, encode, encode_groups
+
 MALFORMED = "invitation string is malformed or has a bad checksum"
 ROUNDS = 40
 
@@ -42,19 +43,6 @@ def either_checksum(monkeypatch):
 
     monkeypatch.setattr(bech32, "bech32_verify_checksum", verify)
     return bech32.bech32_decode
-
-
-def encode_groups(hrp, groups, bech32m):
-    if not bech32m:
-        return bech32.bech32_encode(hrp, groups)
-    values = bech32.bech32_hrp_expand(hrp) + list(groups)
-    polymod = bech32.bech32_polymod(values + [0] * 6) ^ BECH32M
-    checksum = [(polymod >> 5 * (5 - i)) & 31 for i in range(6)]
-    return hrp + "1" + "".join(bech32.CHARSET[d] for d in list(groups) + checksum)
-
-
-def encode(hrp, payload, bech32m):
-    return encode_groups(hrp, bech32.convertbits(payload, 8, 5), bech32m)
 
 
 def wrong_prefix(prefix):
