@@ -18,7 +18,7 @@ PYBUILD  := build-py
 export CCACHE_BASEDIR ?= $(CURDIR)
 CMAKE_FLAGS := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 
-.PHONY: deps build build-asan module test test-cpp test-asan test-python bench fuzz clean
+.PHONY: deps build build-asan module run test test-cpp test-asan test-python bench fuzz clean
 
 deps:
 	@scripts/deps.sh
@@ -35,6 +35,14 @@ build-asan: deps
 # installs it for a user; the venv already has the build requirements.
 module: deps
 	@$(PY) -m pip install -q --no-build-isolation --no-deps .
+
+# The quickstart on a throwaway workspace that the workspace builder, a test
+# tool, lays out; only the module and that tool are built for it.
+WORKSPACE_TOOL := $(BUILD)/tests/cpp/tools/frontend_workspace_tool
+run: module
+	@$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target frontend_workspace_tool
+	@$(PY) examples/quickstart.py --builder $(WORKSPACE_TOOL)
 
 test-cpp: build
 	@scripts/run-cpp-tests.sh $(BUILD)
