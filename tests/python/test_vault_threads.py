@@ -19,6 +19,7 @@ from workspaces import PASSPHRASE
 
 OPEN_ALICE = f"""
 import sys
+import morvik
 vault = morvik.Vault(sys.argv[1], auth=morvik.Auth.from_keychain("alice", passphrase={PASSPHRASE!r}))
 """
 
