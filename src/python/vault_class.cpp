@@ -77,7 +77,8 @@ constexpr int kKeywords = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef methods[] = {
     {"__enter__", as_method(guarded<vault_enter>), METH_NOARGS, "__enter__($self)\n--\n\n"},
-    {"__exit__", as_method(guarded<vault_exit>), kKeywords, "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\n"},
+    {"__exit__", as_method(guarded<vault_exit>), kKeywords,
+     "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\n"},
     {"get", as_method(guarded<vault_get>), kKeywords, "get($self, selector, *, as_bytes=False)\n--\n\n"},
     {"set", as_method(guarded<vault_set>), kKeywords, "set($self, selector, value)\n--\n\n"},
     {"delete", as_method(guarded<vault_delete>), kKeywords, "delete($self, selector)\n--\n\n"},

@@ -74,6 +74,19 @@ Outcome<void> written(const ops::OpsResult<Output>& result, const SelectorArgume
   return {};
 }
 
+// The secret's value as read, written back as `change` makes it, within one
+// hold of the mutex. The new value holds the primary value and every field,
+// and is wiped once written.
+template <class Change>
+Outcome<void> rewrite_secret(ops::UnlockedSession& session, const SelectorArgument& selector, Change change) {
+  auto plaintext = read_secret(session, selector);
+  if (!plaintext) return fail(std::move(plaintext.error()));
+  Outcome<core::SecretValueV1> changed = change(*plaintext);
+  if (!changed) return fail(std::move(changed.error()));
+  const WipedSecretValue next(std::move(*changed));
+  return written(session.set_secret_value(kCrypto, selector.selector, next.get()), selector);
+}
+
 ExceptionDescription missing_field(const SelectorArgument& selector, std::string_view key) {
   return ExceptionDescription{ExceptionClass::NotFound,
                               "secret " + selector.text + " has no field " + core::quoted_form(key)};
@@ -136,7 +149,10 @@ PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!value) return nullptr;
 
   return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) {
-    return written(session.set_secret(kCrypto, selector->selector, *value), *selector);
+    // A primary value without fields, as set_secret stores it, but in a
+    // value that is wiped once written.
+    const WipedSecretValue next(core::SecretValueV1::from_primary(*value));
+    return written(session.set_secret_value(kCrypto, selector->selector, next.get()), *selector);
   }));
 }
 
@@ -236,11 +252,11 @@ PyObject* vault_set_field(PyObject* self, PyObject* args, PyObject* kwargs) {
   const auto value = value_argument(value_object);
   if (!value) return nullptr;
 
-  return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) -> Outcome<void> {
-    auto plaintext = read_secret(session, *selector);
-    if (!plaintext) return fail(std::move(plaintext.error()));
-    const WipedSecretValue next(plaintext->with_field(std::string(*key), cord::Bytes(value->begin(), value->end())));
-    return written(session.set_secret_value(kCrypto, selector->selector, next.get()), *selector);
+  return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) {
+    return rewrite_secret(session, *selector, [&](const ops::SecretPlaintext& plaintext) {
+      return Outcome<core::SecretValueV1>(
+          plaintext.with_field(std::string(*key), cord::Bytes(value->begin(), value->end())));
+    });
   }));
 }
 
@@ -260,12 +276,12 @@ PyObject* vault_delete_field(PyObject* self, PyObject* args, PyObject* kwargs) {
   const auto selector = selector_argument(selector_object);
   if (!selector) return nullptr;
 
-  return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) -> Outcome<void> {
-    auto plaintext = read_secret(session, *selector);
-    if (!plaintext) return fail(std::move(plaintext.error()));
-    if (!plaintext->field(*key)) return fail(missing_field(*selector, *key));
-    const WipedSecretValue next(plaintext->without_field(*key));
-    return written(session.set_secret_value(kCrypto, selector->selector, next.get()), *selector);
+  return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) {
+    using Changed = Outcome<core::SecretValueV1>;
+    return rewrite_secret(session, *selector, [&](const ops::SecretPlaintext& plaintext) -> Changed {
+      if (!plaintext.field(*key)) return fail(missing_field(*selector, *key));
+      return plaintext.without_field(*key);
+    });
   }));
 }
 

@@ -56,7 +56,8 @@ OpenResult open_with_keychain(const store::WorkspacePaths& paths, const auth_inn
   auto base = keychain::default_keychain_dir();
   if (!base) return fail(py_err(base.error()));
   // Holds its own wiping copy of the passphrase, dropped with this frame.
-  const keychain::AutoKeychain keychain(std::move(*base), keychain::StaticPassphraseProvider(text_of(*auth.passphrase)));
+  const keychain::AutoKeychain keychain(std::move(*base),
+                                        keychain::StaticPassphraseProvider(text_of(*auth.passphrase)));
   return promote(std::move(*session), keychain, *user);
 }
 

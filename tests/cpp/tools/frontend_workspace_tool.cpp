@@ -159,7 +159,8 @@ class Builder {
       const core::GroupId group = morvik::testing::group_id_of(seed);
       vault_.add(root, morvik::testing::group_body(seed, entry["handle"].string(), 1));
       for (const Json& member : list(entry, "members")) {
-        vault_.add(root, morvik::testing::group_member_body(group, morvik::testing::user_ref(user(seed_of(member))), 1));
+        const core::PrincipalRefV1 principal = morvik::testing::user_ref(user(seed_of(member)));
+        vault_.add(root, morvik::testing::group_member_body(group, principal, 1));
       }
     }
     for (const Json& entry : list(description_, "grants")) vault_.add(grant(entry, 1));
