@@ -182,7 +182,7 @@ class ReleaseAtShutdown:
         self.lock, self.sleep = lock, time.sleep
     def __del__(self):
         self.lock.close()
-        self.sleep(1.5)
+        self.sleep(2.5)
 
 lock = open(sys.argv[1] + "/vault.cord.lock", "a+b")
 fcntl.flock(lock, fcntl.LOCK_EX)
