@@ -40,6 +40,11 @@ std::optional<std::string_view> str_argument(PyObject* object, const char* funct
 bool optional_str_argument(PyObject* object, const char* function, const char* argument,
                            std::optional<std::string_view>& out);
 
+// The bytes of a buffer as text, valid while the buffer lives.
+inline std::string_view text_of(const crypto::SecretBytes& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 // A new str from UTF-8 text, or null with an exception set.
 PyObject* new_str(std::string_view text);
 

@@ -2,6 +2,8 @@
 
 // The module's six exception classes, and raising an exception description.
 
+#include <expected>
+
 #include "frontend/error_mapping.hpp"
 #include "python/py_ref.hpp"
 
@@ -9,6 +11,15 @@ namespace morvik::python {
 
 using frontend::ExceptionClass;
 using frontend::ExceptionDescription;
+
+// What work done without the interpreter lock ends in: a value, or the
+// exception to raise once the lock is held again.
+template <class T>
+using Outcome = std::expected<T, ExceptionDescription>;
+
+inline std::unexpected<ExceptionDescription> fail(ExceptionDescription description) {
+  return std::unexpected(std::move(description));
+}
 
 // The class, made on first use (MorvikError always before the others); a
 // borrowed reference, or null with a Python exception set.

@@ -1,7 +1,6 @@
 #include "python/vault_methods.hpp"
 
 #include <algorithm>
-#include <expected>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,16 +22,9 @@
 namespace morvik::python {
 namespace {
 
-template <class T>
-using Outcome = std::expected<T, ExceptionDescription>;
-
 constexpr std::string_view kPoisoned = "Morvik vault session lock is poisoned";
 constexpr std::string_view kSecretNotUtf8 = "secret is not valid UTF-8";
 constexpr std::string_view kFieldNotUtf8 = "field value is not valid UTF-8";
-
-std::unexpected<ExceptionDescription> fail(ExceptionDescription description) {
-  return std::unexpected(std::move(description));
-}
 
 // Runs `work` on the session with the interpreter lock released and the
 // session mutex held. No Python object is touched meanwhile: the outcome
@@ -49,10 +41,6 @@ std::invoke_result_t<Work&, ops::UnlockedSession&> on_session(PyObject* self, Wo
 }
 
 std::optional<BorrowFlag::Borrow> borrow(PyObject* self) { return cpp_value<VaultObject>(self).borrow.borrow_shared(); }
-
-std::string_view text_of(const crypto::SecretBytes& bytes) {
-  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 
 // `bytes`, or a str of its UTF-8; MorvikError `not_utf8` when it is not.
 PyObject* value_to_py(const crypto::SecretBytes& value, bool as_bytes, std::string_view not_utf8) {

@@ -12,25 +12,18 @@
 #include "keychain/passphrase.hpp"
 #include "keychain/unlock.hpp"
 #include "ops/invite_bootstrap.hpp"
+#include "python/convert.hpp"
+#include "python/exceptions.hpp"
 #include "python/vault_object.hpp"
 #include "store/bounded_read.hpp"
 
 namespace morvik::python {
 namespace {
 
-using frontend::ExceptionClass;
 using frontend::py_err;
-
-std::unexpected<ExceptionDescription> fail(ExceptionDescription description) {
-  return std::unexpected(std::move(description));
-}
 
 std::unexpected<ExceptionDescription> identity_error(std::string message) {
   return fail(ExceptionDescription{ExceptionClass::IdentityError, std::move(message)});
-}
-
-std::string_view text_of(const crypto::SecretBytes& bytes) {
-  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
 template <class Keychain>

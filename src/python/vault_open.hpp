@@ -5,19 +5,17 @@
 // invitation material named by environment variables). Nothing here touches
 // a Python object; failures are exception descriptions.
 
-#include <expected>
 #include <optional>
 #include <string_view>
 
-#include "frontend/error_mapping.hpp"
 #include "ops/session.hpp"
 #include "python/auth_inner.hpp"
+#include "python/exceptions.hpp"
 #include "store/workspace_paths.hpp"
 
 namespace morvik::python {
 
-using frontend::ExceptionDescription;
-using OpenResult = std::expected<ops::UnlockedSession, ExceptionDescription>;
+using OpenResult = Outcome<ops::UnlockedSession>;
 
 // Shown in the passphrase prompt of every unlock this module makes.
 inline constexpr std::string_view kKeyUsePurpose = "use this identity from the Morvik Python SDK";
