@@ -17,7 +17,6 @@
 #include "python/selector_class.hpp"
 #include "python/vault_arguments.hpp"
 #include "python/vault_object.hpp"
-#include "python/wiped_value.hpp"
 
 namespace morvik::python {
 namespace {
@@ -63,16 +62,15 @@ Outcome<void> written(const ops::OpsResult<Output>& result, const SelectorArgume
 }
 
 // The secret's value as read, written back as `change` makes it, within one
-// hold of the mutex. The new value holds the primary value and every field,
-// and is wiped once written.
+// hold of the mutex. The new value holds the primary value and every field;
+// its buffers wipe themselves once it is written.
 template <class Change>
 Outcome<void> rewrite_secret(ops::UnlockedSession& session, const SelectorArgument& selector, Change change) {
   auto plaintext = read_secret(session, selector);
   if (!plaintext) return fail(std::move(plaintext.error()));
   Outcome<core::SecretValueV1> changed = change(*plaintext);
   if (!changed) return fail(std::move(changed.error()));
-  const WipedSecretValue next(std::move(*changed));
-  return written(session.set_secret_value(kCrypto, selector.selector, next.get()), selector);
+  return written(session.set_secret_value(kCrypto, selector.selector, *changed), selector);
 }
 
 ExceptionDescription missing_field(const SelectorArgument& selector, std::string_view key) {
@@ -137,10 +135,7 @@ PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!value) return nullptr;
 
   return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) {
-    // A primary value without fields, as set_secret stores it, but in a
-    // value that is wiped once written.
-    const WipedSecretValue next(core::SecretValueV1::from_primary(*value));
-    return written(session.set_secret_value(kCrypto, selector->selector, next.get()), *selector);
+    return written(session.set_secret(kCrypto, selector->selector, *value), *selector);
   }));
 }
 
@@ -243,7 +238,7 @@ PyObject* vault_set_field(PyObject* self, PyObject* args, PyObject* kwargs) {
   return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) {
     return rewrite_secret(session, *selector, [&](const ops::SecretPlaintext& plaintext) {
       return Outcome<core::SecretValueV1>(
-          plaintext.with_field(std::string(*key), cord::Bytes(value->begin(), value->end())));
+          plaintext.with_field(std::string(*key), *value));
     });
   }));
 }

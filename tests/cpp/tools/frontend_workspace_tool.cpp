@@ -205,7 +205,7 @@ class Builder {
     auto value = core::SecretValueV1::from_primary(bytes_of(entry["value"].string()));
     if (entry.contains("fields")) {
       for (const auto& [name, field] : std::get<Json::Object>(entry["fields"].value)) {
-        value.fields.insert(core::SecretFieldEntryV1{name, bytes_of(field.string())});
+        value.fields.insert(core::SecretFieldEntryV1{name, crypto::SecretBytes(field.string().begin(), field.string().end())});
       }
     }
     workspace.set_secret(user(seed_of(entry["by"])), selector_of(entry["selector"].string()), value);
