@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 python=${PYTHON:-python3}
 missing=()
-for p in libsodium-dev libargon2-dev libutf8proc-dev libgtest-dev; do
+for p in libsodium-dev libssl-dev libargon2-dev libutf8proc-dev libgtest-dev; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 # Tools count as present when their command works, wherever it came from.

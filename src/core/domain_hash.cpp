@@ -1,8 +1,8 @@
 #include "core/domain_hash.hpp"
 
-#include <sodium.h>
-
 #include <array>
+
+#include "core/sha256.hpp"
 
 namespace morvik::core {
 namespace {
@@ -14,12 +14,6 @@ std::array<std::uint8_t, 8> be64(std::uint64_t value) {
     value >>= 8;
   }
   return out;
-}
-
-void update_transcript(crypto_hash_sha256_state& state, cord::ByteView piece) {
-  const auto length = be64(piece.size());
-  crypto_hash_sha256_update(&state, length.data(), length.size());
-  crypto_hash_sha256_update(&state, piece.data(), piece.size());
 }
 
 }  // namespace
@@ -35,14 +29,13 @@ void append_length_prefixed(cord::Bytes& out, cord::ByteView piece) {
 }
 
 HashValue domain_hash(std::string_view domain, cord::ByteView data) {
-  crypto_hash_sha256_state state;
-  crypto_hash_sha256_init(&state);
-  update_transcript(state, text_bytes(kHashLabel));
-  update_transcript(state, text_bytes(domain));
-  update_transcript(state, data);
-  HashValue result{cord::Bytes(crypto_hash_sha256_BYTES)};
-  crypto_hash_sha256_final(&state, result.bytes.data());
-  return result;
+  const auto label_length = be64(kHashLabel.size());
+  const auto domain_length = be64(domain.size());
+  const auto data_length = be64(data.size());
+  const std::array<cord::ByteView, 6> pieces{
+      label_length, text_bytes(kHashLabel), domain_length, text_bytes(domain), data_length, data};
+  const Sha256Digest digest = sha256(pieces);
+  return HashValue{cord::Bytes(digest.begin(), digest.end())};
 }
 
 cord::Bytes signature_transcript(std::string_view domain, cord::ByteView message) {
