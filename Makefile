@@ -1,7 +1,8 @@
 # `make run` builds the module and runs the quickstart; `make test` builds
 # everything and runs every test. Both install what is missing first.
 # `make fuzz SECONDS=600` runs every fuzz target for that long (clang-19 and
-# libFuzzer, installed when missing).
+# libFuzzer, installed when missing). `make bench` runs every benchmark, the
+# C++ ones and then bench/bench_python.py.
 
 VENV     := .venv
 PY       := $(VENV)/bin/python
@@ -18,7 +19,7 @@ PYBUILD  := build-py
 export CCACHE_BASEDIR ?= $(CURDIR)
 CMAKE_FLAGS := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 
-.PHONY: deps build build-asan module run test test-cpp test-asan test-python bench fuzz clean
+.PHONY: deps build build-asan module workspace-tool run test test-cpp test-asan test-python bench fuzz clean
 
 deps:
 	@scripts/deps.sh
@@ -36,12 +37,14 @@ build-asan: deps
 module: deps
 	@$(PY) -m pip install -q --no-build-isolation --no-deps .
 
-# The quickstart on a throwaway workspace that the workspace builder, a test
-# tool, lays out; only the module and that tool are built for it.
+# The workspace builder, a test tool that lays out throwaway workspaces for
+# the quickstart and the Python benchmark; only it is built.
 WORKSPACE_TOOL := $(BUILD)/tests/cpp/tools/frontend_workspace_tool
-run: module
+workspace-tool: deps
 	@$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target frontend_workspace_tool
+
+run: module workspace-tool
 	@$(PY) examples/quickstart.py --builder $(WORKSPACE_TOOL)
 
 test-cpp: build
@@ -57,10 +60,16 @@ test-python: build module
 
 test: test-cpp test-asan test-python
 
-bench: deps
+# The C++ benchmarks, then the Python one with the tools it compares the
+# module with (the `bench` extra).
+BENCH_EXTRA = $(shell $(PY) -c 'import tomllib; print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["bench"])')
+bench: deps module workspace-tool
 	@$(CMAKE) -S . -B $(BENCHDIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DMORVIK_TESTS=OFF -DMORVIK_BENCH=ON >/dev/null
 	@$(CMAKE) --build $(BENCHDIR) -j $(JOBS)
 	@for b in $(BENCHDIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@$(PY) -m pip install -q $(BENCH_EXTRA)
+	@echo "== bench/bench_python.py"
+	@$(PY) bench/bench_python.py --builder $(WORKSPACE_TOOL)
 
 fuzz:
 	@scripts/fuzz.sh $(SECONDS)
