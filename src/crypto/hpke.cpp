@@ -107,10 +107,10 @@ std::string_view message(HpkeError error) noexcept {
 KeyPair derive_key_pair(std::span<const std::uint8_t> ikm) {
   Suite kem = Suite::kem();
   HkdfPrk dkp_prk = kem.labeled_extract({}, "dkp_prk", ikm);
-  KeyPair pair{kem.labeled_expand<kX25519Length>(dkp_prk.span(), "sk", {}), {}};
-  pair.public_key = x25519_public_key(pair.private_key);
-  return pair;
+  return key_pair_of(kem.labeled_expand<kX25519Length>(dkp_prk.span(), "sk", {}));
 }
+
+KeyPair key_pair_of(const PrivateKey& private_key) { return KeyPair{private_key, x25519_public_key(private_key)}; }
 
 std::expected<Encapsulation, HpkeError> encap_deterministic(std::span<const std::uint8_t, kPublicKeyLength> recipient,
                                                             std::span<const std::uint8_t> ikm_e) {
@@ -129,10 +129,10 @@ std::expected<Encapsulation, HpkeError> encap(std::span<const std::uint8_t, kPub
 }
 
 std::expected<SharedSecret, HpkeError> decap(std::span<const std::uint8_t, kEncLength> enc,
-                                             const PrivateKey& recipient) {
+                                             const KeyPair& recipient) {
   Enc enc_copy;
   std::copy(enc.begin(), enc.end(), enc_copy.begin());
-  return shared_secret_of(recipient, enc, enc_copy, x25519_public_key(recipient));
+  return shared_secret_of(recipient.private_key, enc, enc_copy, recipient.public_key);
 }
 
 Context::Context(const SharedSecret& shared_secret, std::span<const std::uint8_t> info) {
@@ -192,7 +192,7 @@ std::expected<Sealed, HpkeError> seal_base(std::span<const std::uint8_t, kPublic
 }
 
 std::expected<SecretBytes, HpkeError> open_base(std::span<const std::uint8_t, kEncLength> enc,
-                                                const PrivateKey& recipient, std::span<const std::uint8_t> info,
+                                                const KeyPair& recipient, std::span<const std::uint8_t> info,
                                                 std::span<const std::uint8_t> aad,
                                                 std::span<const std::uint8_t> ciphertext) {
   auto shared = decap(enc, recipient);

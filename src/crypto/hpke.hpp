@@ -78,6 +78,8 @@ class Context {
 
 // DeriveKeyPair of DHKEM(X25519, HKDF-SHA256).
 KeyPair derive_key_pair(std::span<const std::uint8_t> ikm);
+// The pair of a private key, its public key computed.
+KeyPair key_pair_of(const PrivateKey& private_key);
 
 // Encap with a fresh ephemeral key from the operating system.
 std::expected<Encapsulation, HpkeError> encap(std::span<const std::uint8_t, kPublicKeyLength> recipient);
@@ -87,8 +89,10 @@ std::expected<Encapsulation, HpkeError> encap(std::span<const std::uint8_t, kPub
 std::expected<Encapsulation, HpkeError> encap_deterministic(std::span<const std::uint8_t, kPublicKeyLength> recipient,
                                                             std::span<const std::uint8_t> ikm_e);
 
+// The recipient's public key is part of the KEM context; taking it from the
+// pair saves computing it again for every open.
 std::expected<SharedSecret, HpkeError> decap(std::span<const std::uint8_t, kEncLength> enc,
-                                             const PrivateKey& recipient);
+                                             const KeyPair& recipient);
 
 struct Sealed {
   Enc enc;
@@ -101,7 +105,7 @@ std::expected<Sealed, HpkeError> seal_base(std::span<const std::uint8_t, kPublic
                                            std::span<const std::uint8_t> plaintext);
 
 std::expected<SecretBytes, HpkeError> open_base(std::span<const std::uint8_t, kEncLength> enc,
-                                                const PrivateKey& recipient, std::span<const std::uint8_t> info,
+                                                const KeyPair& recipient, std::span<const std::uint8_t> info,
                                                 std::span<const std::uint8_t> aad,
                                                 std::span<const std::uint8_t> ciphertext);
 

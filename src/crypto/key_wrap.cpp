@@ -28,11 +28,11 @@ CryptoResult<HpkeSealed> hpke_seal(cord::ByteView recipient_public_key, cord::By
   return HpkeSealed{cord::Bytes(sealed->enc.begin(), sealed->enc.end()), std::move(sealed->ciphertext)};
 }
 
-CryptoResult<SecretBytes> hpke_open(const hpke::PrivateKey& recipient_private_key, cord::ByteView encapsulated_key,
+CryptoResult<SecretBytes> hpke_open(const hpke::KeyPair& recipient, cord::ByteView encapsulated_key,
                                     cord::ByteView context, cord::ByteView associated_data,
                                     cord::ByteView ciphertext) {
   if (encapsulated_key.size() != hpke::kEncLength) return fail(CryptoError{CryptoError::InvalidHpkeEncapsulatedKey{}});
-  auto plaintext = hpke::open_base(encapsulated_key.first<hpke::kEncLength>(), recipient_private_key,
+  auto plaintext = hpke::open_base(encapsulated_key.first<hpke::kEncLength>(), recipient,
                                    hpke_info(context), associated_data, ciphertext);
   if (!plaintext) return fail(hpke_failure(plaintext.error()));
   return std::move(*plaintext);
@@ -45,11 +45,11 @@ CryptoResult<WrappedContentKey> wrap_content_key(cord::ByteView recipient_public
   return WrappedContentKey{std::move(sealed->encapsulated_key), std::move(sealed->ciphertext)};
 }
 
-CryptoResult<ContentKey> unwrap_content_key(const hpke::PrivateKey& recipient_private_key,
+CryptoResult<ContentKey> unwrap_content_key(const hpke::KeyPair& recipient,
                                             cord::ByteView encapsulated_key, cord::ByteView context,
                                             cord::ByteView associated_data, cord::ByteView wrapped_key) {
   // The opened buffer wipes itself on every path out of here.
-  auto opened = hpke_open(recipient_private_key, encapsulated_key, context, associated_data, wrapped_key);
+  auto opened = hpke_open(recipient, encapsulated_key, context, associated_data, wrapped_key);
   if (!opened) return fail(std::move(opened.error()));
   if (opened->size() != kContentKeyLength) {
     return fail(CryptoError{CryptoError::InvalidLength{kContentKeyLength, opened->size(), "content key"}});

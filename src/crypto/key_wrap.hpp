@@ -22,7 +22,7 @@ struct HpkeSealed {
 CryptoResult<HpkeSealed> hpke_seal(cord::ByteView recipient_public_key, cord::ByteView context,
                                    cord::ByteView associated_data, cord::ByteView plaintext);
 
-CryptoResult<SecretBytes> hpke_open(const hpke::PrivateKey& recipient_private_key, cord::ByteView encapsulated_key,
+CryptoResult<SecretBytes> hpke_open(const hpke::KeyPair& recipient, cord::ByteView encapsulated_key,
                                     cord::ByteView context, cord::ByteView associated_data,
                                     cord::ByteView ciphertext);
 
@@ -34,7 +34,7 @@ struct WrappedContentKey {
 CryptoResult<WrappedContentKey> wrap_content_key(cord::ByteView recipient_public_key, cord::ByteView context,
                                                  cord::ByteView associated_data, const ContentKey& key);
 
-CryptoResult<ContentKey> unwrap_content_key(const hpke::PrivateKey& recipient_private_key,
+CryptoResult<ContentKey> unwrap_content_key(const hpke::KeyPair& recipient,
                                             cord::ByteView encapsulated_key, cord::ByteView context,
                                             cord::ByteView associated_data, cord::ByteView wrapped_key);
 

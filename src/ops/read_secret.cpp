@@ -48,7 +48,7 @@ OpsResult<SecretPlaintext> decrypt_secret_record(const crypto::Identity& identit
   auto binding = recipient_slot_binding_bytes(vault_root_id, secret.secret_id.hash.bytes, secret.selector,
                                               slot->reader.hash.bytes);
   if (!binding) return fail(std::move(binding.error()));
-  auto content_key = crypto::unwrap_content_key(identity.encryption_keypair.private_key, slot->encapsulated_key,
+  auto content_key = crypto::unwrap_content_key(identity.encryption_keypair, slot->encapsulated_key,
                                                 *binding, *binding, slot->wrapped_key);
   if (!content_key) return fail(std::move(content_key.error()));
 

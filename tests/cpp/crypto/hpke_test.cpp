@@ -36,7 +36,7 @@ TEST(Hpke, Rfc9180AppendixA21BaseMode) {
   ASSERT_TRUE(sender.has_value());
   EXPECT_EQ(to_hex(sender->enc), v["enc"].string());
   EXPECT_EQ(to_hex(sender->shared_secret), v["shared_secret"].string());
-  auto received = decap(sender->enc, recipient.private_key);
+  auto received = decap(sender->enc, recipient);
   ASSERT_TRUE(received.has_value());
   EXPECT_EQ(to_hex(*received), v["shared_secret"].string());
 
@@ -102,7 +102,7 @@ TEST(Hpke, SingleShotRoundTripAndRefusals) {
   auto sealed = seal_base(recipient.public_key, info, aad, plaintext);
   ASSERT_TRUE(sealed.has_value());
   EXPECT_EQ(sealed->ciphertext.size(), plaintext.size() + 16);
-  auto opened = open_base(sealed->enc, recipient.private_key, info, aad, sealed->ciphertext);
+  auto opened = open_base(sealed->enc, recipient, info, aad, sealed->ciphertext);
   ASSERT_TRUE(opened.has_value());
   EXPECT_EQ(Bytes(opened->begin(), opened->end()), plaintext);
 
@@ -110,12 +110,12 @@ TEST(Hpke, SingleShotRoundTripAndRefusals) {
   EXPECT_NE(again->enc, sealed->enc);
   EXPECT_NE(again->ciphertext, sealed->ciphertext);
 
-  EXPECT_EQ(open_base(sealed->enc, recipient.private_key, Bytes{'j'}, aad, sealed->ciphertext).error(),
+  EXPECT_EQ(open_base(sealed->enc, recipient, Bytes{'j'}, aad, sealed->ciphertext).error(),
             HpkeError::OpenFailed);
-  EXPECT_EQ(open_base(sealed->enc, recipient.private_key, info, Bytes{'b'}, sealed->ciphertext).error(),
+  EXPECT_EQ(open_base(sealed->enc, recipient, info, Bytes{'b'}, sealed->ciphertext).error(),
             HpkeError::OpenFailed);
   KeyPair other = derive_key_pair(Bytes(32, 8));
-  EXPECT_EQ(open_base(sealed->enc, other.private_key, info, aad, sealed->ciphertext).error(), HpkeError::OpenFailed);
+  EXPECT_EQ(open_base(sealed->enc, other, info, aad, sealed->ciphertext).error(), HpkeError::OpenFailed);
 }
 
 TEST(Hpke, RefusesTheAllZeroSharedSecret) {
@@ -125,7 +125,7 @@ TEST(Hpke, RefusesTheAllZeroSharedSecret) {
   KeyPair recipient = derive_key_pair(Bytes(32, 7));
   for (const Bytes& point : small_order) {
     EXPECT_EQ(seal_base(fixed<32>(point), {}, {}, Bytes(32)).error(), HpkeError::ZeroSharedSecret);
-    EXPECT_EQ(open_base(fixed<32>(point), recipient.private_key, {}, {}, Bytes(48)).error(),
+    EXPECT_EQ(open_base(fixed<32>(point), recipient, {}, {}, Bytes(48)).error(),
               HpkeError::ZeroSharedSecret);
   }
 }

@@ -38,7 +38,7 @@ TEST(KeyWrap, WrapsAndUnwrapsForTheRecipient) {
   ASSERT_TRUE(wrapped.has_value()) << wrapped.error().message();
   EXPECT_EQ(wrapped->encapsulated_key.size(), 32u);
   EXPECT_EQ(wrapped->wrapped_key.size(), 48u);
-  auto key = unwrap_content_key(recipient.encryption_keypair.private_key, wrapped->encapsulated_key, kContext, kAad,
+  auto key = unwrap_content_key(recipient.encryption_keypair, wrapped->encapsulated_key, kContext, kAad,
                                 wrapped->wrapped_key);
   ASSERT_TRUE(key.has_value()) << key.error().message();
   EXPECT_TRUE(std::ranges::equal(key->bytes(), some_key().bytes()));
@@ -55,11 +55,11 @@ TEST(KeyWrap, OpensUnderNoOtherContextAssociatedDataOrReader) {
   other_context.back() ^= 1;
   other_aad.back() ^= 1;
   const auto attempts = {
-      unwrap_content_key(recipient.encryption_keypair.private_key, wrapped->encapsulated_key, other_context, kAad,
+      unwrap_content_key(recipient.encryption_keypair, wrapped->encapsulated_key, other_context, kAad,
                          wrapped->wrapped_key),
-      unwrap_content_key(recipient.encryption_keypair.private_key, wrapped->encapsulated_key, kContext, other_aad,
+      unwrap_content_key(recipient.encryption_keypair, wrapped->encapsulated_key, kContext, other_aad,
                          wrapped->wrapped_key),
-      unwrap_content_key(other.encryption_keypair.private_key, wrapped->encapsulated_key, kContext, kAad,
+      unwrap_content_key(other.encryption_keypair, wrapped->encapsulated_key, kContext, kAad,
                          wrapped->wrapped_key),
   };
   for (const auto& attempt : attempts) {
@@ -75,7 +75,7 @@ TEST(KeyWrap, RefusesKeysOfTheWrongLength) {
     auto wrapped = wrap_content_key(cord::Bytes(length, 9), kContext, kAad, some_key());
     ASSERT_FALSE(wrapped.has_value());
     EXPECT_EQ(wrapped.error().message(), "invalid HPKE public key");
-    auto key = unwrap_content_key(recipient.encryption_keypair.private_key, cord::Bytes(length, 9), kContext, kAad,
+    auto key = unwrap_content_key(recipient.encryption_keypair, cord::Bytes(length, 9), kContext, kAad,
                                   cord::Bytes(48));
     ASSERT_FALSE(key.has_value());
     EXPECT_EQ(key.error().message(), "invalid HPKE encapsulated key");
@@ -98,7 +98,7 @@ TEST(KeyWrap, ASlotThatIsNotAKeyIsRefused) {
   Identity recipient = reader(1);
   auto sealed = hpke_seal(recipient.encryption_public_key, kContext, kAad, cord::Bytes(31, 5));
   ASSERT_TRUE(sealed.has_value());
-  auto key = unwrap_content_key(recipient.encryption_keypair.private_key, sealed->encapsulated_key, kContext, kAad,
+  auto key = unwrap_content_key(recipient.encryption_keypair, sealed->encapsulated_key, kContext, kAad,
                                 sealed->ciphertext);
   ASSERT_FALSE(key.has_value());
   EXPECT_EQ(key.error().message(), "invalid byte length for content key: expected 32, got 31");

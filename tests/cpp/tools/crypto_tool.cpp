@@ -70,8 +70,8 @@ int run(const std::vector<std::string>& args) {
     return 0;
   }
   if (command == "hpke-open") {
-    crypto::hpke::PrivateKey private_key(exactly<32>(hex(1)));
-    auto plaintext = crypto::hpke_open(private_key, hex(2), hex(3), hex(4), hex(5));
+    const auto recipient = crypto::hpke::key_pair_of(crypto::hpke::PrivateKey(exactly<32>(hex(1))));
+    auto plaintext = crypto::hpke_open(recipient, hex(2), hex(3), hex(4), hex(5));
     if (!plaintext) return failed(plaintext.error().message());
     std::cout << to_hex(*plaintext) << "\n";
     return 0;
@@ -89,8 +89,8 @@ int run(const std::vector<std::string>& args) {
     return 0;
   }
   if (command == "hpke-open-sequence") {
-    crypto::hpke::PrivateKey private_key(exactly<32>(hex(1)));
-    auto shared = crypto::hpke::decap(exactly<32>(hex(2)), private_key);
+    const auto recipient = crypto::hpke::key_pair_of(crypto::hpke::PrivateKey(exactly<32>(hex(1))));
+    auto shared = crypto::hpke::decap(exactly<32>(hex(2)), recipient);
     if (!shared) return failed(std::string(crypto::hpke::message(shared.error())));
     crypto::hpke::Context context(*shared, hex(3));
     for (std::size_t i = 5; i < args.size(); ++i) {
