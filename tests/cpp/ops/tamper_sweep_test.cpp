@@ -6,9 +6,9 @@
 // sees; no reader ever reads a value that the untouched files would not
 // give them. A crash shows in the sanitizer build.
 //
-// Each flip is recorded as what it produced; the tally of outcomes is
-// printed, and a violation names the file, the byte, the mask and, in the
-// vault, the record the byte belongs to.
+// Each flip is recorded as what it produced; the tally of outcomes is a
+// property of the test, printed when it fails. A violation names the file,
+// the byte, the mask and, in the vault, the record the byte belongs to.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,20 +17,24 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <optional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/vault_file/vault_file.hpp"
 #include "keychain/files.hpp"
 #include "ops/trust.hpp"
 #include "store/workspace_paths.hpp"
-#include "support/ops/reader_views.hpp"
-#include "support/ops/record_names.hpp"
 #include "support/ops/fixture_result.hpp"
 #include "support/ops/memory_tmpdir.hpp"
+#include "support/ops/reader_views.hpp"
+#include "support/ops/record_names.hpp"
 #include "support/ops/secrets_vault.hpp"
 #include "support/ops/workspace_factory.hpp"
 #include "support/store/fixtures.hpp"
@@ -39,10 +43,8 @@ namespace morvik::ops {
 namespace {
 
 using namespace morvik::ops::testing;
-using morvik::testing::kCrypto;
-using store::testing::write_file;
-
 using namespace morvik::testing;
+using store::testing::write_file;
 
 const core::SecretSelectorV1 kApi = secret({"app", "api"});
 const core::SecretSelectorV1 kOld = secret({"app", "old"});
@@ -210,8 +212,13 @@ class TamperSweepTest : public ::testing::Test {
       std::snprintf(where, sizeof where, " byte %zu ^0x%02X", offset, mask);
       ++tally[outcome(name + where + (map ? " (" + map->where(offset) + ")" : ""))];
     }
-    std::cout << name << ", " << original(file).size() << " bytes, one bit of each flipped:\n";
-    for (const auto& [what, count] : tally) std::cout << "  " << count << "\t" << what << "\n";
+    // Beside a failure, what every other flip did.
+    std::string text;
+    for (const auto& [what, count] : tally) text += "\n  " + std::to_string(count) + "\t" + what;
+    RecordProperty("outcomes", text);
+    if (HasFailure()) {
+      std::cout << name << ", " << original(file).size() << " bytes, one bit of each flipped:" << text << "\n";
+    }
   }
 
   MemoryTmpdir tmpdir_;
