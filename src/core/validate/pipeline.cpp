@@ -1,6 +1,7 @@
 #include "core/validate/pipeline.hpp"
 
 #include <algorithm>
+#include <numeric>
 
 #include "core/merge/lww_resolution.hpp"
 #include "core/validate/deletions.hpp"
@@ -74,6 +75,26 @@ ratchet::RatchetUpdate ratchet_update(AdmittedWatermarks admitted, const ratchet
 }
 
 }  // namespace
+
+namespace detail {
+
+void drop_repeated_hashes(std::vector<ListedRecord>& records) {
+  std::vector<std::size_t> order(records.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const auto c = records[a].hash <=> records[b].hash;
+    return c != 0 ? c < 0 : a < b;
+  });
+  std::vector<bool> repeated(records.size(), false);
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    if (records[order[i]].hash == records[order[i - 1]].hash) repeated[order[i]] = true;
+  }
+  // The test reads each element where it stood: earlier ones only move down.
+  const ListedRecord* first = records.data();
+  std::erase_if(records, [&](const ListedRecord& record) { return repeated[&record - first]; });
+}
+
+}  // namespace detail
 
 ValidationReport fatal_report(ValidationIssue issue) {
   ValidationReport report;

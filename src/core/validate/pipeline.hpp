@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <map>
 #include <set>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -72,13 +71,11 @@ struct Listing {
   cord::Bytes messages;
 };
 
-struct HashBytesHasher {
-  std::size_t operator()(const HashValue& hash) const {
-    std::size_t out = 0;
-    for (std::size_t i = 0; i < hash.bytes.size() && i < sizeof out; ++i) out = (out << 8) | hash.bytes[i];
-    return out;
-  }
-};
+// Keeps the first record of each hash, in list order. Sorting rather than
+// hashing: record hashes are the input's to choose (an unsigned record's
+// signature bytes are free), so no table keyed by them can be trusted to
+// spread them.
+void drop_repeated_hashes(std::vector<ListedRecord>& records);
 
 // Signature checks of one run: a record checked once is not checked again.
 template <CryptoProvider P>
@@ -120,8 +117,6 @@ CoreResult<Listing> list_records(const VaultStore& store, const P& crypto, const
   Listing listing;
   auto& messages = listing.messages;
   listing.records.reserve(vault_records(store).size());
-  std::unordered_set<HashValue, HashBytesHasher> seen;
-  seen.reserve(vault_records(store).size());
   for (const VaultRecordV1& record : vault_records(store)) {
     const std::size_t start = messages.size();
     if (auto st = cord::write(cord::CordSerializer(messages), record); !st) {
@@ -129,10 +124,6 @@ CoreResult<Listing> list_records(const VaultStore& store, const P& crypto, const
     }
     const auto encoding = cord::ByteView(messages).subspan(start);
     HashValue hash = crypto.hash(kRecordHashLabel, encoding);
-    if (!seen.insert(hash).second) {
-      messages.resize(start);
-      continue;
-    }
     const bool trusted = verified.contains(hash);
     // The body, then the key and the signature, each a u32 length and bytes.
     const std::size_t message_size =
@@ -140,6 +131,9 @@ CoreResult<Listing> list_records(const VaultStore& store, const P& crypto, const
     messages.resize(trusted ? start : start + message_size);
     listing.records.push_back(ListedRecord{&record, std::move(hash), trusted, start, trusted ? 0 : message_size});
   }
+  // A repeat's message stays in the buffer unreferenced: repeats are rare,
+  // and each wastes no more than its own encoding.
+  drop_repeated_hashes(listing.records);
   return listing;
 }
 

@@ -42,5 +42,24 @@ TEST(PipelineSignaturesTest, EachRecordIsVerifiedOnceAndCachedOnesNotAtAll) {
   EXPECT_EQ(again.state.verified_record_hashes(), report.state.verified_record_hashes());
 }
 
+TEST(PipelineSignaturesTest, RecordsOfOneEncodingCountOnceWhereverTheyStand) {
+  TestVault vault;
+  const auto& bob = vault.add_user(2, 1);
+  const auto written = sign(bob, secret_body(secret({"app"}), payload_for({bob.user_id}), 3));
+  const auto expected = validate(vault);
+  // The same bytes held undecoded: another value of the set, one record.
+  auto raw = written;
+  raw.body = cord::UnknownPayload{cord::serialize(*written.body.known()).value()};
+  ASSERT_EQ(cord::serialize(raw).value(), cord::serialize(written).value());
+  vault.add(written);
+  vault.add(raw);
+  ASSERT_EQ(core::vault_records(vault.store()).size(), 5u);
+
+  const auto report = validate(vault);
+  EXPECT_TRUE(report.issues.empty());
+  EXPECT_TRUE(report.warnings.empty());
+  EXPECT_EQ(report.state.records.size(), expected.state.records.size() + 1);
+}
+
 }  // namespace
 }  // namespace morvik::testing
