@@ -109,6 +109,14 @@ struct DefaultCodec<Bytes> {
 // Room reserved up front for a sequence, whatever its count claims.
 inline constexpr std::size_t kMaxPreallocationBytes = 1'048'576;
 
+// How many elements to reserve for a sequence that claims `count`: no more
+// than the rest of the input could hold at one byte each, nor than the cap.
+template <class T>
+std::size_t preallocation(std::uint64_t count, const CordDeserializer& d) {
+  return static_cast<std::size_t>(
+      std::min<std::uint64_t>({count, d.remaining().size(), kMaxPreallocationBytes / sizeof(T)}));
+}
+
 template <class T>
 struct DefaultCodec<std::vector<T>, std::enable_if_t<!std::is_same_v<T, std::uint8_t>>> {
   static Status write(CordSerializer s, const std::vector<T>& v) {
@@ -123,7 +131,7 @@ struct DefaultCodec<std::vector<T>, std::enable_if_t<!std::is_same_v<T, std::uin
       auto count = d.parse_length();
       if (!count) return fail(std::move(count.error()));
       std::vector<T> out;
-      out.reserve(std::min<std::uint64_t>(*count, kMaxPreallocationBytes / sizeof(T)));
+      out.reserve(preallocation<T>(*count, d));
       for (std::uint64_t i = 0; i < *count; ++i) {
         d.reset_hint();
         auto element = cord::read<T>(d);

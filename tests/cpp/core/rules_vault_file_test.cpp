@@ -143,5 +143,16 @@ TEST(VaultFileTest, ManyTinyRecordsDoNotInflateMemory) {
   EXPECT_LE(probe.peak_bytes(), 2 * file.size());
 }
 
+// A sequence's count is only a claim: what is reserved for it is bounded by
+// the bytes that follow, not only by a fixed cap.
+TEST(VaultFileTest, ACountBeyondTheInputReservesNothingLarge) {
+  cord::Bytes input;
+  append_u32(input, 16'777'216);
+  input.insert(input.end(), {1, 2, 3});
+  AllocationProbe probe;
+  EXPECT_FALSE(cord::deserialize<std::vector<VaultRecordV1>>(input));
+  EXPECT_LE(probe.peak_bytes(), 8 * sizeof(VaultRecordV1));
+}
+
 }  // namespace
 }  // namespace morvik::core::validate
