@@ -3,8 +3,9 @@
 // Which deletions of users, groups and grants take effect. A deletion counts
 // when its signer holds the authority to make it, and authority depends on
 // which deletions count: they are applied one at a time, lowest in
-// last-writer-wins order first, the state recomputed after each, or only
-// updated where a deletion can change nothing but its own deleted set.
+// last-writer-wins order first, the state recomputed after each; deletions
+// that cannot change whether any other one qualifies are applied together,
+// under one computation.
 
 #include <cstdint>
 #include <set>
