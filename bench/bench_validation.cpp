@@ -13,7 +13,7 @@
 
 #include "core/sha256.hpp"
 #include "core/validate/pipeline.hpp"
-#include "support/core/vault_factory.hpp"
+#include "support/core/sample_vaults.hpp"
 
 namespace {
 
@@ -29,50 +29,6 @@ long peak_rss_kib() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
-}
-
-// About `total` records: users with their entry points, one write grant per
-// user, a group, secrets written by their owners, and a few deletions.
-TestVault build_vault(std::size_t total) {
-  TestVault vault;
-  // The factory's identities come from one seed byte, which caps the users.
-  const std::size_t user_count = std::clamp<std::size_t>(total / 50, 4, 250);
-  std::vector<const crypto::Identity*> users;
-  for (std::size_t i = 0; i < user_count; ++i) users.push_back(&vault.add_user(static_cast<std::uint8_t>(2 + i), 1));
-  std::uint8_t seed = 1;
-  for (std::size_t i = 0; i < users.size(); ++i, ++seed) {
-    const auto keyspace = testing::prefix({"team" + std::to_string(i)});
-    vault.add(vault.root(), testing::grant_body(testing::id_seed(seed), testing::user_ref(*users[i]),
-                                                testing::write_permission(keyspace), 2));
-  }
-  const auto group = testing::id_seed(255);
-  vault.add(vault.root(), testing::group_body(group, "everyone", 2));
-  for (const auto* user : users) {
-    vault.add(vault.root(), testing::group_member_body(testing::group_id_of(group), testing::user_ref(*user), 2));
-  }
-  const core::PrincipalRefV1 everyone = core::principal_ref::Group{testing::group_id_of(group)};
-  const auto shared = testing::read_permission(testing::prefix({"shared"}));
-  vault.add(vault.root(), testing::grant_body(testing::id_seed(254), everyone, shared, 2));
-  // A few deletions: a grant, a user, secrets.
-  vault.add(vault.root(), testing::grant_deleted_body(testing::grant_id_of(testing::id_seed(1)),
-                                                      testing::write_permission(testing::prefix({"team0"})), 3));
-  vault.add(vault.root(), testing::user_deleted_body(users.back()->user_id, 3));
-
-  const std::size_t so_far = core::vault_records(vault.store()).size();
-  for (std::size_t i = 0; so_far + i < total; ++i) {
-    const std::size_t owner = 1 + i % (users.size() - 2);
-    const auto selector = testing::secret({"team" + std::to_string(owner), "s" + std::to_string(i)});
-    if (i % 997 == 5) {
-      vault.add(*users[owner], testing::secret_deleted_body(selector, 10));
-    } else {
-      const auto& reader = *users[(owner + 1) % users.size()];
-      vault.add(*users[owner], testing::secret_body(selector,
-                                                    testing::payload_for({users[owner]->user_id, reader.user_id,
-                                                                          vault.root_user_id()}),
-                                                    4 + i % 5));
-    }
-  }
-  return vault;
 }
 
 // Seconds per Ed25519 verification by libsodium itself: distinct keys and
@@ -113,7 +69,7 @@ double sha256_per_byte() {
 }
 
 void run(std::size_t total, double hash_per_byte) {
-  const TestVault vault = build_vault(total);
+  const TestVault vault = testing::sample_vault(testing::VaultShape::Ordinary, total);
   const auto& records = core::vault_records(vault.store());
   std::size_t bytes = 0;
   for (const auto& record : records) bytes += cord::serialize(record).value().size();

@@ -1,0 +1,72 @@
+// Loading vaults shaped to be costly, beside an ordinary vault of the same
+// record count: decoding the file and validating it with every record hash
+// taken as verified (so no signature is checked), time and peak heap per
+// record. Each shape should stay within a small factor of the ordinary
+// vault at both sizes; a factor that grows with the size is a cost that
+// grows faster than the vault.
+
+#include <chrono>
+#include <cstdio>
+#include <set>
+
+#include "core/validate/pipeline.hpp"
+#include "core/vault_file/vault_file.hpp"
+#include "support/core/allocation_probe.hpp"
+#include "support/core/sample_vaults.hpp"
+
+namespace {
+
+using namespace morvik;
+using Clock = std::chrono::steady_clock;
+
+struct Load {
+  std::size_t records = 0;
+  double seconds = 0;
+  std::size_t peak_bytes = 0;
+  std::size_t issues = 0;
+};
+
+Load load(testing::VaultShape shape, std::size_t size) {
+  const auto vault = testing::sample_vault(shape, size);
+  const cord::Bytes file = core::validate::encode_vault(vault.store()).value();
+  const crypto::Crypto crypto;
+  // A fully trusted verification cache: every record hash.
+  std::set<core::HashValue> verified;
+  for (const auto& record : core::vault_records(vault.store())) {
+    verified.insert(crypto.hash(core::kRecordHashLabel, cord::serialize(record).value()));
+  }
+  const core::ratchet::Ratchet ratchet(vault.trusted_root());
+
+  Load result;
+  result.records = core::vault_records(vault.store()).size();
+  testing::AllocationProbe probe;
+  const auto start = Clock::now();
+  auto store = core::validate::decode_vault(file);
+  auto report = core::validate::validate_vault_with_verified(store.value(), ratchet, crypto, verified);
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.peak_bytes = probe.peak_bytes();
+  result.issues = report.value().issues.size();
+  return result;
+}
+
+}  // namespace
+
+int main() {
+  for (std::size_t size : {1'000, 10'000}) {
+    const Load ordinary = load(testing::VaultShape::Ordinary, size);
+    const double ordinary_time = ordinary.seconds / static_cast<double>(ordinary.records);
+    const double ordinary_bytes = static_cast<double>(ordinary.peak_bytes) / static_cast<double>(ordinary.records);
+    std::printf("%-28s %8s %12s %8s %12s %8s %7s\n", "shape", "records", "us/record", "x", "bytes/record", "x",
+                "issues");
+    for (auto shape : testing::kVaultShapes) {
+      const Load measured = shape == testing::VaultShape::Ordinary ? ordinary : load(shape, size);
+      const double time = measured.seconds / static_cast<double>(measured.records);
+      const double bytes = static_cast<double>(measured.peak_bytes) / static_cast<double>(measured.records);
+      std::printf("%-28s %8zu %12.2f %8.2f %12.0f %8.2f %7zu\n", std::string(testing::shape_name(shape)).c_str(),
+                  measured.records, time * 1e6, time / ordinary_time, bytes, bytes / ordinary_bytes, measured.issues);
+      std::fflush(stdout);
+    }
+    std::printf("\n");
+  }
+  return 0;
+}

@@ -1,0 +1,199 @@
+#include "support/core/sample_vaults.hpp"
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "core/domain_hash.hpp"
+
+namespace morvik::testing {
+namespace {
+
+std::size_t record_count(const TestVault& vault) { return core::vault_records(vault.store()).size(); }
+
+// An identifier seed of any number, beyond the 256 of `id_seed`.
+core::IdSeed numbered_seed(std::uint32_t n, std::uint8_t fill) {
+  cord::Bytes bytes(32, fill);
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(n >> (8 * i));
+  return core::IdSeed{std::move(bytes)};
+}
+
+TestVault ordinary(std::size_t total) {
+  TestVault vault;
+  // The factory's identities come from one seed byte, which caps the users.
+  const std::size_t user_count = std::clamp<std::size_t>(total / 50, 4, 250);
+  std::vector<const crypto::Identity*> users;
+  for (std::size_t i = 0; i < user_count; ++i) users.push_back(&vault.add_user(static_cast<std::uint8_t>(2 + i), 1));
+  std::uint8_t seed = 1;
+  for (std::size_t i = 0; i < users.size(); ++i, ++seed) {
+    const auto keyspace = prefix({"team" + std::to_string(i)});
+    vault.add(vault.root(), grant_body(id_seed(seed), user_ref(*users[i]), write_permission(keyspace), 2));
+  }
+  const auto group = id_seed(255);
+  vault.add(vault.root(), group_body(group, "everyone", 2));
+  for (const auto* user : users) vault.add(vault.root(), group_member_body(group_id_of(group), user_ref(*user), 2));
+  const core::PrincipalRefV1 everyone = core::principal_ref::Group{group_id_of(group)};
+  vault.add(vault.root(), grant_body(id_seed(254), everyone, read_permission(prefix({"shared"})), 2));
+  // A few deletions: a grant, a user, secrets.
+  vault.add(vault.root(), grant_deleted_body(grant_id_of(id_seed(1)), write_permission(prefix({"team0"})), 3));
+  vault.add(vault.root(), user_deleted_body(users.back()->user_id, 3));
+
+  for (std::size_t i = 0; record_count(vault) < total; ++i) {
+    const std::size_t owner = 1 + i % (users.size() - 2);
+    const auto selector = secret({"team" + std::to_string(owner), "s" + std::to_string(i)});
+    if (i % 997 == 5) {
+      vault.add(*users[owner], secret_deleted_body(selector, 10));
+    } else {
+      const auto& reader = *users[(owner + 1) % users.size()];
+      vault.add(*users[owner],
+                secret_body(selector, payload_for({users[owner]->user_id, reader.user_id, vault.root_user_id()}),
+                            4 + i % 5));
+    }
+  }
+  return vault;
+}
+
+// The bucket a table of record hashes sized for `count` records would put
+// `hash` in: its first eight bytes, big-endian, modulo the bucket count.
+std::uint64_t leading_word(const core::HashValue& hash) {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < 8; ++i) word = (word << 8) | hash.bytes[i];
+  return word;
+}
+
+// Varies the first eight signature bytes until the record hash lands in
+// bucket 0 of `buckets`.
+core::VaultRecordV1 ground(core::VaultRecordV1 record, std::uint64_t buckets) {
+  cord::Bytes encoding = cord::serialize(record).value();
+  const std::size_t at = encoding.size() - record.signature.size();
+  for (std::uint64_t attempt = 0;; ++attempt) {
+    for (int i = 0; i < 8; ++i) encoding[at + i] = static_cast<std::uint8_t>(attempt >> (8 * i));
+    if (leading_word(kCrypto.hash(core::kRecordHashLabel, encoding)) % buckets == 0) break;
+  }
+  std::copy(encoding.begin() + static_cast<std::ptrdiff_t>(at), encoding.end(), record.signature.begin());
+  return record;
+}
+
+TestVault ground_hash_bucket(std::size_t total) {
+  TestVault vault;
+  const std::size_t count = std::max<std::size_t>(total, 2) - 1;
+  std::unordered_set<int> sized;
+  sized.reserve(count + 1);
+  const std::uint64_t buckets = sized.bucket_count();
+  // Signed by a key no user of the vault holds: nothing checks them before
+  // they are hashed.
+  const auto stranger = identity(200);
+  std::vector<core::VaultRecordV1> records;
+  for (std::size_t i = 0; i < count; ++i) records.push_back(sign(stranger, vault_handle_body("h" + std::to_string(i), 1)));
+  // Grinding costs about `buckets` hashes a record: spread it.
+  const std::size_t workers = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> threads;
+  for (std::size_t w = 0; w < workers; ++w) {
+    threads.emplace_back([&, w] {
+      for (std::size_t i = w; i < records.size(); i += workers) records[i] = ground(std::move(records[i]), buckets);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (auto& record : records) vault.add(std::move(record));
+  return vault;
+}
+
+TestVault revoked_grants(std::size_t total) {
+  TestVault vault;
+  const auto& manager = vault.add_user(2, 1);
+  const auto& reader = vault.add_user(3, 1);
+  vault.add(vault.root(), grant_body(id_seed(1), user_ref(manager), manage_permission(prefix({"app"}), {kRead}), 2));
+  for (std::uint32_t n = 0; record_count(vault) + 1 < total; ++n) {
+    const auto permission = read_permission(prefix({"app", std::to_string(n)}));
+    const auto seed = numbered_seed(n, 0xA1);
+    vault.add(manager, grant_body(seed, user_ref(reader), permission, 3 + 2 * std::uint64_t{n}));
+    vault.add(manager, grant_deleted_body(grant_id_of(seed), permission, 4 + 2 * std::uint64_t{n}));
+  }
+  return vault;
+}
+
+TestVault delegation_chain_deletions(std::size_t total) {
+  constexpr std::uint8_t kDepth = 60;
+  TestVault vault;
+  const crypto::Identity* appointer = &vault.root();
+  for (std::uint8_t level = 0; level < kDepth; ++level) {
+    const auto& admin = vault.add_user(static_cast<std::uint8_t>(2 + level), 1);
+    vault.add(*appointer, grant_body(id_seed(level), user_ref(admin), admin_permission(), 2));
+    appointer = &admin;
+  }
+  const auto& reader = vault.add_user(100, 1);
+  for (std::uint32_t n = 0; record_count(vault) + 1 < total; ++n) {
+    const auto permission = read_permission(prefix({"app", std::to_string(n)}));
+    const auto seed = numbered_seed(n, 0xB2);
+    vault.add(*appointer, grant_body(seed, user_ref(reader), permission, 3));
+    vault.add(*appointer, grant_deleted_body(grant_id_of(seed), permission, 4));
+  }
+  return vault;
+}
+
+TestVault groups_times_grants(std::size_t total) {
+  TestVault vault;
+  const std::uint32_t each = static_cast<std::uint32_t>(std::max<std::size_t>(total / 3, 1));
+  const auto top = numbered_seed(0, 0xC3);
+  vault.add(vault.root(), group_body(top, "top", 1));
+  const core::PrincipalRefV1 top_ref = core::principal_ref::Group{group_id_of(top)};
+  for (std::uint32_t n = 0; n < each; ++n) {
+    vault.add(vault.root(), grant_body(numbered_seed(n, 0xC4), top_ref,
+                                       read_permission(prefix({"app", std::to_string(n)})), 2));
+  }
+  for (std::uint32_t n = 1; record_count(vault) + 1 < total; ++n) {
+    const auto group = numbered_seed(n, 0xC3);
+    vault.add(vault.root(), group_body(group, "g" + std::to_string(n), 1));
+    vault.add(vault.root(), group_member_body(group_id_of(top), core::principal_ref::Group{group_id_of(group)}, 2));
+  }
+  return vault;
+}
+
+TestVault tiny_records(std::size_t total) {
+  TestVault vault;
+  for (std::uint32_t n = 0; record_count(vault) < total; ++n) {
+    // A variant index of 14 or more: a kind this version does not know.
+    const std::uint32_t kind = 14 + n;
+    cord::Bytes body{0, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) body[i] = static_cast<std::uint8_t>(kind >> (24 - 8 * i));
+    vault.add(core::VaultRecordV1{cord::UnknownPayload{std::move(body)}, {}, {}});
+  }
+  return vault;
+}
+
+}  // namespace
+
+std::string_view shape_name(VaultShape shape) {
+  switch (shape) {
+    case VaultShape::Ordinary: return "ordinary";
+    case VaultShape::GroundHashBucket: return "ground-hash-bucket";
+    case VaultShape::RevokedGrants: return "revoked-grants";
+    case VaultShape::DelegationChainDeletions: return "delegation-chain-deletions";
+    case VaultShape::GroupsTimesGrants: return "groups-times-grants";
+    case VaultShape::TinyRecords: return "tiny-records";
+  }
+  return "?";
+}
+
+std::optional<VaultShape> shape_named(std::string_view name) {
+  for (VaultShape shape : kVaultShapes) {
+    if (shape_name(shape) == name) return shape;
+  }
+  return std::nullopt;
+}
+
+TestVault sample_vault(VaultShape shape, std::size_t records) {
+  switch (shape) {
+    case VaultShape::Ordinary: return ordinary(records);
+    case VaultShape::GroundHashBucket: return ground_hash_bucket(records);
+    case VaultShape::RevokedGrants: return revoked_grants(records);
+    case VaultShape::DelegationChainDeletions: return delegation_chain_deletions(records);
+    case VaultShape::GroupsTimesGrants: return groups_times_grants(records);
+    case VaultShape::TinyRecords: return tiny_records(records);
+  }
+  return TestVault{};
+}
+
+}  // namespace morvik::testing

@@ -1,0 +1,47 @@
+#pragma once
+
+// Whole vaults of a chosen shape and size, for the benchmarks and for the
+// vault generator tool: an ordinary vault, and shapes that once made
+// validation slow or hungry for memory out of proportion to their size.
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "support/core/vault_factory.hpp"
+
+namespace morvik::testing {
+
+enum class VaultShape {
+  // Users with entry points, a write grant each, a group with a shared read
+  // grant, secrets written by their owners, a few deletions.
+  Ordinary,
+  // Records under a key no user holds whose signature bytes are ground so
+  // that their record hashes agree modulo the bucket count a hash table
+  // sized by the record count would use.
+  GroundHashBucket,
+  // A user who may only manage read grants, granting and revoking one read
+  // grant after another.
+  RevokedGrants,
+  // Administrators each appointed by the one before, about 60 deep, so that
+  // authority takes nearly every round the fixpoint allows; the last one
+  // grants and revokes read grants.
+  DelegationChainDeletions,
+  // Groups that are all members of one group holding many grants.
+  GroupsTimesGrants,
+  // The smallest records there are: 16 bytes, of a kind no reader knows.
+  TinyRecords,
+};
+
+inline constexpr std::array kVaultShapes{VaultShape::Ordinary,          VaultShape::GroundHashBucket,
+                                         VaultShape::RevokedGrants,     VaultShape::DelegationChainDeletions,
+                                         VaultShape::GroupsTimesGrants, VaultShape::TinyRecords};
+
+std::string_view shape_name(VaultShape shape);
+std::optional<VaultShape> shape_named(std::string_view name);
+
+// A vault of that shape with about `records` records.
+TestVault sample_vault(VaultShape shape, std::size_t records);
+
+}  // namespace morvik::testing
