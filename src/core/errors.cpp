@@ -8,6 +8,7 @@ std::string CoreError::message() const {
   return std::visit(Overloaded{
                         [](const Cord& c) { return "cord error: " + c.error.message(); },
                         [](const Validation& v) { return "validation failed: " + v.message; },
+                        [](const OutOfMemory&) { return std::string("out of memory"); },
                     },
                     value);
 }

@@ -24,10 +24,17 @@ struct CoreError {
     bool operator==(const Validation&) const = default;
   };
 
-  std::variant<Cord, Validation> value;
+  // "out of memory": an allocation failed; nothing was decided about the
+  // input. Made without allocating.
+  struct OutOfMemory {
+    bool operator==(const OutOfMemory&) const = default;
+  };
+
+  std::variant<Cord, Validation, OutOfMemory> value;
 
   static CoreError cord(cord::CordError error) { return CoreError{Cord{std::move(error)}}; }
   static CoreError validation(std::string message) { return CoreError{Validation{std::move(message)}}; }
+  static CoreError out_of_memory() { return CoreError{OutOfMemory{}}; }
 
   std::string message() const;
   bool operator==(const CoreError&) const = default;

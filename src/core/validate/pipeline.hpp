@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <new>
 #include <set>
 #include <utility>
 #include <vector>
@@ -324,18 +325,23 @@ CoreResult<ValidationReport> validate_v1(const VaultStore& store, const ratchet:
 
 // Validates the record set, skipping the signature check of records whose
 // hash is in `verified` (signatures an earlier validation checked).
+// An allocation that fails on the way is reported as such, never thrown.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& store, const ratchet::Ratchet& ratchet,
                                                           const P& crypto, const std::set<HashValue>& verified) {
-  // A vault of a newer format is not read at all.
-  if (ratchet.format_version > kFormatVersion) {
-    return fatal_report(ValidationIssue::FormatVersionRegression{ratchet.format_version, kFormatVersion});
+  try {
+    // A vault of a newer format is not read at all.
+    if (ratchet.format_version > kFormatVersion) {
+      return fatal_report(ValidationIssue::FormatVersionRegression{ratchet.format_version, kFormatVersion});
+    }
+    auto report = validate_v1(store, ratchet, crypto, verified);
+    if (report && ratchet.format_version == 0 && report->issues.empty()) {
+      report->ratchet_update.format_version = kFormatVersion;
+    }
+    return report;
+  } catch (const std::bad_alloc&) {
+    return fail(CoreError::out_of_memory());
   }
-  auto report = validate_v1(store, ratchet, crypto, verified);
-  if (report && ratchet.format_version == 0 && report->issues.empty()) {
-    report->ratchet_update.format_version = kFormatVersion;
-  }
-  return report;
 }
 
 template <CryptoProvider P>

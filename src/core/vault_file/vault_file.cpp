@@ -1,6 +1,7 @@
 #include "core/vault_file/vault_file.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace morvik::core {
 namespace {
@@ -53,9 +54,7 @@ std::uint64_t announced_record_count(cord::ByteView payload) {
   return count;
 }
 
-}  // namespace
-
-CoreResult<VaultStore> decode_vault(cord::ByteView file) {
+CoreResult<VaultStore> decode_framed(cord::ByteView file) {
   if (file.size() < kVaultMagic.size() || !std::equal(kVaultMagic.begin(), kVaultMagic.end(), file.begin())) {
     return fail(CoreError::validation("not a morvik vault file (missing magic prefix)"));
   }
@@ -76,7 +75,7 @@ CoreResult<VaultStore> decode_vault(cord::ByteView file) {
   return std::move(*store);
 }
 
-CoreResult<cord::Bytes> encode_vault(const VaultStore& store) {
+CoreResult<cord::Bytes> encode_framed(const VaultStore& store) {
   if (const std::size_t count = vault_records(store).size(); count > kMaxVaultRecords) {
     return fail(too_many_records(count));
   }
@@ -86,6 +85,24 @@ CoreResult<cord::Bytes> encode_vault(const VaultStore& store) {
   }
   if (file.size() > kMaxVaultFileBytes) return fail(file_too_large(file.size()));
   return file;
+}
+
+}  // namespace
+
+CoreResult<VaultStore> decode_vault(cord::ByteView file) {
+  try {
+    return decode_framed(file);
+  } catch (const std::bad_alloc&) {
+    return fail(CoreError::out_of_memory());
+  }
+}
+
+CoreResult<cord::Bytes> encode_vault(const VaultStore& store) {
+  try {
+    return encode_framed(store);
+  } catch (const std::bad_alloc&) {
+    return fail(CoreError::out_of_memory());
+  }
 }
 
 }  // namespace morvik::core::validate

@@ -18,6 +18,7 @@ inline constexpr std::string_view kVaultMagic{"morvik-vault\0", 13};
 inline constexpr std::size_t kMaxVaultFileBytes = 268'435'456;
 inline constexpr std::size_t kMaxVaultRecords = 262'144;
 
+// A failed allocation gives CoreError::OutOfMemory, in both directions.
 CoreResult<VaultStore> decode_vault(cord::ByteView file);
 CoreResult<cord::Bytes> encode_vault(const VaultStore& store);
 

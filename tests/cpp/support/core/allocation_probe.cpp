@@ -16,11 +16,22 @@ namespace {
 bool counting = false;
 long long live_bytes = 0;
 long long peak_live_bytes = 0;
+std::size_t allocation_count = 0;
+// The allocation to fail, counted from when the failure was armed; 0 when
+// none is armed.
+std::size_t fail_at = 0;
+std::size_t since_armed = 0;
+bool failure_happened = false;
 
 void* allocate(std::size_t size) {
+  if (fail_at != 0 && ++since_armed == fail_at) {
+    failure_happened = true;
+    throw std::bad_alloc();
+  }
   void* block = std::malloc(size == 0 ? 1 : size);
   if (block == nullptr) throw std::bad_alloc();
   if (counting) {
+    ++allocation_count;
     live_bytes += static_cast<long long>(malloc_usable_size(block));
     peak_live_bytes = std::max(peak_live_bytes, live_bytes);
   }
@@ -60,11 +71,24 @@ namespace morvik::testing {
 AllocationProbe::AllocationProbe() {
   live_bytes = 0;
   peak_live_bytes = 0;
+  allocation_count = 0;
   counting = true;
 }
 
 AllocationProbe::~AllocationProbe() { counting = false; }
 
 std::size_t AllocationProbe::peak_bytes() const { return static_cast<std::size_t>(peak_live_bytes); }
+
+std::size_t AllocationProbe::allocations() const { return allocation_count; }
+
+AllocationFailure::AllocationFailure(std::size_t nth) {
+  since_armed = 0;
+  failure_happened = false;
+  fail_at = nth;
+}
+
+AllocationFailure::~AllocationFailure() { fail_at = 0; }
+
+bool AllocationFailure::failed() const { return failure_happened; }
 
 }  // namespace morvik::testing

@@ -2,7 +2,8 @@
 
 // Measures the heap a piece of code needs: while a probe is alive, every
 // allocation through operator new is counted, and the probe remembers the
-// largest number of bytes that were live at once.
+// largest number of bytes that were live at once. An allocation failure can
+// be made to happen at a chosen allocation.
 
 #include <cstddef>
 
@@ -18,6 +19,21 @@ class AllocationProbe {
   // Highest count of bytes allocated since the probe started and not yet
   // freed, at any moment so far.
   std::size_t peak_bytes() const;
+  // Allocations made since the probe started.
+  std::size_t allocations() const;
+};
+
+// While alive, the allocation numbered `nth` (from 1, counted from its
+// construction) throws std::bad_alloc; every other one succeeds.
+class AllocationFailure {
+ public:
+  explicit AllocationFailure(std::size_t nth);
+  ~AllocationFailure();
+  AllocationFailure(const AllocationFailure&) = delete;
+  AllocationFailure& operator=(const AllocationFailure&) = delete;
+
+  // Whether the failure happened.
+  bool failed() const;
 };
 
 }  // namespace morvik::testing
