@@ -37,8 +37,8 @@ struct Merged {
 
 class Propagation {
  public:
-  explicit Propagation(const UserId& root_user_id) {
-    for (auto& [principal, set] : root_authorities(root_user_id)) entries_.emplace(principal, std::move(set));
+  explicit Propagation(AuthorityMap entries) {
+    for (auto& [principal, set] : entries) entries_.emplace(principal, std::move(set));
   }
 
   void apply(const PrincipalRefV1& grantee, const GrantPermissionV1& permission) {
@@ -54,13 +54,9 @@ class Propagation {
     }
   }
 
-  void pass_down(const std::map<GroupMemberId, GroupMemberRecordV1>& members) {
-    std::vector<const GroupMemberRecordV1*> memberships;
+  void pass_down(const std::vector<GroupMemberIdInputV1>& memberships) {
     std::map<GroupId, std::vector<std::size_t>> memberships_of;
-    for (const auto& [id, membership] : members) {
-      memberships_of[membership.group_id].push_back(memberships.size());
-      memberships.push_back(&membership);
-    }
+    for (std::size_t i = 0; i < memberships.size(); ++i) memberships_of[memberships[i].group_id].push_back(i);
     std::vector<Merged> merged(memberships.size());
     // The memberships still to visit in this pass and in the next one; the
     // first pass visits them all.
@@ -70,7 +66,7 @@ class Propagation {
     while (!now.empty()) {
       const std::size_t i = *now.begin();
       now.erase(now.begin());
-      const auto& membership = *memberships[i];
+      const auto& membership = memberships[i];
       const auto* group = std::get_if<principal_ref::Group>(&membership.member);
       if (merge(membership, merged[i]) && group) {
         // The member group's own memberships see the gain later in this
@@ -98,7 +94,7 @@ class Propagation {
 
   // Brings the member up to what its group holds; answers whether the member
   // gained anything. A group without an entry passes nothing and makes none.
-  bool merge(const GroupMemberRecordV1& membership, Merged& done) {
+  bool merge(const GroupMemberIdInputV1& membership, Merged& done) {
     auto found = entries_.find(PrincipalRefV1(principal_ref::Group{membership.group_id}));
     if (found == entries_.end()) return false;
     const Entry& group = found->second;
@@ -128,11 +124,27 @@ class Propagation {
 
 }  // namespace
 
-AuthorityMap propagate_authority(const UserId& root_user_id, const SelectedAuthorizedRecords& selection) {
-  Propagation propagation(root_user_id);
-  for (const auto& [id, grant] : selection.grants) propagation.apply(grant.grantee, grant.permission);
-  propagation.pass_down(selection.members);
+AuthorityMap own_authority(const UserId& root_user_id, const std::map<GrantId, GrantRecordV1>& grants) {
+  Propagation propagation(root_authorities(root_user_id));
+  for (const auto& [id, grant] : grants) propagation.apply(grant.grantee, grant.permission);
   return propagation.take();
+}
+
+AuthorityMap pass_down(AuthorityMap own, const std::vector<GroupMemberIdInputV1>& memberships) {
+  Propagation propagation(std::move(own));
+  propagation.pass_down(memberships);
+  return propagation.take();
+}
+
+std::vector<GroupMemberIdInputV1> live_memberships(const std::map<GroupMemberId, GroupMemberRecordV1>& members) {
+  std::vector<GroupMemberIdInputV1> memberships;
+  memberships.reserve(members.size());
+  for (const auto& [id, membership] : members) memberships.push_back({membership.group_id, membership.member});
+  return memberships;
+}
+
+AuthorityMap propagate_authority(const UserId& root_user_id, const SelectedAuthorizedRecords& selection) {
+  return pass_down(own_authority(root_user_id, selection.grants), live_memberships(selection.members));
 }
 
 }  // namespace morvik::core::validate

@@ -4,6 +4,9 @@
 // each live grant adds to its grantee, and what groups pass down to their
 // members, nested groups included.
 
+#include <map>
+#include <vector>
+
 #include "core/validate/effective.hpp"
 
 namespace morvik::core::validate {
@@ -15,5 +18,16 @@ namespace morvik::core::validate {
 // cost what they add, not passes times memberships times list lengths. The
 // lists come out in the order the plain passes append them.
 AuthorityMap propagate_authority(const UserId& root_user_id, const SelectedAuthorizedRecords& selection);
+
+// Its two halves. What each principal holds of its own: the root's
+// authority, and what each live grant adds to its grantee, in identifier
+// order (a grantee's entry is made even when nothing is added).
+AuthorityMap own_authority(const UserId& root_user_id, const std::map<GrantId, GrantRecordV1>& grants);
+// Those entries once the groups have passed theirs down through
+// `memberships`, taken in the order given.
+AuthorityMap pass_down(AuthorityMap own, const std::vector<GroupMemberIdInputV1>& memberships);
+
+// The group and member of each live membership, in identifier order.
+std::vector<GroupMemberIdInputV1> live_memberships(const std::map<GroupMemberId, GroupMemberRecordV1>& members);
 
 }  // namespace morvik::core::validate

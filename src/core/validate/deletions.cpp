@@ -10,10 +10,10 @@ namespace morvik::core::validate {
 namespace {
 
 bool may_delete(const EffectiveState& state, const VerifiedRecord& record) {
-  const auto& authority = state.authority_of(record.signer);
+  const auto authority = state.authority_of(record.signer);
   if (std::holds_alternative<UserDeletedRecordV1>(*record.body) ||
       std::holds_alternative<GroupDeletedRecordV1>(*record.body)) {
-    return authority.admin;
+    return authority.admin();
   }
   const auto& deletion = std::get<GrantDeletedRecordV1>(*record.body);
   if (!authority.can_create_permission(deletion.permission)) return false;

@@ -9,8 +9,8 @@ namespace {
 using merge::ConflictSlot;
 using merge::TopCounterGroups;
 
-bool admin_signer(const AuthorityMap& authorities, const VerifiedRecord& record) {
-  return authority_in(authorities, record.signer).admin;
+bool admin_signer(const AuthorityGraph& authorities, const VerifiedRecord& record) {
+  return authorities.of(record.signer).admin();
 }
 
 template <class V, class T, std::size_t I = 0>
@@ -66,8 +66,8 @@ EffectiveInputs::EffectiveInputs(const std::vector<VerifiedRecord>& all, const R
   }
 }
 
-authz::AuthoritySet signer_auth(const AuthorityMap& authorities, const UserId& signer) {
-  return authority_in(authorities, signer);
+authz::AuthoritySet signer_auth(const AuthorityGraph& authorities, const UserId& signer) {
+  return authorities.materialize(principal_ref::User{signer});
 }
 
 AuthorityMap root_authorities(const UserId& root_user_id) {
@@ -80,7 +80,7 @@ SelectedAuthorizedRecords select_authorized_records(const std::vector<VerifiedRe
                                                     const UserRecordV1& root_user,
                                                     const std::set<UserId>& entry_point_users,
                                                     const std::set<HashValue>& applied_deletions,
-                                                    const RollbackFloors& floors, const AuthorityMap& previous) {
+                                                    const RollbackFloors& floors, const AuthorityGraph& previous) {
   EffectiveInputs inputs(records, floors);
   inputs.entry_point_users = entry_point_users;
   return select_authorized_records(inputs, root_user, applied_deletions, previous);
@@ -88,7 +88,7 @@ SelectedAuthorizedRecords select_authorized_records(const std::vector<VerifiedRe
 
 SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& inputs, const UserRecordV1& root_user,
                                                     const std::set<HashValue>& applied_deletions,
-                                                    const AuthorityMap& previous) {
+                                                    const AuthorityGraph& previous) {
   SelectedAuthorizedRecords selection;
   auto applied = [&](const VerifiedRecord& record) { return applied_deletions.contains(record.hash); };
 
@@ -148,7 +148,7 @@ SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& input
   for (const auto* record : inputs.grants) {
     if (const auto* grant = std::get_if<GrantRecordV1>(record->body.get())) {
       if (live_principal(selection, grant->grantee) &&
-          authority_in(previous, record->signer).can_create_permission(grant->permission)) {
+          previous.of(record->signer).can_create_permission(grant->permission)) {
         grants.offer(*record);
       }
     } else if (applied(*record)) {
@@ -176,11 +176,11 @@ EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted
 EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root, const EffectiveInputs& inputs,
                                        const std::set<HashValue>& applied_deletions) {
   SelectedAuthorizedRecords selection;
-  AuthorityMap authorities = root_authorities(root_user.user_id);
+  AuthorityGraph authorities(root_authorities(root_user.user_id));
   bool converged = false;
   for (int round = 1; round <= kMaxAuthorityRounds && !converged; ++round) {
     auto next = select_authorized_records(inputs, root_user, applied_deletions, authorities);
-    auto next_authorities = propagate_authority(root_user.user_id, next);
+    AuthorityGraph next_authorities(own_authority(root_user.user_id, next.grants), live_memberships(next.members));
     converged = next == selection && next_authorities == authorities;
     selection = std::move(next);
     authorities = std::move(next_authorities);

@@ -51,7 +51,7 @@ struct EffectiveInputs {
 
 // A copy of the signer's authority in `authorities`; the empty set when it
 // holds none.
-authz::AuthoritySet signer_auth(const AuthorityMap& authorities, const UserId& signer);
+authz::AuthoritySet signer_auth(const AuthorityGraph& authorities, const UserId& signer);
 
 // The authority map a computation starts from: the root user, with the root
 // authority, alone.
@@ -63,10 +63,10 @@ SelectedAuthorizedRecords select_authorized_records(const std::vector<VerifiedRe
                                                     const UserRecordV1& root_user,
                                                     const std::set<UserId>& entry_point_users,
                                                     const std::set<HashValue>& applied_deletions,
-                                                    const RollbackFloors& floors, const AuthorityMap& previous);
+                                                    const RollbackFloors& floors, const AuthorityGraph& previous);
 SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& inputs, const UserRecordV1& root_user,
                                                     const std::set<HashValue>& applied_deletions,
-                                                    const AuthorityMap& previous);
+                                                    const AuthorityGraph& previous);
 
 // The state without its verified records, secret winners and maximum
 // counter, which the pipeline attaches afterwards.

@@ -8,9 +8,6 @@ namespace {
 
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 
-// What a principal without any entry holds.
-const authz::AuthoritySet kNoAuthority{};
-
 std::uint64_t saturating_next(std::uint64_t counter) { return counter == kMax ? kMax : counter + 1; }
 
 // The selector a secret value or deletion names; null for other kinds.
@@ -54,16 +51,11 @@ void EffectiveState::attach_verified_records(std::vector<VerifiedRecord> verifie
   secret_winners = std::move(winners);
 }
 
-const authz::AuthoritySet& authority_in(const AuthorityMap& authorities, const UserId& user_id) {
-  auto it = authorities.find(user_id);
-  return it == authorities.end() ? kNoAuthority : it->second;
-}
+AuthorityView EffectiveState::authority_of(const UserId& user_id) const { return authorities.of(user_id); }
 
-const authz::AuthoritySet& EffectiveState::authority_of(const UserId& user_id) const {
-  return authority_in(authorities, user_id);
+authz::AuthoritySet EffectiveState::authority_for_user(const UserId& user_id) const {
+  return authorities.materialize(principal_ref::User{user_id});
 }
-
-authz::AuthoritySet EffectiveState::authority_for_user(const UserId& user_id) const { return authority_of(user_id); }
 
 std::uint64_t EffectiveState::rollback_counter_floor() const {
   std::uint64_t floor = 0;

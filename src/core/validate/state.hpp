@@ -15,29 +15,10 @@
 #include "core/derivations.hpp"
 #include "core/errors.hpp"
 #include "core/merge/conflicts.hpp"
+#include "core/validate/authority_graph.hpp"
 #include "core/validate/verified_record.hpp"
 
 namespace morvik::core::validate {
-
-// Users before groups, then identifier bytes. A bare UserId finds its user's
-// entry without building a principal, which every signer lookup would do.
-struct PrincipalOrder {
-  using is_transparent = void;
-  bool operator()(const PrincipalRefV1& a, const PrincipalRefV1& b) const { return a < b; }
-  bool operator()(const PrincipalRefV1& a, const UserId& b) const {
-    const auto* user = std::get_if<principal_ref::User>(&a);
-    return user && *user < b;
-  }
-  bool operator()(const UserId& a, const PrincipalRefV1& b) const {
-    const auto* user = std::get_if<principal_ref::User>(&b);
-    return !user || a < *user;
-  }
-};
-
-using AuthorityMap = std::map<PrincipalRefV1, authz::AuthoritySet, PrincipalOrder>;
-
-// The user's entry in `authorities`, or the empty set; not a copy.
-const authz::AuthoritySet& authority_in(const AuthorityMap& authorities, const UserId& user_id);
 
 // How a secret stands for one user.
 enum class SecretAccess : std::uint8_t {
@@ -87,7 +68,7 @@ struct EffectiveState {
   std::set<UserId> deleted_users;
   std::set<GroupId> deleted_groups;
   std::set<GrantId> deleted_grants;
-  AuthorityMap authorities;
+  AuthorityGraph authorities;
   std::map<RecordKey, merge::ConflictReport> conflicts;
   std::map<SecretId, SecretWinner> secret_winners;
   // Set in the empty state that comes with a fatal finding, and when the
@@ -100,8 +81,9 @@ struct EffectiveState {
 
   // A copy of the user's authority; the empty set when it holds none.
   authz::AuthoritySet authority_for_user(const UserId& user_id) const;
-  // The same without the copy, for the hot paths of validation.
-  const authz::AuthoritySet& authority_of(const UserId& user_id) const;
+  // The same questions answered without writing the authority out, for the
+  // hot paths.
+  AuthorityView authority_of(const UserId& user_id) const;
 
   // The lowest counter above every counter a rollback conflict remembers.
   std::uint64_t rollback_counter_floor() const;

@@ -7,9 +7,9 @@
 namespace morvik::core::validate {
 namespace {
 
-bool admitted(const VerifiedRecord& record, const authz::AuthoritySet& authority,
+bool admitted(const VerifiedRecord& record, const AuthorityView& authority,
               const std::set<UserId>& entry_point_signers, const std::set<HashValue>& applied) {
-  const bool admin = authority.admin;
+  const bool admin = authority.admin();
   auto was_applied = [&] { return applied.contains(record.hash); };
   return std::visit(
       Overloaded{
