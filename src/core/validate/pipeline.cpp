@@ -109,13 +109,13 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
 
   // What the vault admits, against which the ratchet's watermarks are
   // measured, comes from a first resolution without floors.
-  AdmittedWatermarks admitted = [&] {
-    auto first = resolve_effective_with_deletions(checked.root, records, {});
-    return admitted_watermarks(records, first.state, std::move(first.applied));
-  }();
+  auto first = resolve_effective_with_deletions(checked.root, records, {});
+  AdmittedWatermarks admitted = admitted_watermarks(records, first.state, std::move(first.applied));
   const auto floors = rollback_floors(ratchet, admitted);
 
-  report.state = resolve_effective_with_deletions(checked.root, records, floors).state;
+  // Without floors the second resolution would repeat the first.
+  report.state = floors.empty() ? std::move(first.state)
+                                : resolve_effective_with_deletions(checked.root, records, floors).state;
   if (report.state.did_not_converge) report.issues.push_back(ValidationIssue::AuthorityDidNotConverge{});
 
   auto ties = merge::materialize_conflicts(records, merge::lww_resolution(records, floors, report.state));
