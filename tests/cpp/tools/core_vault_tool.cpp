@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/vault_file/vault_file.hpp"
+#include "support/cord/hex.hpp"
 #include "support/core/sample_vaults.hpp"
 
 namespace {
@@ -22,16 +23,6 @@ using namespace morvik;
 int failed(const std::string& text) {
   std::cerr << text << "\n";
   return 1;
-}
-
-std::string hex(const cord::Bytes& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (std::uint8_t b : bytes) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 15]);
-  }
-  return out;
 }
 
 }  // namespace
@@ -52,6 +43,6 @@ int main(int argc, char** argv) {
   std::ofstream out(argv[3], std::ios::binary);
   out.write(reinterpret_cast<const char*>(file->data()), static_cast<std::streamsize>(file->size()));
   if (!out.flush()) return failed(std::string("cannot write ") + argv[3]);
-  std::cout << hex(vault.trusted_root().bytes) << "\n";
+  std::cout << testing::to_hex(vault.trusted_root().bytes) << "\n";
   return 0;
 }
