@@ -24,6 +24,14 @@ class Set {
   bool insert(T value) { return items_.insert(std::move(value)).second; }
   bool contains(const T& value) const { return items_.contains(value); }
   bool erase(const T& value) { return items_.erase(value) > 0; }
+  // Empties the set, handing each element in order to `take`, which may
+  // move from it.
+  template <class F>
+  void drain(F&& take) {
+    while (!items_.empty()) take(std::move(items_.extract(items_.begin()).value()));
+  }
+  // Adds an element known to order after every element held: no search.
+  void append_last(T value) { items_.emplace_hint(items_.end(), std::move(value)); }
   std::size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
   const_iterator begin() const { return items_.begin(); }

@@ -40,7 +40,8 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
 
   if (!material.baseline) return fail(OpsError::InviteBaselineRequired{});
   core::ratchet::Ratchet ratchet = seed_ratchet_from_baseline(*root, *material.baseline);
-  auto report = validate_records(*records, ratchet, crypto, {});
+  auto report =
+      validate_records({std::make_shared<const core::VaultStore>(std::move(*records)), {}}, ratchet, crypto, {});
   if (!report) return fail(std::move(report.error()));
   if (has_suspected_rollback(*report)) return fail(OpsError::RolledBackPastBaseline{});
   if (!report->issues.empty()) return fail(OpsError::ValidationFailed{report->issues});

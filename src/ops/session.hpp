@@ -8,6 +8,7 @@
 // operations: each operation takes the file locks it needs and releases them.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -59,8 +60,8 @@ struct LockedSession {
   std::optional<cord::Bytes> verified_by;
   // A commit journal of this root seen but not applied.
   std::optional<PendingTransaction> pending;
-  // Decoded from `vault_bytes`.
-  core::VaultStore records;
+  // Decoded from `vault_bytes`, and shared with the report's state.
+  std::shared_ptr<const core::VaultStore> records;
 
   // Reads, recovers and validates the vault of `paths`. Prompts for nothing
   // and unlocks no identity.

@@ -19,8 +19,7 @@ namespace {
 
 // What the load validates under the shared lock.
 struct LoadedFiles {
-  cord::Bytes vault_bytes;
-  core::VaultStore records;
+  DecodedVault vault;
   StrongestRatchet strongest;
   std::optional<store::VerificationCacheV1> cache;
 };
@@ -35,18 +34,17 @@ OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths
   if (!lock) return fail(std::move(lock.error()));
   auto bytes = store::read_vault_bytes(paths);
   if (!bytes) return fail(std::move(bytes.error()));
-  core::VaultStore records;
+  std::optional<DecodedVault> vault;
   if (*bytes == first.bytes) {
-    records = std::move(first.records);
+    vault = std::move(first);
   } else {
-    auto decoded = decode_vault_file(paths, *bytes);
+    auto decoded = decode_vault_file(paths, std::move(*bytes));
     if (!decoded) return fail(std::move(decoded.error()));
-    records = std::move(*decoded);
+    vault = std::move(*decoded);
   }
   auto strongest = read_strongest_ratchet_locked(paths, root, crypto);
   if (!strongest) return fail(std::move(strongest.error()));
-  return LoadedFiles{std::move(*bytes), std::move(records), std::move(*strongest),
-                     read_trusted_cache(paths, root, crypto)};
+  return LoadedFiles{std::move(*vault), std::move(*strongest), read_trusted_cache(paths, root, crypto)};
 }
 
 }  // namespace
@@ -54,7 +52,7 @@ OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths
 OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths, const crypto::Crypto& crypto) {
   auto first = read_decoded_vault(paths);
   if (!first) return fail(std::move(first.error()));
-  auto root = trusted_root_candidate(first->records, crypto);
+  auto root = trusted_root_candidate(*first->records, crypto);
   if (!root) return fail(std::move(root.error()));
   if (auto recovered = recover_for_root(paths, *root, crypto); !recovered) return fail(std::move(recovered.error()));
 
@@ -67,16 +65,16 @@ OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths,
     verified_by = std::move(files->cache->signer_public_key);
   }
   // Validation needs no lock: it reads only what was read under it.
-  auto report = validate_records(files->records, files->strongest.ratchet, crypto, verified);
+  auto report = validate_records(files->vault.source(), files->strongest.ratchet, crypto, verified);
   if (!report) return fail(std::move(report.error()));
 
   LockedSession session{std::move(*report),
                         paths,
-                        std::move(files->vault_bytes),
+                        std::move(files->vault.bytes),
                         std::move(files->strongest.ratchet),
                         std::move(verified_by),
                         std::move(files->strongest.pending),
-                        std::move(files->records)};
+                        std::move(files->vault.records)};
   if (auto absorbed = session.absorb_clean_trust_raises(crypto); !absorbed) return fail(std::move(absorbed.error()));
   return session;
 }

@@ -58,18 +58,18 @@ OpsResult<BuiltRecord<Output>> LockedSession::commit_record(const crypto::Crypto
 
   core::ratchet::Ratchet working_ratchet = ratchet;
   working_ratchet.apply_update(report.ratchet_update);
-  core::VaultStore working_records = records;
-  auto built = step(working_records, report.state);
+  auto working_records = std::make_shared<core::VaultStore>(*records);
+  auto built = step(*working_records, report.state);
   if (!built) return fail(std::move(built.error()));
 
   // Only the new record's signature is not known to be good.
-  auto next = validate_records(working_records, working_ratchet, crypto, report.state.verified_record_hashes());
+  auto next = validate_records({working_records, {}}, working_ratchet, crypto, report.state.verified_record_hashes());
   if (!next) return fail(std::move(next.error()));
   if (!next->issues.empty()) return fail(OpsError::ValidationFailed{next->issues});
   if (!next->state.secret_record_is_current(built->record_hash)) return fail(OpsError::NotEffective{not_effective});
   working_ratchet.apply_update(next->ratchet_update);
 
-  auto vault_after = core::validate::encode_vault(working_records);
+  auto vault_after = core::validate::encode_vault(*working_records);
   if (!vault_after) return fail(std::move(vault_after.error()));
   auto ratchet_after = store::encode_ratchet(working_ratchet);
   if (!ratchet_after) return fail(std::move(ratchet_after.error()));
@@ -106,22 +106,24 @@ OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& cryp
   }
 
   // Only a ratchet raised elsewhere: the records in hand are those bytes.
-  std::optional<core::VaultStore> decoded;
+  std::optional<DecodedVault> decoded;
   if (!same_vault) {
-    auto fresh = decode_vault_file(paths, *bytes);
+    auto fresh = decode_vault_file(paths, std::move(*bytes));
     if (!fresh) return fail(std::move(fresh.error()));
     decoded = std::move(*fresh);
   }
-  const core::VaultStore& next_records = decoded ? *decoded : records;
-  auto candidate = trusted_root_candidate(next_records, crypto);
+  const core::validate::RecordSource next_records = decoded ? decoded->source() : core::validate::RecordSource{records, {}};
+  auto candidate = trusted_root_candidate(*next_records.store, crypto);
   if (!candidate) return fail(std::move(candidate.error()));
   if (*candidate != root) return fail(store::StoreError{store::StoreError::TrustRootMismatch{*candidate, root}});
   // Issues are judged by the caller.
   auto next = validate_records(next_records, strongest->ratchet, crypto, report.state.verified_record_hashes());
   if (!next) return fail(std::move(next.error()));
 
-  if (decoded) records = std::move(*decoded);
-  vault_bytes = std::move(*bytes);
+  if (decoded) {
+    records = std::move(decoded->records);
+    vault_bytes = std::move(decoded->bytes);
+  }
   ratchet = std::move(strongest->ratchet);
   report = std::move(*next);
   pending = std::move(strongest->pending);

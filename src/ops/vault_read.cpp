@@ -5,18 +5,18 @@
 
 namespace morvik::ops {
 
-OpsResult<core::VaultStore> decode_vault_file(const store::WorkspacePaths& paths, cord::ByteView bytes) {
-  auto records = core::validate::decode_vault(bytes);
-  if (!records) return fail(store::StoreError{store::StoreError::InvalidVault{paths.vault_path, std::move(records.error())}});
-  return std::move(*records);
+OpsResult<DecodedVault> decode_vault_file(const store::WorkspacePaths& paths, cord::Bytes bytes) {
+  // The views stay valid when `bytes` moves into the result: its buffer does not move.
+  auto decoded = core::validate::decode_vault_records(bytes);
+  if (!decoded) return fail(store::StoreError{store::StoreError::InvalidVault{paths.vault_path, std::move(decoded.error())}});
+  return DecodedVault{std::move(bytes), std::make_shared<const core::VaultStore>(std::move(decoded->store)),
+                      std::move(decoded->encodings)};
 }
 
 OpsResult<DecodedVault> read_decoded_vault(const store::WorkspacePaths& paths) {
   auto bytes = store::read_vault_bytes(paths);
   if (!bytes) return fail(std::move(bytes.error()));
-  auto records = decode_vault_file(paths, *bytes);
-  if (!records) return fail(std::move(records.error()));
-  return DecodedVault{std::move(*bytes), std::move(*records)};
+  return decode_vault_file(paths, std::move(*bytes));
 }
 
 }  // namespace morvik::ops

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <new>
 #include <set>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -34,6 +36,16 @@ struct ValidationReport {
   std::vector<ValidationWarning> warnings;
 };
 
+// The records one validation reads. The state it reports shares them with
+// the caller rather than copying them.
+struct RecordSource {
+  std::shared_ptr<const VaultStore> store;
+  // Each record's own encoding, in the store's order, when the store was
+  // decoded from a file (see decode_vault_records); empty when every record
+  // is to be encoded again.
+  std::span<const cord::ByteView> encodings;
+};
+
 // The report of a fatal finding: the empty state and that single issue.
 ValidationReport fatal_report(ValidationIssue issue);
 
@@ -58,18 +70,17 @@ struct ListedRecord {
   HashValue hash;
   // In the caller's verified set: its signature is not checked.
   bool trusted = false;
-  // Where its signed message lies in `Listing::messages`.
-  std::size_t message_at = 0;
-  std::size_t message_size = 0;
+  // What its signature covers; empty when trusted.
+  cord::ByteView message;
 };
 
 // The records to validate, each once, in record-set order.
 struct Listing {
   std::vector<ListedRecord> records;
-  // The signed messages of the records whose signatures may need checking.
-  // A record's encoding begins with its body's, which is what its signature
-  // covers, so they are kept from hashing rather than encoded again.
-  cord::Bytes messages;
+  // The encodings of records built in memory, whose messages point here. A
+  // record's encoding begins with its body's, which is what its signature
+  // covers, so the messages are kept from hashing rather than encoded again.
+  cord::Bytes encoded;
 };
 
 // Keeps the first record of each hash, in list order. Sorting rather than
@@ -91,8 +102,7 @@ class SignatureChecks {
     const ListedRecord& entry = listing_.records[i];
     if (entry.trusted) return true;
     if (outcome_[i] == Outcome::Unchecked) {
-      const auto message = cord::ByteView(listing_.messages).subspan(entry.message_at, entry.message_size);
-      const bool good = crypto_.verify_signature(kSignedRecordLabel, entry.record->signing_public_key, message,
+      const bool good = crypto_.verify_signature(kSignedRecordLabel, entry.record->signing_public_key, entry.message,
                                                  entry.record->signature);
       outcome_[i] = good ? Outcome::Good : Outcome::Bad;
     }
@@ -112,25 +122,48 @@ const T* body_as(const ListedRecord& entry) {
   return body ? std::get_if<T>(body) : nullptr;
 }
 
-// Hashes every record and drops repeats.
+// Hashes every record and drops repeats. Records decoded from a file are
+// hashed from the bytes they were read from; the others are encoded first.
 template <CryptoProvider P>
-CoreResult<Listing> list_records(const VaultStore& store, const P& crypto, const std::set<HashValue>& verified) {
+CoreResult<Listing> list_records(const RecordSource& source, const P& crypto, const std::set<HashValue>& verified) {
+  const auto& records = vault_records(*source.store);
+  const bool kept = !source.encodings.empty();
+  if (kept && source.encodings.size() != records.size()) {
+    return fail(CoreError::validation("record encodings do not match the record set"));
+  }
   Listing listing;
-  auto& messages = listing.messages;
-  listing.records.reserve(vault_records(store).size());
-  for (const VaultRecordV1& record : vault_records(store)) {
-    const std::size_t start = messages.size();
-    if (auto st = cord::write(cord::CordSerializer(messages), record); !st) {
-      return fail(CoreError::cord(std::move(st.error())));
+  auto& encoded = listing.encoded;
+  // Offsets into `encoded` until it stops growing.
+  std::vector<std::pair<std::size_t, std::size_t>> encoded_messages;
+  listing.records.reserve(records.size());
+  std::size_t at = 0;
+  for (const VaultRecordV1& record : records) {
+    const std::size_t start = encoded.size();
+    cord::ByteView encoding;
+    if (kept) {
+      encoding = source.encodings[at++];
+    } else {
+      if (auto st = cord::write(cord::CordSerializer(encoded), record); !st) {
+        return fail(CoreError::cord(std::move(st.error())));
+      }
+      encoding = cord::ByteView(encoded).subspan(start);
     }
-    const auto encoding = cord::ByteView(messages).subspan(start);
     HashValue hash = crypto.hash(kRecordHashLabel, encoding);
     const bool trusted = verified.contains(hash);
     // The body, then the key and the signature, each a u32 length and bytes.
     const std::size_t message_size =
-        encoding.size() - (4 + record.signing_public_key.size()) - (4 + record.signature.size());
-    messages.resize(trusted ? start : start + message_size);
-    listing.records.push_back(ListedRecord{&record, std::move(hash), trusted, start, trusted ? 0 : message_size});
+        trusted ? 0 : encoding.size() - (4 + record.signing_public_key.size()) - (4 + record.signature.size());
+    if (!kept) {
+      encoded.resize(start + message_size);
+      encoded_messages.emplace_back(start, message_size);
+    }
+    listing.records.push_back(ListedRecord{&record, std::move(hash), trusted, encoding.first(message_size)});
+  }
+  if (!kept) {
+    for (std::size_t i = 0; i < listing.records.size(); ++i) {
+      const auto [start, size] = encoded_messages[i];
+      listing.records[i].message = cord::ByteView(encoded).subspan(start, size);
+    }
   }
   // A repeat's message stays in the buffer unreferenced: repeats are rare,
   // and each wastes no more than its own encoding.
@@ -253,7 +286,8 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
 // Structure, signer and signature of every record; the records that pass
 // become verified records, in list order.
 template <CryptoProvider P>
-CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, SelectedRoot root,
+CoreResult<CheckedRecords> check_records(const std::shared_ptr<const VaultStore>& store,
+                                         const std::vector<ListedRecord>& list, SelectedRoot root,
                                          SignerAssignment assignment, SignatureChecks<P>& checks, const P& crypto) {
   CheckedRecords checked{std::move(root), {}, {}, 0, std::move(assignment.ambiguous_key_hashes)};
   checked.verified.reserve(list.size());
@@ -281,7 +315,8 @@ CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, 
       checked.issues.push_back(ValidationIssue::InvalidSignature{std::move(key)});
       continue;
     }
-    checked.verified.push_back(VerifiedRecord::of(record, std::move(key), list[i].hash, signer->second));
+    checked.verified.push_back(VerifiedRecord::shared(std::shared_ptr<const VaultRecordV1>(store, &record),
+                                                      std::move(key), list[i].hash, signer->second));
   }
   return checked;
 }
@@ -289,12 +324,12 @@ CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, 
 // Steps up to the per-record checks: the listing, with the signed messages
 // it keeps, is released before the resolution starts.
 template <CryptoProvider P>
-CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(const VaultStore& store,
+CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(const RecordSource& source,
                                                                            const HashValue& trusted_root,
                                                                            const P& crypto,
                                                                            const std::set<HashValue>& verified) {
   using Checked = std::expected<CheckedRecords, ValidationIssue>;
-  auto listing = list_records(store, crypto, verified);
+  auto listing = list_records(source, crypto, verified);
   if (!listing) return fail(std::move(listing.error()));
   const auto& list = listing->records;
   if (list.empty()) return Checked(std::unexpect, ValidationIssue::RootNotTrusted{});
@@ -306,7 +341,7 @@ CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(cons
 
   auto assignment = assign_signers(list, **root, checks, crypto);
   if (!assignment) return fail(std::move(assignment.error()));
-  auto checked = check_records(list, std::move(**root), std::move(*assignment), checks, crypto);
+  auto checked = check_records(source.store, list, std::move(**root), std::move(*assignment), checks, crypto);
   if (!checked) return fail(std::move(checked.error()));
   return Checked(std::move(*checked));
 }
@@ -315,9 +350,9 @@ CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(cons
 
 // The version-1 pipeline.
 template <CryptoProvider P>
-CoreResult<ValidationReport> validate_v1(const VaultStore& store, const ratchet::Ratchet& ratchet, const P& crypto,
+CoreResult<ValidationReport> validate_v1(const RecordSource& source, const ratchet::Ratchet& ratchet, const P& crypto,
                                          const std::set<HashValue>& verified) {
-  auto checked = detail::check_record_set(store, ratchet.trusted_root, crypto, verified);
+  auto checked = detail::check_record_set(source, ratchet.trusted_root, crypto, verified);
   if (!checked) return fail(std::move(checked.error()));
   if (!*checked) return fatal_report(std::move(checked->error()));
   return resolve_checked_records(std::move(**checked), ratchet);
@@ -327,18 +362,30 @@ CoreResult<ValidationReport> validate_v1(const VaultStore& store, const ratchet:
 // hash is in `verified` (signatures an earlier validation checked).
 // An allocation that fails on the way is reported as such, never thrown.
 template <CryptoProvider P>
-CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& store, const ratchet::Ratchet& ratchet,
+CoreResult<ValidationReport> validate_vault_with_verified(const RecordSource& source, const ratchet::Ratchet& ratchet,
                                                           const P& crypto, const std::set<HashValue>& verified) {
   try {
     // A vault of a newer format is not read at all.
     if (ratchet.format_version > kFormatVersion) {
       return fatal_report(ValidationIssue::FormatVersionRegression{ratchet.format_version, kFormatVersion});
     }
-    auto report = validate_v1(store, ratchet, crypto, verified);
+    auto report = validate_v1(source, ratchet, crypto, verified);
     if (report && ratchet.format_version == 0 && report->issues.empty()) {
       report->ratchet_update.format_version = kFormatVersion;
     }
     return report;
+  } catch (const std::bad_alloc&) {
+    return fail(CoreError::out_of_memory());
+  }
+}
+
+// The same for a record set the caller keeps: the report holds a copy.
+template <CryptoProvider P>
+CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& store, const ratchet::Ratchet& ratchet,
+                                                          const P& crypto, const std::set<HashValue>& verified) {
+  try {
+    return validate_vault_with_verified(RecordSource{std::make_shared<const VaultStore>(store), {}}, ratchet, crypto,
+                                        verified);
   } catch (const std::bad_alloc&) {
     return fail(CoreError::out_of_memory());
   }

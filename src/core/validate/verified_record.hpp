@@ -35,11 +35,15 @@ struct VerifiedRecord {
   // The user the envelope's signing key is assigned to.
   UserId signer;
 
+  // Shares a record whose body is known.
+  static VerifiedRecord shared(std::shared_ptr<const VaultRecordV1> record, RecordKey key, HashValue hash,
+                               UserId signer) {
+    std::shared_ptr<const RecordBodyV1> body(record, record->body.known());
+    return VerifiedRecord{std::move(record), std::move(body), std::move(key), std::move(hash), std::move(signer)};
+  }
   // Takes a copy of a record whose body is known.
   static VerifiedRecord of(const VaultRecordV1& record, RecordKey key, HashValue hash, UserId signer) {
-    auto shared = std::make_shared<const VaultRecordV1>(record);
-    std::shared_ptr<const RecordBodyV1> body(shared, shared->body.known());
-    return VerifiedRecord{std::move(shared), std::move(body), std::move(key), std::move(hash), std::move(signer)};
+    return shared(std::make_shared<const VaultRecordV1>(record), std::move(key), std::move(hash), std::move(signer));
   }
 
   // The body's Lamport counter; the root, which has none, counts as 0.

@@ -16,6 +16,20 @@ struct DiscardingStoreTag;
 // The wire shape of a VaultStore, keeping none of its records.
 using DiscardingStore = std::variant<cord::Tagged<DiscardingStoreTag, cord::Set<DiscardedRecord>>>;
 
+// A record with the input it was read from. Ordered as the record alone, so
+// a set of them is ordered as the vault's record set.
+struct SpannedRecord {
+  VaultRecordV1 record;
+  cord::ByteView encoding;
+
+  auto operator<=>(const SpannedRecord& other) const { return record <=> other.record; }
+  bool operator==(const SpannedRecord& other) const { return record == other.record; }
+};
+
+struct SpannedStoreTag;
+// The wire shape of a VaultStore, keeping each record's encoding beside it.
+using SpannedStore = std::variant<cord::Tagged<SpannedStoreTag, cord::Set<SpannedRecord>>>;
+
 }  // namespace
 }  // namespace morvik::core
 
@@ -27,6 +41,16 @@ struct Codec<core::DiscardedRecord> {
     auto record = cord::read<core::VaultRecordV1>(d);
     if (!record) return fail(std::move(record.error()));
     return core::DiscardedRecord{};
+  }
+};
+
+template <>
+struct Codec<core::SpannedRecord> {
+  static Result<core::SpannedRecord> read(CordDeserializer& d) {
+    const ByteView before = d.remaining();
+    auto record = cord::read<core::VaultRecordV1>(d);
+    if (!record) return fail(std::move(record.error()));
+    return core::SpannedRecord{std::move(*record), before.first(before.size() - d.remaining().size())};
   }
 };
 
@@ -54,7 +78,7 @@ std::uint64_t announced_record_count(cord::ByteView payload) {
   return count;
 }
 
-CoreResult<VaultStore> decode_framed(cord::ByteView file) {
+CoreResult<SpannedStore> decode_framed(cord::ByteView file) {
   if (file.size() < kVaultMagic.size() || !std::equal(kVaultMagic.begin(), kVaultMagic.end(), file.begin())) {
     return fail(CoreError::validation("not a morvik vault file (missing magic prefix)"));
   }
@@ -70,9 +94,20 @@ CoreResult<VaultStore> decode_framed(cord::ByteView file) {
     }
     return fail(too_many_records(count));
   }
-  auto store = cord::deserialize<VaultStore>(payload);
+  auto store = cord::deserialize<SpannedStore>(payload);
   if (!store) return fail(CoreError::cord(std::move(store.error())));
   return std::move(*store);
+}
+
+DecodedRecords split_spans(SpannedStore spanned) {
+  auto& records = std::get<0>(spanned).value;
+  DecodedRecords decoded;
+  decoded.encodings.reserve(records.size());
+  records.drain([&](SpannedRecord&& record) {
+    decoded.encodings.push_back(record.encoding);
+    vault_records(decoded.store).append_last(std::move(record.record));
+  });
+  return decoded;
 }
 
 CoreResult<cord::Bytes> encode_framed(const VaultStore& store) {
@@ -89,12 +124,20 @@ CoreResult<cord::Bytes> encode_framed(const VaultStore& store) {
 
 }  // namespace
 
-CoreResult<VaultStore> decode_vault(cord::ByteView file) {
+CoreResult<DecodedRecords> decode_vault_records(cord::ByteView file) {
   try {
-    return decode_framed(file);
+    auto spanned = decode_framed(file);
+    if (!spanned) return fail(std::move(spanned.error()));
+    return split_spans(std::move(*spanned));
   } catch (const std::bad_alloc&) {
     return fail(CoreError::out_of_memory());
   }
+}
+
+CoreResult<VaultStore> decode_vault(cord::ByteView file) {
+  auto decoded = decode_vault_records(file);
+  if (!decoded) return fail(std::move(decoded.error()));
+  return std::move(decoded->store);
 }
 
 CoreResult<cord::Bytes> encode_vault(const VaultStore& store) {

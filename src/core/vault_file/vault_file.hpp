@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 #include "core/errors.hpp"
 #include "core/records.hpp"
@@ -18,7 +19,16 @@ inline constexpr std::string_view kVaultMagic{"morvik-vault\0", 13};
 inline constexpr std::size_t kMaxVaultFileBytes = 268'435'456;
 inline constexpr std::size_t kMaxVaultRecords = 262'144;
 
+// A record set as decoded from a file, with the bytes each record was read
+// from, in the set's order: views into the file, which must outlive them.
+// Decoding is canonical, so each is exactly the record's encoding.
+struct DecodedRecords {
+  VaultStore store;
+  std::vector<cord::ByteView> encodings;
+};
+
 // A failed allocation gives CoreError::OutOfMemory, in both directions.
+CoreResult<DecodedRecords> decode_vault_records(cord::ByteView file);
 CoreResult<VaultStore> decode_vault(cord::ByteView file);
 CoreResult<cord::Bytes> encode_vault(const VaultStore& store);
 

@@ -127,7 +127,8 @@ std::size_t compare_on_random_vaults(int rounds, std::uint32_t seed, std::size_t
     SCOPED_TRACE("round " + std::to_string(round));
     TestVault vault;
     add_random_records(vault, random, at_least, spread);
-    auto checked = core::validate::detail::check_record_set(vault.store(), vault.trusted_root(), kCrypto, {});
+    auto checked = core::validate::detail::check_record_set(
+        {std::make_shared<const core::VaultStore>(vault.store()), {}}, vault.trusted_root(), kCrypto, {});
     EXPECT_TRUE(checked.has_value() && checked->has_value());
     if (!checked.has_value() || !checked->has_value()) break;
     const auto& root = (*checked)->root;

@@ -19,9 +19,15 @@ inline core::ratchet::Ratchet fresh_ratchet(const TestVault& vault) {
 }
 
 // Compiled once, in pipeline_helpers.cpp: the pipeline is a template and
-// costly to build in every scenario file.
+// costly to build in every scenario file. Every scenario is validated twice:
+// from the records in memory, each encoded again, and from the vault file
+// they make, each hashed from the bytes it was read from; the two reports
+// must agree.
 ValidationReport validate(const core::VaultStore& store, const core::ratchet::Ratchet& ratchet,
                           const std::set<core::HashValue>& verified = {});
+
+// Fails the test unless the two reports say the same about the same records.
+void expect_same_report(const ValidationReport& a, const ValidationReport& b);
 
 inline ValidationReport validate(const TestVault& vault) { return validate(vault.store(), fresh_ratchet(vault)); }
 

@@ -100,7 +100,7 @@ core::validate::detail::SignerAssignment assign_signers(const TestVault& vault,
                                                         const std::vector<core::VaultRecordV1>& records) {
   using namespace core::validate::detail;
   Listing listing;
-  for (const auto& record : records) listing.records.push_back(ListedRecord{&record, record_hash(record), true, 0, 0});
+  for (const auto& record : records) listing.records.push_back(ListedRecord{&record, record_hash(record), true, {}});
   SignatureChecks<crypto::Crypto> checks(kCrypto, listing);
   const core::validate::SelectedRoot root{vault.root_user_id(), vault.root().encryption_public_key,
                                           vault.root().signing_public_key, vault.trusted_root()};

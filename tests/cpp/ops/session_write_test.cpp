@@ -49,7 +49,7 @@ class SessionWriteTest : public TeamWorkspaceTest {
     return core::record_key::Secret{core::derive_secret_id(kCrypto, selector).value()};
   }
   std::uint64_t counter_of_write(const UnlockedSession& session, const core::HashValue& hash) const {
-    return counter_of(record_with_hash(session.session().records, hash));
+    return counter_of(record_with_hash(*session.session().records, hash));
   }
   std::string read(const UnlockedSession& session, const core::SecretSelectorV1& selector) const {
     auto plaintext = session.get_secret(kCrypto, selector);
@@ -59,7 +59,7 @@ class SessionWriteTest : public TeamWorkspaceTest {
   void expect_committed(const UnlockedSession& session) const {
     EXPECT_EQ(session.session().vault_bytes, read_file(paths().vault_path));
     EXPECT_EQ(session.session().ratchet, ratchet_on_disk());
-    EXPECT_EQ(session.session().records, core::validate::decode_vault(session.session().vault_bytes).value());
+    EXPECT_EQ(*session.session().records, core::validate::decode_vault(session.session().vault_bytes).value());
     EXPECT_FALSE(exists(tx::transaction_path(paths(), trusted_root())));
     EXPECT_EQ(store::testing::list_dir(paths().morvik_dir), (std::vector<std::string>{"vault.cord", "vault.cord.lock"}));
   }
