@@ -1,7 +1,6 @@
 #include "core/validate/pipeline.hpp"
 
 #include <algorithm>
-#include <numeric>
 
 #include "core/merge/lww_resolution.hpp"
 #include "core/validate/deletions.hpp"
@@ -78,13 +77,45 @@ ratchet::RatchetUpdate ratchet_update(AdmittedWatermarks admitted, const ratchet
 
 namespace detail {
 
+VerifiedDigests::VerifiedDigests(const std::set<HashValue>& hashes) {
+  digests_.reserve(hashes.size());
+  // The set's order is bytewise, so digests of one length stay sorted.
+  for (const HashValue& hash : hashes) {
+    if (hash.bytes.size() != 32) continue;
+    std::copy(hash.bytes.begin(), hash.bytes.end(), digests_.emplace_back().begin());
+  }
+}
+
+bool VerifiedDigests::contains(const HashValue& hash) const {
+  if (hash.bytes.size() != 32) return false;
+  std::array<std::uint8_t, 32> digest;
+  std::copy(hash.bytes.begin(), hash.bytes.end(), digest.begin());
+  return std::binary_search(digests_.begin(), digests_.end(), digest);
+}
+
+namespace {
+
+// The first eight bytes of a hash, as a number that orders as they do.
+std::uint64_t hash_prefix(const HashValue& hash) {
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < 8; ++i) prefix = (prefix << 8) | (i < hash.bytes.size() ? hash.bytes[i] : 0);
+  return prefix;
+}
+
+}  // namespace
+
 void drop_repeated_hashes(std::vector<ListedRecord>& records) {
-  std::vector<std::size_t> order(records.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    const auto c = records[a].hash <=> records[b].hash;
-    return c != 0 ? c < 0 : a < b;
+  // Sorted by a prefix kept beside each index, then by the whole hash: the
+  // whole hashes, each behind a pointer, are compared only on equal prefixes.
+  std::vector<std::pair<std::uint64_t, std::size_t>> keyed(records.size());
+  for (std::size_t i = 0; i < records.size(); ++i) keyed[i] = {hash_prefix(records[i].hash), i};
+  std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    const auto c = records[a.second].hash <=> records[b.second].hash;
+    return c != 0 ? c < 0 : a.second < b.second;
   });
+  std::vector<std::size_t> order(records.size());
+  for (std::size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].second;
   std::vector<bool> repeated(records.size(), false);
   for (std::size_t i = 1; i < order.size(); ++i) {
     if (records[order[i]].hash == records[order[i - 1]].hash) repeated[order[i]] = true;
