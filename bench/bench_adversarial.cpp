@@ -41,8 +41,10 @@ Load load(testing::VaultShape shape, std::size_t size) {
   result.records = core::vault_records(vault.store()).size();
   testing::AllocationProbe probe;
   const auto start = Clock::now();
-  auto store = core::validate::decode_vault(file);
-  auto report = core::validate::validate_vault_with_verified(store.value(), ratchet, crypto, verified);
+  auto decoded = core::validate::decode_vault_records(file).value();
+  const core::validate::RecordSource source{std::make_shared<const core::VaultStore>(std::move(decoded.store)),
+                                            decoded.encodings};
+  auto report = core::validate::validate_vault_with_verified(source, ratchet, crypto, verified);
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   result.peak_bytes = probe.peak_bytes();
   result.issues = report.value().issues.size();
