@@ -124,7 +124,7 @@ double one_hpke_open(const crypto::Identity& reader) {
   constexpr int kOpens = 200;
   const auto start = Clock::now();
   for (int i = 0; i < kOpens; ++i) {
-    (void)crypto::unwrap_content_key(reader.encryption_keypair.private_key, wrapped.encapsulated_key, context, context,
+    (void)crypto::unwrap_content_key(reader.encryption_keypair, wrapped.encapsulated_key, context, context,
                                      wrapped.wrapped_key)
         .value();
   }
@@ -180,7 +180,7 @@ void run(std::size_t secrets) {
   });
   const auto verified = writing.state().verified_record_hashes();
   const double validation = median_seconds(runs, [&] {
-    must(ops::validate_records(writing.session().records, writing.session().ratchet, kCrypto, verified), "validate");
+    must(ops::validate_records({writing.session().records, {}}, writing.session().ratchet, kCrypto, verified), "validate");
   });
   // The commit journal alone, moving both files between the images before
   // and after one more write, back and forth.
