@@ -18,6 +18,9 @@ PYBUILD  := build-py
 # Lets build directories of different checkouts share ccache's results.
 export CCACHE_BASEDIR ?= $(CURDIR)
 CMAKE_FLAGS := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
+# The test build compiles the benchmarks too, so that a change cannot leave
+# them broken until the next `make bench`.
+RELEASE_FLAGS := $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DMORVIK_BENCH=ON
 
 .PHONY: deps build build-asan module workspace-tool run test test-cpp test-asan test-python bench fuzz clean
 
@@ -25,7 +28,7 @@ deps:
 	@scripts/deps.sh
 
 build: deps
-	@$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@$(CMAKE) -S . -B $(BUILD) $(RELEASE_FLAGS) >/dev/null
 	@$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 build-asan: deps
@@ -41,7 +44,7 @@ module: deps
 # the quickstart and the Python benchmark; only it is built.
 WORKSPACE_TOOL := $(BUILD)/tests/cpp/tools/frontend_workspace_tool
 workspace-tool: deps
-	@$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@$(CMAKE) -S . -B $(BUILD) $(RELEASE_FLAGS) >/dev/null
 	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target frontend_workspace_tool
 
 run: module workspace-tool
