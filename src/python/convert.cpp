@@ -1,5 +1,6 @@
 #include "python/convert.hpp"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace morvik::python {
@@ -44,7 +45,9 @@ std::optional<crypto::SecretBytes> items_as_bytes(PyObject* sequence) {
   const Py_ssize_t size = PySequence_Size(sequence);
   if (size < 0) return std::nullopt;
   crypto::SecretBytes out;
-  out.reserve(static_cast<std::size_t>(size));
+  // A sequence's length is only its claim until its items are read: a huge
+  // one must be refused for its items, not fail to reserve memory.
+  out.reserve(std::min(static_cast<std::size_t>(size), std::size_t{1} << 16));
   for (Py_ssize_t i = 0; i < size; ++i) {
     PyRef item = PyRef::steal(PySequence_GetItem(sequence, i));
     if (!item) return std::nullopt;

@@ -187,6 +187,8 @@ def test_a_file_is_read_once_to_its_end_and_left_open(tmp_path):
         ["a"],
         [b"a"],
         [None],
+        # A length the sequence only claims: nothing is set aside for it.
+        range(256, 10**13),
         "\ud800",
         Reader(ValueError("boom")),
         Reader(OSError("closed")),
