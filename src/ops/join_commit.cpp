@@ -104,7 +104,7 @@ OpsResult<void> complete_join_commit(const store::WorkspacePaths& paths, const J
   if (!at_either_state(*ratchet, journal.ratchet_before, *next_ratchet)) return fail(OpsError::JoinCommitConflict{});
   // Written over the vault, bytes that do not decode would lose it for good:
   // only the hash of its before-state is kept.
-  if (auto decoded = core::validate::decode_vault(journal.next_vault_bytes); !decoded) {
+  if (auto decoded = core::validate::check_vault_file(journal.next_vault_bytes); !decoded) {
     return fail(store::StoreError{store::StoreError::InvalidVault{journal_path, std::move(decoded.error())}});
   }
 

@@ -158,7 +158,8 @@ OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& 
                                                        const store::WorkspacePaths& paths) {
   const store::Path journal = tx::transaction_path(paths, transaction.trusted_root);
   {
-    auto vault = core::validate::decode_vault(transaction.next_vault_bytes.bytes);
+    // Only root records can name the trust root.
+    auto vault = core::validate::decode_vault_roots(transaction.next_vault_bytes.bytes);
     if (!vault) return fail(store::StoreError{store::StoreError::InvalidVault{journal, std::move(vault.error())}});
     auto root = trusted_root_candidate(*vault, crypto);
     if (!root) return fail(std::move(root.error()));

@@ -34,7 +34,7 @@ StoreResult<void> verify_vault(const WorkspacePaths& paths, cord::ByteView bytes
     return fail(invalid_vault(paths.vault_path,
                               core::CoreError::validation("vault bytes differed immediately after atomic write")));
   }
-  if (auto decoded = core::validate::decode_vault(*read); !decoded) {
+  if (auto decoded = core::validate::check_vault_file(*read); !decoded) {
     return fail(invalid_vault(paths.vault_path, std::move(decoded.error())));
   }
   return {};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 
 namespace morvik::core {
 namespace {
@@ -30,6 +31,16 @@ struct SpannedStoreTag;
 // The wire shape of a VaultStore, keeping each record's encoding beside it.
 using SpannedStore = std::variant<cord::Tagged<SpannedStoreTag, cord::Set<SpannedRecord>>>;
 
+// A record kept only when it is a root record; all the others compare equal.
+struct RootRecord {
+  std::optional<VaultRecordV1> root;
+  auto operator<=>(const RootRecord&) const = default;
+};
+
+struct RootStoreTag;
+// The wire shape of a VaultStore, keeping its root records only.
+using RootStore = std::variant<cord::Tagged<RootStoreTag, cord::Set<RootRecord>>>;
+
 }  // namespace
 }  // namespace morvik::core
 
@@ -51,6 +62,17 @@ struct Codec<core::SpannedRecord> {
     auto record = cord::read<core::VaultRecordV1>(d);
     if (!record) return fail(std::move(record.error()));
     return core::SpannedRecord{std::move(*record), before.first(before.size() - d.remaining().size())};
+  }
+};
+
+template <>
+struct Codec<core::RootRecord> {
+  static Result<core::RootRecord> read(CordDeserializer& d) {
+    auto record = cord::read<core::VaultRecordV1>(d);
+    if (!record) return fail(std::move(record.error()));
+    const core::RecordBodyV1* body = record->body.known();
+    if (body == nullptr || !std::holds_alternative<core::VaultRootRecordV1>(*body)) return core::RootRecord{};
+    return core::RootRecord{std::move(*record)};
   }
 };
 
@@ -78,7 +100,9 @@ std::uint64_t announced_record_count(cord::ByteView payload) {
   return count;
 }
 
-CoreResult<SpannedStore> decode_framed(cord::ByteView file) {
+// Decodes a vault file into `Store`, one of the wire shapes of a VaultStore.
+template <class Store>
+CoreResult<Store> decode_framed(cord::ByteView file) {
   if (file.size() < kVaultMagic.size() || !std::equal(kVaultMagic.begin(), kVaultMagic.end(), file.begin())) {
     return fail(CoreError::validation("not a morvik vault file (missing magic prefix)"));
   }
@@ -94,7 +118,7 @@ CoreResult<SpannedStore> decode_framed(cord::ByteView file) {
     }
     return fail(too_many_records(count));
   }
-  auto store = cord::deserialize<SpannedStore>(payload);
+  auto store = cord::deserialize<Store>(payload);
   if (!store) return fail(CoreError::cord(std::move(store.error())));
   return std::move(*store);
 }
@@ -126,7 +150,7 @@ CoreResult<cord::Bytes> encode_framed(const VaultStore& store) {
 
 CoreResult<DecodedRecords> decode_vault_records(cord::ByteView file) {
   try {
-    auto spanned = decode_framed(file);
+    auto spanned = decode_framed<SpannedStore>(file);
     if (!spanned) return fail(std::move(spanned.error()));
     return split_spans(std::move(*spanned));
   } catch (const std::bad_alloc&) {
@@ -138,6 +162,30 @@ CoreResult<VaultStore> decode_vault(cord::ByteView file) {
   auto decoded = decode_vault_records(file);
   if (!decoded) return fail(std::move(decoded.error()));
   return std::move(decoded->store);
+}
+
+CoreResult<void> check_vault_file(cord::ByteView file) {
+  try {
+    auto checked = decode_framed<DiscardingStore>(file);
+    if (!checked) return fail(std::move(checked.error()));
+    return {};
+  } catch (const std::bad_alloc&) {
+    return fail(CoreError::out_of_memory());
+  }
+}
+
+CoreResult<VaultStore> decode_vault_roots(cord::ByteView file) {
+  try {
+    auto roots = decode_framed<RootStore>(file);
+    if (!roots) return fail(std::move(roots.error()));
+    VaultStore store;
+    std::get<0>(*roots).value.drain([&](RootRecord&& record) {
+      if (record.root) vault_records(store).append_last(std::move(*record.root));
+    });
+    return store;
+  } catch (const std::bad_alloc&) {
+    return fail(CoreError::out_of_memory());
+  }
 }
 
 CoreResult<cord::Bytes> encode_vault(const VaultStore& store) {

@@ -30,6 +30,12 @@ struct DecodedRecords {
 // A failed allocation gives CoreError::OutOfMemory, in both directions.
 CoreResult<DecodedRecords> decode_vault_records(cord::ByteView file);
 CoreResult<VaultStore> decode_vault(cord::ByteView file);
+// Whether the file decodes, with the error decode_vault would give, keeping
+// no record.
+CoreResult<void> check_vault_file(cord::ByteView file);
+// The root records of the file, every other record read and dropped; fails
+// exactly where decode_vault fails.
+CoreResult<VaultStore> decode_vault_roots(cord::ByteView file);
 CoreResult<cord::Bytes> encode_vault(const VaultStore& store);
 
 }  // namespace morvik::core::validate

@@ -34,9 +34,20 @@ cord::Bytes tiny_records_file(std::uint32_t count, std::optional<std::uint32_t> 
   return file;
 }
 
+template <class Result>
+std::string error_of(const Result& result) {
+  return result ? "" : result.error().message();
+}
+
+// The error of decoding the file, which every reader of a vault file must
+// agree on: those that keep the records with their bytes, only the roots,
+// or nothing at all.
 std::string decode_error(cord::ByteView file) {
-  auto decoded = decode_vault(file);
-  return decoded ? "" : decoded.error().message();
+  const std::string error = error_of(decode_vault(file));
+  EXPECT_EQ(error_of(decode_vault_records(file)), error);
+  EXPECT_EQ(error_of(decode_vault_roots(file)), error);
+  EXPECT_EQ(error_of(check_vault_file(file)), error);
+  return error;
 }
 
 TEST(VaultFileTest, MagicComesFirst) {
@@ -131,6 +142,36 @@ TEST(VaultFileTest, EncodingIsCanonical) {
   ASSERT_TRUE(decoded);
   EXPECT_EQ(*decoded, vault.store());
   EXPECT_EQ(encode_vault(*decoded), file);
+}
+
+TEST(VaultFileTest, ReadersThatKeepLessKeepTheRightPart) {
+  TestVault vault;
+  vault.add_user(2, 1);
+  vault.add(vault.root(), unknown_kind_body());
+  // A second root record, of another key: roots are kept whoever signed them.
+  vault.add(identity(9), vault_root_body(identity(9)));
+  const cord::Bytes file = encode_vault(vault.store()).value();
+
+  auto decoded = decode_vault_records(file);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->store, vault.store());
+  ASSERT_EQ(decoded->encodings.size(), vault_records(vault.store()).size());
+  std::size_t i = 0;
+  for (const auto& record : vault_records(decoded->store)) {
+    const cord::ByteView encoding = decoded->encodings[i++];
+    EXPECT_EQ(cord::Bytes(encoding.begin(), encoding.end()), cord::serialize(record).value());
+    EXPECT_GE(encoding.data(), file.data());
+    EXPECT_LE(encoding.data() + encoding.size(), file.data() + file.size());
+  }
+
+  VaultStore roots;
+  for (const auto& record : vault_records(vault.store())) {
+    const auto* body = record.body.known();
+    if (body && std::holds_alternative<VaultRootRecordV1>(*body)) vault_records(roots).insert(record);
+  }
+  EXPECT_EQ(vault_records(roots).size(), 2u);
+  EXPECT_EQ(decode_vault_roots(file), roots);
+  EXPECT_TRUE(check_vault_file(file));
 }
 
 // Decoded, a 16-byte record takes some 300 bytes: a set of them beyond the
