@@ -172,7 +172,7 @@ void keychain_files() {
   const auto& user = identity(2);
   const core::HashValue root = key_hash_of(identity(1));
   SealInput input;
-  input.master_seed = std::vector<std::uint8_t>(32, 0x42);
+  input.master_seed = cord::Bytes(32, 0x42);
   input.passphrase = "correct horse";
   input.root = root;
   input.user = user.user_id;

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "cord/bytes.hpp"
 #include "cord/error.hpp"
 
 namespace morvik::cord {
 
-using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 
 // Wire width of a length, element count or variant index.

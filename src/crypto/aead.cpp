@@ -6,14 +6,14 @@
 
 namespace morvik::crypto {
 
-std::expected<std::vector<std::uint8_t>, AeadError> aead_seal(std::span<const std::uint8_t, kAeadKeyLength> key,
+std::expected<cord::Bytes, AeadError> aead_seal(std::span<const std::uint8_t, kAeadKeyLength> key,
                                                               std::span<const std::uint8_t, kAeadNonceLength> nonce,
                                                               std::span<const std::uint8_t> aad,
                                                               std::span<const std::uint8_t> plaintext) {
   // libsodium aborts the process on a longer message; refuse it instead.
   if (plaintext.size() > crypto_aead_chacha20poly1305_ietf_MESSAGEBYTES_MAX) return std::unexpected(AeadError{});
   ensure_sodium_initialized();
-  std::vector<std::uint8_t> ciphertext(plaintext.size() + kAeadTagLength);
+  cord::Bytes ciphertext(plaintext.size() + kAeadTagLength);
   unsigned long long written = 0;
   crypto_aead_chacha20poly1305_ietf_encrypt(ciphertext.data(), &written, plaintext.data(), plaintext.size(),
                                             aad.data(), aad.size(), nullptr, nonce.data(), key.data());

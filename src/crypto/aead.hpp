@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "cord/bytes.hpp"
 #include "crypto/secret.hpp"
 
 namespace morvik::crypto {
@@ -19,7 +20,7 @@ inline constexpr std::size_t kAeadTagLength = 16;
 // Sealing: the plaintext exceeds what one nonce may encrypt (about 256 GiB).
 struct AeadError {};
 
-std::expected<std::vector<std::uint8_t>, AeadError> aead_seal(std::span<const std::uint8_t, kAeadKeyLength> key,
+std::expected<cord::Bytes, AeadError> aead_seal(std::span<const std::uint8_t, kAeadKeyLength> key,
                                     std::span<const std::uint8_t, kAeadNonceLength> nonce,
                                     std::span<const std::uint8_t> aad, std::span<const std::uint8_t> plaintext);
 

@@ -8,7 +8,7 @@
 namespace morvik::crypto::hpke {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = cord::Bytes;
 
 constexpr std::uint8_t kModeBase = 0x00;
 constexpr std::uint16_t kKemId = 0x0020;
@@ -160,7 +160,7 @@ std::expected<std::array<std::uint8_t, kNonceLength>, HpkeError> Context::curren
   return nonce;
 }
 
-std::expected<std::vector<std::uint8_t>, HpkeError> Context::seal(std::span<const std::uint8_t> aad,
+std::expected<cord::Bytes, HpkeError> Context::seal(std::span<const std::uint8_t> aad,
                                                                   std::span<const std::uint8_t> plaintext) {
   auto nonce = current_nonce();
   if (!nonce) return std::unexpected(nonce.error());

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cord/bytes.hpp"
 #include "crypto/aead.hpp"
 #include "crypto/hkdf.hpp"
 #include "crypto/secret.hpp"
@@ -53,13 +54,13 @@ class Context {
  public:
   Context(const SharedSecret& shared_secret, std::span<const std::uint8_t> info);
 
-  std::expected<std::vector<std::uint8_t>, HpkeError> seal(std::span<const std::uint8_t> aad,
+  std::expected<cord::Bytes, HpkeError> seal(std::span<const std::uint8_t> aad,
                                                            std::span<const std::uint8_t> plaintext);
   std::expected<SecretBytes, HpkeError> open(std::span<const std::uint8_t> aad,
                                              std::span<const std::uint8_t> ciphertext);
 
   // The key schedule's outputs, exposed for known-answer tests.
-  const std::vector<std::uint8_t>& key_schedule_context() const noexcept { return key_schedule_context_; }
+  const cord::Bytes& key_schedule_context() const noexcept { return key_schedule_context_; }
   const HkdfPrk& secret() const noexcept { return secret_; }
   const SecretArray<kKeyLength>& key() const noexcept { return key_; }
   const std::array<std::uint8_t, kNonceLength>& base_nonce() const noexcept { return base_nonce_; }
@@ -68,7 +69,7 @@ class Context {
  private:
   std::expected<std::array<std::uint8_t, kNonceLength>, HpkeError> current_nonce() const;
 
-  std::vector<std::uint8_t> key_schedule_context_;
+  cord::Bytes key_schedule_context_;
   HkdfPrk secret_;
   SecretArray<kKeyLength> key_;
   std::array<std::uint8_t, kNonceLength> base_nonce_;
@@ -96,7 +97,7 @@ std::expected<SharedSecret, HpkeError> decap(std::span<const std::uint8_t, kEncL
 
 struct Sealed {
   Enc enc;
-  std::vector<std::uint8_t> ciphertext;
+  cord::Bytes ciphertext;
 };
 
 // Single-shot base-mode seal (fresh ephemeral key) and open.

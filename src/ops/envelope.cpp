@@ -15,6 +15,7 @@ bool starts_with(cord::ByteView bytes, std::string_view prefix) {
 }  // namespace
 
 OpsResult<crypto::SecretBytes> envelope_plaintext(const core::SecretValueV1& value) {
+  const cord::SensitiveEncoding sensitive;
   auto encoding = cord::serialize(value);
   if (!encoding) return fail(std::move(encoding.error()));
   crypto::SecretBytes envelope;

@@ -9,7 +9,7 @@ namespace {
 using testing::from_hex;
 using testing::read_vectors;
 using testing::to_hex;
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = cord::Bytes;
 
 template <std::size_t N>
 std::span<const std::uint8_t, N> fixed(const Bytes& bytes) {

@@ -18,7 +18,7 @@ using testing::read_vectors;
 using testing::to_hex;
 
 template <std::size_t N>
-std::array<std::uint8_t, N> fixed(const std::vector<std::uint8_t>& bytes) {
+std::array<std::uint8_t, N> fixed(const cord::Bytes& bytes) {
   EXPECT_EQ(bytes.size(), N);
   std::array<std::uint8_t, N> out{};
   std::copy_n(bytes.begin(), std::min(N, bytes.size()), out.begin());
@@ -128,7 +128,7 @@ TEST(ChaCha20Poly1305, Rfc8439) {
 TEST(ChaCha20Poly1305, RefusesAnyTamperingAndShortInput) {
   std::array<std::uint8_t, 32> key{1};
   std::array<std::uint8_t, 12> nonce{2};
-  std::vector<std::uint8_t> aad{3, 4}, plaintext{5, 6, 7};
+  cord::Bytes aad{3, 4}, plaintext{5, 6, 7};
   auto sealed = *aead_seal(key, nonce, aad, plaintext);
   ASSERT_EQ(sealed.size(), plaintext.size() + kAeadTagLength);
   for (std::size_t i = 0; i < sealed.size(); ++i) {

@@ -12,7 +12,7 @@
 namespace morvik::crypto {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = cord::Bytes;
 using testing::from_hex;
 
 const Bytes kMessage = {'m', 'o', 'r', 'v', 'i', 'k'};

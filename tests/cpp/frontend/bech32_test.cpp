@@ -28,7 +28,7 @@ std::string lower(std::string text) {
   return text;
 }
 
-std::vector<std::uint8_t> bytes_of(const crypto::SecretBytes& bytes) { return {bytes.begin(), bytes.end()}; }
+cord::Bytes bytes_of(const crypto::SecretBytes& bytes) { return {bytes.begin(), bytes.end()}; }
 
 void check_string_vectors(const char* file, Checksum expected) {
   const Json vectors = read_vectors(file);
@@ -64,7 +64,7 @@ void check_address_vectors(const char* file, bool bech32m_from_version_1) {
     const std::uint8_t version = decoded->data[0];
     const auto script = from_hex(v["scriptPubKey"].string());
     EXPECT_EQ(script[0], version == 0 ? 0 : 0x50 + version);
-    const std::vector<std::uint8_t> program(script.begin() + 2, script.end());
+    const cord::Bytes program(script.begin() + 2, script.end());
     EXPECT_EQ(to_hex(bytes_of(to_bytes(std::span(decoded->data).subspan(1)))), to_hex(program));
     const bool bech32m = bech32m_from_version_1 && version > 0;
     EXPECT_EQ(decoded->checksum, bech32m ? Checksum::Bech32m : Checksum::Bech32);
@@ -76,7 +76,7 @@ TEST(Bech32Codec, Bip173AddressPrograms) { check_address_vectors("bip173.json", 
 TEST(Bech32Codec, Bip350AddressPrograms) { check_address_vectors("bip350.json", true); }
 
 TEST(Bech32Codec, StringsBeyondNinetyCharactersDecode) {
-  std::vector<std::uint8_t> payload(3000);
+  cord::Bytes payload(3000);
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 131 + 7);
   for (const Checksum checksum : {Checksum::Bech32, Checksum::Bech32m}) {
     for (const std::size_t size : {std::size_t{51}, std::size_t{600}, payload.size()}) {
@@ -92,7 +92,7 @@ TEST(Bech32Codec, StringsBeyondNinetyCharactersDecode) {
 }
 
 TEST(Bech32Codec, PrefixOfOneTo83PrintableCharacters) {
-  const std::vector<std::uint8_t> groups = {1, 2, 3};
+  const cord::Bytes groups = {1, 2, 3};
   EXPECT_TRUE(decode(bech32_encode(std::string(83, 'x'), groups, Checksum::Bech32m)).has_value());
   EXPECT_FALSE(decode(bech32_encode(std::string(84, 'x'), groups, Checksum::Bech32m)).has_value());
   EXPECT_TRUE(decode(bech32_encode("!~", groups, Checksum::Bech32m)).has_value());
@@ -149,7 +149,7 @@ TEST(Bech32Codec, RefusesMalformedShapes) {
 
 TEST(Bech32Codec, ToBytesDropsLeftoverBitsWhateverTheirValue) {
   struct Case {
-    std::vector<std::uint8_t> groups;
+    cord::Bytes groups;
     std::string hex;
   };
   const Case cases[] = {

@@ -23,7 +23,7 @@ using morvik::testing::to_hex;
 
 struct Vector {
   std::string name;
-  std::vector<std::uint8_t> password, salt, secret, associated_data, tag;
+  cord::Bytes password, salt, secret, associated_data, tag;
   Argon2idCost cost;
 };
 
@@ -42,8 +42,8 @@ std::vector<Vector> load_vectors() {
   return out;
 }
 
-std::expected<std::vector<std::uint8_t>, std::string> run(const Vector& v) {
-  std::vector<std::uint8_t> out(v.tag.size());
+std::expected<cord::Bytes, std::string> run(const Vector& v) {
+  cord::Bytes out(v.tag.size());
   auto result = argon2id(out, Argon2idInput{v.password, v.salt, v.secret, v.associated_data, v.cost});
   if (!result) return std::unexpected(result.error());
   return out;
@@ -123,8 +123,8 @@ TEST(Argon2idDeathTest, DerivesFourLanesInAProcessThatCannotStartThreads) {
 }
 
 TEST(Argon2id, ReportsTheLibraryTextForRefusedParameters) {
-  std::vector<std::uint8_t> out(32);
-  const std::vector<std::uint8_t> salt(16, 1);
+  cord::Bytes out(32);
+  const cord::Bytes salt(16, 1);
   auto result = argon2id(out, Argon2idInput{{}, salt, {}, {}, Argon2idCost{8, 1, 0}});
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error(), "Too few lanes");

@@ -16,7 +16,7 @@ const std::string kPassphrase = "correct horse battery staple";
 
 SealInput input_with(KdfParamsV1 kdf) {
   SealInput input;
-  input.master_seed = std::vector<std::uint8_t>(32, 0x42);
+  input.master_seed = cord::Bytes(32, 0x42);
   input.passphrase = kPassphrase;
   input.root = hash_of(0x11);
   input.user = user_of(0x22);
@@ -37,8 +37,8 @@ TEST(SealedIdentity, TheRightPassphraseOpensItAndAWrongOneDoesNot) {
   const auto sealed = seal_identity(input_with(cheap_kdf()));
   auto local = open(sealed);
   ASSERT_TRUE(local.has_value()) << local.error().message();
-  EXPECT_EQ(std::vector<std::uint8_t>(local->master_seed.begin(), local->master_seed.end()),
-            std::vector<std::uint8_t>(32, 0x42));
+  EXPECT_EQ(cord::Bytes(local->master_seed.begin(), local->master_seed.end()),
+            cord::Bytes(32, 0x42));
   EXPECT_EQ(error_text(open(sealed, "correct horse battery stapl")), "identity keychain unlock failed");
   // Taken exactly as given: no trimming.
   EXPECT_EQ(error_text(open(sealed, kPassphrase + "\n")), "identity keychain unlock failed");

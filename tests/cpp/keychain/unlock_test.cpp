@@ -12,7 +12,7 @@ namespace {
 using namespace testing;
 
 const std::string kPassphrase = "tr0ub4dor&3";
-const std::vector<std::uint8_t> kSeed(32, 0x42);
+const cord::Bytes kSeed(32, 0x42);
 
 // Counts the requests, so that tests can tell whether one was made.
 class CountingProvider {
@@ -64,7 +64,7 @@ TEST_F(Unlock, OpensTheIdentityFileWithTheRightPassphraseOnly) {
   auto identity = unlock(kPassphrase);
   ASSERT_TRUE(identity.has_value()) << identity.error().message();
   EXPECT_EQ(identity->user_id, user_);
-  EXPECT_EQ(std::vector<std::uint8_t>(identity->master_seed.begin(), identity->master_seed.end()), kSeed);
+  EXPECT_EQ(cord::Bytes(identity->master_seed.begin(), identity->master_seed.end()), kSeed);
 
   auto wrong = unlock("tr0ub4dor&4");
   ASSERT_FALSE(wrong.has_value());
@@ -95,7 +95,7 @@ TEST_F(Unlock, WithoutAnIdentityFailsBeforeAskingForAPassphrase) {
 
 TEST_F(Unlock, ASeedOfTheWrongLengthIsACryptoError) {
   SealInput input;
-  input.master_seed = std::vector<std::uint8_t>(31, 1);
+  input.master_seed = cord::Bytes(31, 1);
   input.passphrase = kPassphrase;
   input.root = root_;
   input.user = user_;
@@ -175,8 +175,8 @@ TEST(FixedIdentity, KeepsTheSeedAndTheDerivedUser) {
   auto identity = crypto::Identity::from_master_seed(crypto, kSeed);
   ASSERT_TRUE(identity.has_value());
   EXPECT_EQ(provider->user_id(), identity->user_id.hash.bytes);
-  EXPECT_EQ(std::vector<std::uint8_t>(provider->master_seed().begin(), provider->master_seed().end()), kSeed);
-  EXPECT_FALSE(FixedIdentityProvider::from_master_seed(crypto, std::vector<std::uint8_t>(16, 1)).has_value());
+  EXPECT_EQ(cord::Bytes(provider->master_seed().begin(), provider->master_seed().end()), kSeed);
+  EXPECT_FALSE(FixedIdentityProvider::from_master_seed(crypto, cord::Bytes(16, 1)).has_value());
 }
 
 }  // namespace

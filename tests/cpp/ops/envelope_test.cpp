@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ops/envelope.hpp"
+#include "support/core/allocation_probe.hpp"
 #include "support/ops/secrets_vault.hpp"
 
 namespace morvik::testing {
@@ -40,6 +41,33 @@ TEST(EnvelopeTest, WritesTheHeadThenTheEncoding) {
   const auto value = value_with_two_fields();
   const auto envelope = ops::envelope_plaintext(value).value();
   EXPECT_EQ(cord::Bytes(envelope.begin(), envelope.end()), concat(kHead, encoding_of(value)));
+}
+
+// Encoding a value grows and drops buffers that each hold part of it; none
+// may go back to the allocator unwiped. Plain encoding, which leaves such
+// copies behind, shows that the watch finds them.
+TEST(EnvelopeTest, NoCopyOfTheValueIsFreedUnwiped) {
+  const std::string marker = "a secret marker!";
+  std::string primary;
+  for (int i = 0; i < 256; ++i) primary += marker;
+  core::SecretValueV1 value = core::SecretValueV1::from_primary(bytes_of(primary));
+  value.fields.insert({"token", secret_bytes_of(primary)});
+  const cord::Bytes marker_bytes = bytes_of(marker);
+  {
+    FreedBlockWatch watch(marker_bytes);
+    (void)encoding_of(value);
+    EXPECT_GT(watch.blocks_with_marker(), 0u);
+  }
+  auto envelope = ops::envelope_plaintext(value).value();
+  {
+    FreedBlockWatch watch(marker_bytes);
+    (void)ops::envelope_plaintext(value).value();
+    EXPECT_EQ(watch.blocks_with_marker(), 0u);
+  }
+  // Nor when an opened plaintext is read back.
+  FreedBlockWatch watch(marker_bytes);
+  (void)ops::classify_plaintext(std::move(envelope)).value();
+  EXPECT_EQ(watch.blocks_with_marker(), 0u);
 }
 
 // What classification must give: a value, the raw bytes, or a refusal.

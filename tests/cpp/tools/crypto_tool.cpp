@@ -42,7 +42,7 @@ int failed(const std::string& text) {
 }
 
 template <std::size_t N>
-std::span<const std::uint8_t, N> exactly(const std::vector<std::uint8_t>& bytes) {
+std::span<const std::uint8_t, N> exactly(const cord::Bytes& bytes) {
   if (bytes.size() != N) throw std::invalid_argument("expected " + std::to_string(N) + " bytes");
   return std::span<const std::uint8_t, N>(bytes.data(), N);
 }

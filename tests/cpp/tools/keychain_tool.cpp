@@ -42,7 +42,7 @@ int open_file(char** argv) {
     std::fprintf(stderr, "%s\n", local.error().message().c_str());
     return 1;
   }
-  std::printf("%s\n", to_hex(std::vector<std::uint8_t>(local->master_seed.begin(), local->master_seed.end())).c_str());
+  std::printf("%s\n", to_hex(cord::Bytes(local->master_seed.begin(), local->master_seed.end())).c_str());
   return 0;
 }
 

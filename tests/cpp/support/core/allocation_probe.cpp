@@ -22,6 +22,9 @@ std::size_t allocation_count = 0;
 std::size_t fail_at = 0;
 std::size_t since_armed = 0;
 bool failure_happened = false;
+// The marker freed blocks are searched for; empty when no watch is alive.
+std::vector<std::uint8_t>* watched_marker = nullptr;
+std::size_t marked_blocks = 0;
 
 void* allocate(std::size_t size) {
   if (fail_at != 0 && ++since_armed == fail_at) {
@@ -38,8 +41,15 @@ void* allocate(std::size_t size) {
   return block;
 }
 
+bool holds_marker(const void* block) noexcept {
+  const auto* begin = static_cast<const std::uint8_t*>(block);
+  const auto* end = begin + malloc_usable_size(const_cast<void*>(block));
+  return std::search(begin, end, watched_marker->begin(), watched_marker->end()) != end;
+}
+
 void release(void* block) noexcept {
   if (block == nullptr) return;
+  if (watched_marker != nullptr && holds_marker(block)) ++marked_blocks;
   if (counting) live_bytes -= static_cast<long long>(malloc_usable_size(block));
   std::free(block);
 }
@@ -80,6 +90,21 @@ AllocationProbe::~AllocationProbe() { counting = false; }
 std::size_t AllocationProbe::peak_bytes() const { return static_cast<std::size_t>(peak_live_bytes); }
 
 std::size_t AllocationProbe::allocations() const { return allocation_count; }
+
+FreedBlockWatch::FreedBlockWatch(std::span<const std::uint8_t> marker) {
+  // Made before the watch starts: its own block is not searched.
+  auto* copy = new std::vector<std::uint8_t>(marker.begin(), marker.end());
+  marked_blocks = 0;
+  watched_marker = copy;
+}
+
+FreedBlockWatch::~FreedBlockWatch() {
+  auto* copy = watched_marker;
+  watched_marker = nullptr;
+  delete copy;
+}
+
+std::size_t FreedBlockWatch::blocks_with_marker() const { return marked_blocks; }
 
 AllocationFailure::AllocationFailure(std::size_t nth) {
   since_armed = 0;

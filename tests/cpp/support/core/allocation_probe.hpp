@@ -6,6 +6,9 @@
 // be made to happen at a chosen allocation.
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
 
 namespace morvik::testing {
 
@@ -34,6 +37,20 @@ class AllocationFailure {
 
   // Whether the failure happened.
   bool failed() const;
+};
+
+// While alive, every block freed through operator delete is searched for
+// `marker` before it goes back to malloc: the blocks found hold what should
+// have been wiped.
+class FreedBlockWatch {
+ public:
+  explicit FreedBlockWatch(std::span<const std::uint8_t> marker);
+  ~FreedBlockWatch();
+  FreedBlockWatch(const FreedBlockWatch&) = delete;
+  FreedBlockWatch& operator=(const FreedBlockWatch&) = delete;
+
+  // Freed blocks that held the marker.
+  std::size_t blocks_with_marker() const;
 };
 
 }  // namespace morvik::testing

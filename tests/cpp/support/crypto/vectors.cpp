@@ -4,7 +4,7 @@
 
 namespace morvik::testing {
 
-std::vector<std::uint8_t> from_hex(std::string_view hex) {
+cord::Bytes from_hex(std::string_view hex) {
   if (hex.size() % 2 != 0) throw std::invalid_argument("odd hex length");
   auto nibble = [](char c) -> std::uint8_t {
     if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
@@ -12,7 +12,7 @@ std::vector<std::uint8_t> from_hex(std::string_view hex) {
     if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
     throw std::invalid_argument("bad hex digit");
   };
-  std::vector<std::uint8_t> out;
+  cord::Bytes out;
   for (std::size_t i = 0; i < hex.size(); i += 2) out.push_back(static_cast<std::uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
   return out;
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cord/bytes.hpp"
 #include "support/crypto/json.hpp"
 
 namespace morvik::testing {
@@ -17,7 +18,7 @@ inline Json read_vectors(std::string_view file) {
 }
 #endif
 
-std::vector<std::uint8_t> from_hex(std::string_view hex);
+cord::Bytes from_hex(std::string_view hex);
 std::string to_hex(const std::uint8_t* data, std::size_t size);
 
 template <class Bytes>

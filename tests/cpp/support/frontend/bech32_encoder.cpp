@@ -7,7 +7,7 @@ namespace {
 
 constexpr std::string_view kAlphabet = "qpzry9x8gf2tvdw0s3jn54khce6mua7l";
 
-std::uint32_t polymod(const std::vector<std::uint8_t>& values) {
+std::uint32_t polymod(const cord::Bytes& values) {
   static constexpr std::uint32_t kGenerator[] = {0x3b6a57b2, 0x26508e6d, 0x1ea119fa, 0x3d4233dd, 0x2a1462b3};
   std::uint32_t check = 1;
   for (std::uint8_t value : values) {
@@ -20,8 +20,8 @@ std::uint32_t polymod(const std::vector<std::uint8_t>& values) {
 
 }  // namespace
 
-std::vector<std::uint8_t> to_groups(cord::ByteView bytes) {
-  std::vector<std::uint8_t> groups;
+cord::Bytes to_groups(cord::ByteView bytes) {
+  cord::Bytes groups;
   std::uint32_t buffer = 0;
   int bits = 0;
   for (std::uint8_t byte : bytes) {
@@ -37,7 +37,7 @@ std::vector<std::uint8_t> to_groups(cord::ByteView bytes) {
 }
 
 std::string bech32_encode(std::string_view prefix, std::span<const std::uint8_t> groups, bech32::Checksum checksum) {
-  std::vector<std::uint8_t> values;
+  cord::Bytes values;
   for (char c : prefix) values.push_back(static_cast<std::uint8_t>(std::tolower(static_cast<unsigned char>(c))) >> 5);
   values.push_back(0);
   for (char c : prefix) values.push_back(static_cast<std::uint8_t>(std::tolower(static_cast<unsigned char>(c))) & 31);

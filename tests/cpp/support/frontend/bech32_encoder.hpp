@@ -15,7 +15,7 @@
 namespace morvik::frontend::testing {
 
 // 5-bit groups of the bytes, the last one padded with zero bits.
-std::vector<std::uint8_t> to_groups(cord::ByteView bytes);
+cord::Bytes to_groups(cord::ByteView bytes);
 
 // The prefix as given (the checksum is computed over its lowercase form),
 // "1", the groups and the checksum, in lowercase.

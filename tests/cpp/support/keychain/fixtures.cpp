@@ -28,7 +28,7 @@ cord::Bytes encode(const T& value) {
 
 SealedIdentityV1 seal_identity(const SealInput& input) {
   crypto::SecretArray<32> key;
-  const std::vector<std::uint8_t> password(input.passphrase.begin(), input.passphrase.end());
+  const cord::Bytes password(input.passphrase.begin(), input.passphrase.end());
   auto derived = argon2id(key.span(), Argon2idInput{password, input.salt, {}, {},
                                                     Argon2idCost{input.kdf.memory_kib, input.kdf.iterations,
                                                                  input.kdf.lanes}});

@@ -19,13 +19,13 @@ namespace morvik::keychain::testing {
 inline KdfParamsV1 cheap_kdf() { return KdfParamsV1{"argon2id-v1.3", 8'192, 1, 1}; }
 
 struct SealInput {
-  std::vector<std::uint8_t> master_seed;
+  cord::Bytes master_seed;
   std::string passphrase;
   core::HashValue root;
   core::UserId user;
   KdfParamsV1 kdf = cheap_kdf();
-  std::vector<std::uint8_t> salt = std::vector<std::uint8_t>(16, 0x5a);
-  std::vector<std::uint8_t> nonce = std::vector<std::uint8_t>(12, 0xa5);
+  cord::Bytes salt = cord::Bytes(16, 0x5a);
+  cord::Bytes nonce = cord::Bytes(12, 0xa5);
   // Sealed instead of the encoded master seed, when present.
   std::optional<cord::Bytes> plaintext;
 };
