@@ -15,7 +15,17 @@
 namespace morvik::frontend {
 
 // The module's exception classes; MorvikError is the base of the others.
-enum class ExceptionClass { MorvikError, NotFound, PermissionDenied, ConflictError, ValidationError, IdentityError };
+// MemoryError is Python's own, for an allocation that failed: no text
+// describes that better, and no class of the module should stand for it.
+enum class ExceptionClass {
+  MorvikError,
+  NotFound,
+  PermissionDenied,
+  ConflictError,
+  ValidationError,
+  IdentityError,
+  MemoryError
+};
 
 // An exception to raise: its class and its one argument.
 struct ExceptionDescription {
@@ -30,7 +40,11 @@ struct ExceptionDescription {
 // IdentityError; else MorvikError. Case-sensitive, the text unchanged.
 ExceptionDescription by_substring(std::string message);
 
-// The substring rule over an error's display text.
+// Whether the error is an allocation that failed, wherever it was wrapped.
+bool is_out_of_memory(const ops::OpsError& error);
+
+// The substring rule over an error's display text; an allocation that
+// failed is MemoryError.
 ExceptionDescription py_err(const FrontendError& error);
 ExceptionDescription py_err(const keychain::KeychainError& error);
 ExceptionDescription py_err(const ops::OpsError& error);

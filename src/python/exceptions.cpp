@@ -57,11 +57,19 @@ std::array<TypeCache, 6> caches = {
 
 }  // namespace
 
-PyObject* exception_type(ExceptionClass kind) { return caches[static_cast<std::size_t>(kind)].get(); }
+PyObject* exception_type(ExceptionClass kind) {
+  if (kind == ExceptionClass::MemoryError) return PyExc_MemoryError;
+  return caches[static_cast<std::size_t>(kind)].get();
+}
 
-const char* exception_name(ExceptionClass kind) { return kSpecs[static_cast<std::size_t>(kind)].name; }
+const char* exception_name(ExceptionClass kind) {
+  if (kind == ExceptionClass::MemoryError) return "MemoryError";
+  return kSpecs[static_cast<std::size_t>(kind)].name;
+}
 
 PyObject* raise(ExceptionClass kind, std::string_view message) {
+  // Making a text object could fail the same way.
+  if (kind == ExceptionClass::MemoryError) return PyErr_NoMemory();
   PyObject* type = exception_type(kind);
   if (type == nullptr) return nullptr;
   // Texts carry paths shown lossily already; "replace" keeps a stray byte

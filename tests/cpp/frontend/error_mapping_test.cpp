@@ -109,6 +109,21 @@ TEST(ExceptionMapping, SecretOperationsNameTheSecretByItsCanonicalText) {
   for (const auto& [error, expected] : cases) EXPECT_EQ(secret_error(error, sel), expected) << error.message();
 }
 
+// An allocation that failed is MemoryError wherever it was wrapped, never a
+// class that would blame the vault or the caller.
+TEST(ExceptionMapping, AnAllocationThatFailedIsMemoryError) {
+  const E wrapped_in_store =
+      store::StoreError{store::StoreError::InvalidVault{store::Path("/v"), core::CoreError::out_of_memory()}};
+  for (const E& error : {E(core::CoreError::out_of_memory()), wrapped_in_store}) {
+    EXPECT_TRUE(is_out_of_memory(error)) << error.message();
+    EXPECT_EQ(py_err(error).kind, C::MemoryError) << error.message();
+    EXPECT_EQ(secret_error(error, "app/db").kind, C::MemoryError) << error.message();
+  }
+  const E invalid = store::StoreError{store::StoreError::InvalidVault{store::Path("/v"), core::CoreError::validation("x")}};
+  EXPECT_FALSE(is_out_of_memory(invalid));
+  EXPECT_FALSE(is_out_of_memory(E(core::CoreError::validation("out of memory"))));
+}
+
 TEST(ExceptionMapping, SecretMessagesQuoteTheSelectorAsItsCanonicalTextShowsIt) {
   const std::string sel = selector_string(*parse_secret_selector("\"a/b\"/c"));
   EXPECT_EQ(secret_error(E::SecretMissing{}, sel).message, "secret \"a/b\"/c not found");
