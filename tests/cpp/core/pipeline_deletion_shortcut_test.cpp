@@ -13,6 +13,7 @@
 #include "core/validate/effective.hpp"
 #include "core/validate/watermarks.hpp"
 #include "pipeline_helpers.hpp"
+#include "support/core/sample_vaults.hpp"
 
 namespace morvik::testing {
 namespace {
@@ -256,6 +257,22 @@ TEST(RoundShortcutTest, GivesWhatResolvingEveryKeyGives) {
   // Both ends of the fixpoint were reached.
   EXPECT_GT(settled, 0);
   EXPECT_GT(unsettled, 0);
+}
+
+// The shapes the shortcuts were made for: long delegation chains, and
+// deletions each depending on the one before.
+TEST(RoundShortcutTest, GivesWhatThePlainPassesGiveOnCostlyShapes) {
+  for (auto shape : {VaultShape::DelegationChainDeletions, VaultShape::DependentDeletions,
+                     VaultShape::GroupsTimesGrants, VaultShape::RevokedGrants}) {
+    SCOPED_TRACE(std::string(shape_name(shape)));
+    const auto checked = check(sample_vault(shape, 300));
+    const auto plain = resolve_effective_with_deletions(checked.root, checked.verified, {}, DeletionUpdate::Recompute,
+                                                        RoundUpdate::Recompute);
+    const auto fast = resolve_effective_with_deletions(checked.root, checked.verified, {});
+    EXPECT_FALSE(fast.state.did_not_converge);
+    EXPECT_EQ(fast.applied, plain.applied);
+    expect_same_state(fast.state, plain.state);
+  }
 }
 
 TEST(DeletionShortcutTest, ADeletionThatQualifiesOnlyOnceAHigherOneIsAppliedIsFound) {
