@@ -92,7 +92,15 @@ EffectiveInputs::EffectiveInputs(const std::vector<VerifiedRecord>& all, const R
   for (const auto* bucket : {&users, &groups, &members, &grants}) {
     by_key.insert(by_key.end(), bucket->begin(), bucket->end());
   }
-  std::stable_sort(by_key.begin(), by_key.end(), [](const auto* a, const auto* b) { return a->key < b->key; });
+  // Memberships and grants after users and groups, which they read.
+  auto reads_liveness = [](const RecordKey& key) {
+    return std::holds_alternative<record_key::GroupMember>(key) || std::holds_alternative<record_key::Grant>(key);
+  };
+  std::stable_sort(by_key.begin(), by_key.end(), [&](const auto* a, const auto* b) {
+    const bool later_a = reads_liveness(a->key);
+    const bool later_b = reads_liveness(b->key);
+    return later_a != later_b ? later_b : a->key < b->key;
+  });
   for (const auto* record : by_key) {
     if (keys.empty() || *keys.back().key != record->key) keys.push_back({&record->key, {}});
     keys.back().records.push_back(record);
@@ -107,11 +115,7 @@ EffectiveInputs::EffectiveInputs(const std::vector<VerifiedRecord>& all, const R
     }
   }
   liveness_readers_start = static_cast<std::size_t>(
-      std::find_if(keys.begin(), keys.end(),
-                   [](const KeyRecords& k) {
-                     return std::holds_alternative<record_key::GroupMember>(*k.key) ||
-                            std::holds_alternative<record_key::Grant>(*k.key);
-                   }) -
+      std::find_if(keys.begin(), keys.end(), [&](const KeyRecords& k) { return reads_liveness(*k.key); }) -
       keys.begin());
 }
 

@@ -36,9 +36,8 @@ struct EffectiveInputs {
   // Users with an entry point outside the floors.
   std::set<UserId> entry_point_users;
 
-  // The keys of users, groups, memberships and grants, in key order (so
-  // users' and groups' come first), each with its records in the order
-  // above.
+  // The keys of users and groups, then those of memberships and grants,
+  // each part in key order, each key with its records in the order above.
   struct KeyRecords {
     const RecordKey* key;
     std::vector<const VerifiedRecord*> records;

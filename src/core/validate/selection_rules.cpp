@@ -3,11 +3,14 @@
 #include "core/overloaded.hpp"
 
 namespace morvik::core::validate {
+namespace {
 
 bool live_principal(const SelectedAuthorizedRecords& selection, const PrincipalRefV1& principal) {
   if (const auto* user = std::get_if<principal_ref::User>(&principal)) return selection.users.contains(*user);
   return selection.groups.contains(std::get<principal_ref::Group>(principal));
 }
+
+}  // namespace
 
 bool competes(const VerifiedRecord& record, const UserId& root_user_id, const std::set<HashValue>& applied,
               const SelectedAuthorizedRecords& selection, const AuthorityGraph& previous) {

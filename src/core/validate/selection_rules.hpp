@@ -29,8 +29,6 @@ struct SelectedAuthorizedRecords {
   bool operator==(const SelectedAuthorizedRecords&) const = default;
 };
 
-bool live_principal(const SelectedAuthorizedRecords& selection, const PrincipalRefV1& principal);
-
 // Whether a user, group, membership or grant record, or a deletion of one,
 // competes for its key in a round: under the previous round's authority,
 // the applied deletions and, for memberships and grants, the users and
