@@ -10,6 +10,47 @@ bool live_principal(const SelectedAuthorizedRecords& selection, const PrincipalR
   return selection.groups.contains(std::get<principal_ref::Group>(principal));
 }
 
+// Puts what the outcome holds in the selection, or takes it out.
+void place_outcome(SelectedAuthorizedRecords& selection, const RecordKey& key, const KeyOutcome& outcome,
+                   bool present) {
+  if (outcome.kind == KeyOutcome::Kind::Nothing) return;
+  if (outcome.kind == KeyOutcome::Kind::Tie) {
+    if (present) {
+      selection.conflict_slots.insert_or_assign(key, outcome.slot);
+    } else {
+      selection.conflict_slots.erase(key);
+    }
+    return;
+  }
+  auto place = [&](auto& map, const auto& id, const auto& body) {
+    if (present) {
+      map.emplace(id, body);
+    } else {
+      map.erase(id);
+    }
+  };
+  auto mark = [&](auto& set, const auto& id) {
+    if (present) {
+      set.insert(id);
+    } else {
+      set.erase(id);
+    }
+  };
+  // A live winner is a user, group, membership or grant; a deleting one,
+  // the deletion of a user, group or grant.
+  std::visit(Overloaded{
+                 [&](const UserRecordV1& r) { place(selection.users, r.user_id, r); },
+                 [&](const GroupRecordV1& r) { place(selection.groups, r.group_id, r); },
+                 [&](const GroupMemberRecordV1& r) { place(selection.members, r.group_member_id, r); },
+                 [&](const GrantRecordV1& r) { place(selection.grants, r.grant_id, r); },
+                 [&](const UserDeletedRecordV1& r) { mark(selection.deleted_users, r.user_id); },
+                 [&](const GroupDeletedRecordV1& r) { mark(selection.deleted_groups, r.group_id); },
+                 [&](const GrantDeletedRecordV1& r) { mark(selection.deleted_grants, r.grant_id); },
+                 [](const auto&) {},
+             },
+             *outcome.winner->body);
+}
+
 }  // namespace
 
 bool competes(const VerifiedRecord& record, const UserId& root_user_id, const std::set<HashValue>& applied,
@@ -70,55 +111,11 @@ KeyOutcome key_outcome(const std::vector<const VerifiedRecord*>& tied, const std
 }
 
 void add_outcome(SelectedAuthorizedRecords& selection, const RecordKey& key, const KeyOutcome& outcome) {
-  switch (outcome.kind) {
-    case KeyOutcome::Kind::Nothing: return;
-    case KeyOutcome::Kind::Tie: selection.conflict_slots.insert_or_assign(key, outcome.slot); return;
-    case KeyOutcome::Kind::Deleted:
-      std::visit(Overloaded{
-                     [&](const UserDeletedRecordV1& r) { selection.deleted_users.insert(r.user_id); },
-                     [&](const GroupDeletedRecordV1& r) { selection.deleted_groups.insert(r.group_id); },
-                     [&](const GrantDeletedRecordV1& r) { selection.deleted_grants.insert(r.grant_id); },
-                     [](const auto&) {},
-                 },
-                 *outcome.winner->body);
-      return;
-    case KeyOutcome::Kind::Live:
-      std::visit(Overloaded{
-                     [&](const UserRecordV1& r) { selection.users.emplace(r.user_id, r); },
-                     [&](const GroupRecordV1& r) { selection.groups.emplace(r.group_id, r); },
-                     [&](const GroupMemberRecordV1& r) { selection.members.emplace(r.group_member_id, r); },
-                     [&](const GrantRecordV1& r) { selection.grants.emplace(r.grant_id, r); },
-                     [](const auto&) {},
-                 },
-                 *outcome.winner->body);
-      return;
-  }
+  place_outcome(selection, key, outcome, true);
 }
 
 void remove_outcome(SelectedAuthorizedRecords& selection, const RecordKey& key, const KeyOutcome& outcome) {
-  switch (outcome.kind) {
-    case KeyOutcome::Kind::Nothing: return;
-    case KeyOutcome::Kind::Tie: selection.conflict_slots.erase(key); return;
-    case KeyOutcome::Kind::Deleted:
-      std::visit(Overloaded{
-                     [&](const UserDeletedRecordV1& r) { selection.deleted_users.erase(r.user_id); },
-                     [&](const GroupDeletedRecordV1& r) { selection.deleted_groups.erase(r.group_id); },
-                     [&](const GrantDeletedRecordV1& r) { selection.deleted_grants.erase(r.grant_id); },
-                     [](const auto&) {},
-                 },
-                 *outcome.winner->body);
-      return;
-    case KeyOutcome::Kind::Live:
-      std::visit(Overloaded{
-                     [&](const UserRecordV1& r) { selection.users.erase(r.user_id); },
-                     [&](const GroupRecordV1& r) { selection.groups.erase(r.group_id); },
-                     [&](const GroupMemberRecordV1& r) { selection.members.erase(r.group_member_id); },
-                     [&](const GrantRecordV1& r) { selection.grants.erase(r.grant_id); },
-                     [](const auto&) {},
-                 },
-                 *outcome.winner->body);
-      return;
-  }
+  place_outcome(selection, key, outcome, false);
 }
 
 }  // namespace morvik::core::validate
