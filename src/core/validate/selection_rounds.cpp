@@ -64,8 +64,8 @@ class Rounds {
       const RecordKey& record_key = *inputs_.keys[key].key;
       remove_outcome(settled_.selection, record_key, outcomes_[key]);
       add_outcome(settled_.selection, record_key, outcome);
-      follow(key, outcomes_[key], -1);
-      follow(key, outcome, +1);
+      follow(key, outcomes_[key], false);
+      follow(key, outcome, true);
       outcomes_[key] = std::move(outcome);
     }
     return changed;
@@ -87,11 +87,11 @@ class Rounds {
     return key_outcome(tied_, inputs_.entry_point_users);
   }
 
-  // What an outcome that enters (+1) or leaves (-1) the selection changes
+  // What an outcome entering or leaving the selection changes
   // further on: the liveness of its user or group, read by memberships and
   // grants in this round; a grantee's own authority, or a member's groups,
   // read by every record in the next.
-  void follow(std::uint32_t key, const KeyOutcome& outcome, int sign) {
+  void follow(std::uint32_t key, const KeyOutcome& outcome, bool entering) {
     const RecordKey& record_key = *inputs_.keys[key].key;
     if (const auto* user = std::get_if<record_key::User>(&record_key)) {
       mark_liveness_readers(principal_ref::User{user->user_id});
@@ -104,7 +104,7 @@ class Rounds {
     if (outcome.kind != KeyOutcome::Kind::Live) return;
     if (const auto* grant = std::get_if<GrantRecordV1>(outcome.winner->body.get())) {
       auto& ids = grants_to_[grant->grantee];
-      if (sign > 0) {
+      if (entering) {
         ids.insert(grant->grant_id);
       } else {
         ids.erase(grant->grant_id);
@@ -113,7 +113,7 @@ class Rounds {
       own_changed_.insert(grant->grantee);
     } else if (const auto* membership = std::get_if<GroupMemberRecordV1>(outcome.winner->body.get())) {
       auto& members = members_of_[membership->group_id];
-      if (sign > 0) {
+      if (entering) {
         members.insert(membership->member);
       } else {
         members.erase(members.find(membership->member));
