@@ -3,11 +3,13 @@
 // taken as verified (so no signature is checked), time and peak heap per
 // record. Each shape should stay within a small factor of the ordinary
 // vault at both sizes; a factor that grows with the size is a cost that
-// grows faster than the vault.
+// grows faster than the vault. Shape names given as arguments measure
+// only those shapes, beside the ordinary vault.
 
 #include <chrono>
 #include <cstdio>
 #include <set>
+#include <vector>
 
 #include "core/validate/pipeline.hpp"
 #include "core/vault_file/vault_file.hpp"
@@ -51,22 +53,36 @@ Load load(testing::VaultShape shape, std::size_t size) {
   return result;
 }
 
+void print(testing::VaultShape shape, const Load& measured, const Load& ordinary) {
+  const double time = measured.seconds / static_cast<double>(measured.records);
+  const double bytes = static_cast<double>(measured.peak_bytes) / static_cast<double>(measured.records);
+  const double ordinary_time = ordinary.seconds / static_cast<double>(ordinary.records);
+  const double ordinary_bytes = static_cast<double>(ordinary.peak_bytes) / static_cast<double>(ordinary.records);
+  std::printf("%-28s %8zu %12.2f %8.2f %12.0f %8.2f %7zu\n", std::string(testing::shape_name(shape)).c_str(),
+              measured.records, time * 1e6, time / ordinary_time, bytes, bytes / ordinary_bytes, measured.issues);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  std::vector<testing::VaultShape> shapes;
+  for (int i = 1; i < argc; ++i) {
+    const auto shape = testing::shape_named(argv[i]);
+    if (!shape) {
+      std::fprintf(stderr, "unknown shape: %s\n", argv[i]);
+      return 2;
+    }
+    shapes.push_back(*shape);
+  }
+  if (shapes.empty()) shapes.assign(testing::kVaultShapes.begin(), testing::kVaultShapes.end());
   for (std::size_t size : {1'000, 10'000}) {
     const Load ordinary = load(testing::VaultShape::Ordinary, size);
-    const double ordinary_time = ordinary.seconds / static_cast<double>(ordinary.records);
-    const double ordinary_bytes = static_cast<double>(ordinary.peak_bytes) / static_cast<double>(ordinary.records);
     std::printf("%-28s %8s %12s %8s %12s %8s %7s\n", "shape", "records", "us/record", "x", "bytes/record", "x",
                 "issues");
-    for (auto shape : testing::kVaultShapes) {
-      const Load measured = shape == testing::VaultShape::Ordinary ? ordinary : load(shape, size);
-      const double time = measured.seconds / static_cast<double>(measured.records);
-      const double bytes = static_cast<double>(measured.peak_bytes) / static_cast<double>(measured.records);
-      std::printf("%-28s %8zu %12.2f %8.2f %12.0f %8.2f %7zu\n", std::string(testing::shape_name(shape)).c_str(),
-                  measured.records, time * 1e6, time / ordinary_time, bytes, bytes / ordinary_bytes, measured.issues);
-      std::fflush(stdout);
+    print(testing::VaultShape::Ordinary, ordinary, ordinary);
+    for (auto shape : shapes) {
+      if (shape != testing::VaultShape::Ordinary) print(shape, load(shape, size), ordinary);
     }
     std::printf("\n");
   }

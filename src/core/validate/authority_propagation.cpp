@@ -27,6 +27,18 @@ bool append_new(std::vector<T>& list, std::set<T>& index, const T& item) {
   return true;
 }
 
+void add_permission(Entry& entry, const GrantPermissionV1& permission) {
+  if (const auto* read = std::get_if<grant_permission::Read>(&permission)) {
+    append_new(entry.set.read, entry.read, read->value);
+  } else if (const auto* write = std::get_if<grant_permission::Write>(&permission)) {
+    append_new(entry.set.write, entry.write, write->value);
+  } else if (const auto* manage = std::get_if<grant_permission::Manage>(&permission)) {
+    append_new(entry.set.manage, entry.manage, *manage);
+  } else {
+    entry.set.admin = true;
+  }
+}
+
 // How much of its group's lists a membership has already merged: the lists
 // only grow at their ends, so what lies before stands in the member already.
 struct Merged {
@@ -42,16 +54,7 @@ class Propagation {
   }
 
   void apply(const PrincipalRefV1& grantee, const GrantPermissionV1& permission) {
-    Entry& entry = entry_of(grantee);
-    if (const auto* read = std::get_if<grant_permission::Read>(&permission)) {
-      append_new(entry.set.read, entry.read, read->value);
-    } else if (const auto* write = std::get_if<grant_permission::Write>(&permission)) {
-      append_new(entry.set.write, entry.write, write->value);
-    } else if (const auto* manage = std::get_if<grant_permission::Manage>(&permission)) {
-      append_new(entry.set.manage, entry.manage, *manage);
-    } else {
-      entry.set.admin = true;
-    }
+    add_permission(entry_of(grantee), permission);
   }
 
   void pass_down(const std::vector<GroupMemberIdInputV1>& memberships) {
@@ -128,6 +131,13 @@ AuthorityMap own_authority(const UserId& root_user_id, const std::map<GrantId, G
   Propagation propagation(root_authorities(root_user_id));
   for (const auto& [id, grant] : grants) propagation.apply(grant.grantee, grant.permission);
   return propagation.take();
+}
+
+authz::AuthoritySet own_authority_of(authz::AuthoritySet initial,
+                                     const std::vector<const GrantPermissionV1*>& permissions) {
+  Entry entry(std::move(initial));
+  for (const auto* permission : permissions) add_permission(entry, *permission);
+  return std::move(entry.set);
 }
 
 AuthorityMap pass_down(AuthorityMap own, const std::vector<GroupMemberIdInputV1>& memberships) {

@@ -23,6 +23,10 @@ AuthorityMap propagate_authority(const UserId& root_user_id, const SelectedAutho
 // authority, and what each live grant adds to its grantee, in identifier
 // order (a grantee's entry is made even when nothing is added).
 AuthorityMap own_authority(const UserId& root_user_id, const std::map<GrantId, GrantRecordV1>& grants);
+// One principal's entry there: `initial` (the root authority for the root
+// user, else nothing) with what its grants add, taken in identifier order.
+authz::AuthoritySet own_authority_of(authz::AuthoritySet initial,
+                                     const std::vector<const GrantPermissionV1*>& permissions);
 // Those entries once the groups have passed theirs down through
 // `memberships`, taken in the order given.
 AuthorityMap pass_down(AuthorityMap own, const std::vector<GroupMemberIdInputV1>& memberships);

@@ -26,7 +26,8 @@ bool may_delete(const EffectiveState& state, const VerifiedRecord& record) {
 }  // namespace
 
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
-                                               const RollbackFloors& floors, DeletionUpdate update) {
+                                               const RollbackFloors& floors, DeletionUpdate update,
+                                               RoundUpdate rounds) {
   std::vector<const VerifiedRecord*> deletions;
   for (const auto& record : records) {
     if (std::holds_alternative<UserDeletedRecordV1>(*record.body) ||
@@ -41,7 +42,7 @@ ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const s
   const EffectiveInputs inputs(records, floors);
   auto compute = [&](const std::set<HashValue>& applied) {
     UserRecordV1 root_user{root.user_id, root.signing_public_key, root.encryption_public_key, 0};
-    return compute_effective_state(std::move(root_user), root.key_hash, inputs, applied);
+    return compute_effective_state(std::move(root_user), root.key_hash, inputs, applied, rounds);
   };
 
   ResolvedState resolved{compute({}), {}};

@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "core/validate/effective.hpp"
 #include "core/validate/state.hpp"
 
 namespace morvik::core::validate {
@@ -27,6 +28,7 @@ enum class DeletionUpdate : std::uint8_t { WhenNeeded, Recompute };
 
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
                                                const RollbackFloors& floors,
-                                               DeletionUpdate update = DeletionUpdate::WhenNeeded);
+                                               DeletionUpdate update = DeletionUpdate::WhenNeeded,
+                                               RoundUpdate rounds = RoundUpdate::WhenChanged);
 
 }  // namespace morvik::core::validate

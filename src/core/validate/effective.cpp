@@ -1,7 +1,10 @@
 #include "core/validate/effective.hpp"
 
+#include <algorithm>
+
 #include "core/merge/entry_point_users.hpp"
 #include "core/validate/authority_propagation.hpp"
+#include "core/validate/selection_rounds.hpp"
 
 namespace morvik::core::validate {
 namespace {
@@ -36,9 +39,28 @@ void resolve_groups(const TopCounterGroups& top, std::map<RecordKey, ConflictSlo
   }
 }
 
-bool live_principal(const SelectedAuthorizedRecords& selection, const PrincipalRefV1& principal) {
-  if (const auto* user = std::get_if<principal_ref::User>(&principal)) return selection.users.contains(*user);
-  return selection.groups.contains(std::get<principal_ref::Group>(principal));
+// The plain fixpoint: every key resolved in every round.
+SettledSelection recompute_rounds(const EffectiveInputs& inputs, const UserRecordV1& root_user,
+                                  const std::set<HashValue>& applied_deletions) {
+  SettledSelection settled{{}, AuthorityGraph(root_authorities(root_user.user_id)), false};
+  for (int round = 1; round <= kMaxAuthorityRounds && !settled.converged; ++round) {
+    auto next = select_authorized_records(inputs, root_user, applied_deletions, settled.authorities);
+    AuthorityGraph next_authorities(own_authority(root_user.user_id, next.grants), live_memberships(next.members));
+    settled.converged = next == settled.selection && next_authorities == settled.authorities;
+    settled.selection = std::move(next);
+    settled.authorities = std::move(next_authorities);
+  }
+  return settled;
+}
+
+bool reads_authority(const RecordBodyV1& body) {
+  return !std::holds_alternative<UserDeletedRecordV1>(body) && !std::holds_alternative<GroupDeletedRecordV1>(body) &&
+         !std::holds_alternative<GrantDeletedRecordV1>(body);
+}
+
+// Adds `key` to the list unless it ends with it already.
+void note_key(std::vector<std::uint32_t>& keys, std::uint32_t key) {
+  if (keys.empty() || keys.back() != key) keys.push_back(key);
 }
 
 }  // namespace
@@ -64,6 +86,37 @@ EffectiveInputs::EffectiveInputs(const std::vector<VerifiedRecord>& all, const R
     }
     if (bucket) bucket->push_back(&record);
   }
+
+  std::vector<const VerifiedRecord*> by_key;
+  by_key.reserve(users.size() + groups.size() + members.size() + grants.size());
+  for (const auto* bucket : {&users, &groups, &members, &grants}) {
+    by_key.insert(by_key.end(), bucket->begin(), bucket->end());
+  }
+  // Memberships and grants after users and groups, which they read.
+  auto reads_liveness = [](const RecordKey& key) {
+    return std::holds_alternative<record_key::GroupMember>(key) || std::holds_alternative<record_key::Grant>(key);
+  };
+  std::stable_sort(by_key.begin(), by_key.end(), [&](const auto* a, const auto* b) {
+    const bool later_a = reads_liveness(a->key);
+    const bool later_b = reads_liveness(b->key);
+    return later_a != later_b ? later_b : a->key < b->key;
+  });
+  for (const auto* record : by_key) {
+    if (keys.empty() || *keys.back().key != record->key) keys.push_back({&record->key, {}});
+    keys.back().records.push_back(record);
+    const auto at = static_cast<std::uint32_t>(keys.size() - 1);
+    const RecordBodyV1& body = *record->body;
+    if (reads_authority(body)) note_key(keys_signed_by[record->signer], at);
+    if (const auto* membership = std::get_if<GroupMemberRecordV1>(&body)) {
+      note_key(keys_reading_liveness[principal_ref::Group{membership->group_id}], at);
+      note_key(keys_reading_liveness[membership->member], at);
+    } else if (const auto* grant = std::get_if<GrantRecordV1>(&body)) {
+      note_key(keys_reading_liveness[grant->grantee], at);
+    }
+  }
+  liveness_readers_start = static_cast<std::size_t>(
+      std::find_if(keys.begin(), keys.end(), [&](const KeyRecords& k) { return reads_liveness(*k.key); }) -
+      keys.begin());
 }
 
 authz::AuthoritySet signer_auth(const AuthorityGraph& authorities, const UserId& signer) {
@@ -90,79 +143,18 @@ SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& input
                                                     const std::set<HashValue>& applied_deletions,
                                                     const AuthorityGraph& previous) {
   SelectedAuthorizedRecords selection;
-  auto applied = [&](const VerifiedRecord& record) { return applied_deletions.contains(record.hash); };
-
   selection.users.emplace(root_user.user_id, root_user);
-  TopCounterGroups users;
-  for (const auto* record : inputs.users) {
-    if (const auto* user = std::get_if<UserRecordV1>(record->body.get())) {
-      if (user->user_id != root_user.user_id && admin_signer(previous, *record)) users.offer(*record);
-    } else if (std::get<UserDeletedRecordV1>(*record->body).user_id != root_user.user_id && applied(*record)) {
-      users.offer(*record);
+  // Memberships and grants read the users and groups the steps before them
+  // leave live.
+  for (const auto* step : {&inputs.users, &inputs.groups, &inputs.members, &inputs.grants}) {
+    TopCounterGroups top;
+    for (const auto* record : *step) {
+      if (competes(*record, root_user.user_id, applied_deletions, selection, previous)) top.offer(*record);
+    }
+    for (const auto& [key, tied] : top.groups()) {
+      add_outcome(selection, *key, key_outcome(tied, inputs.entry_point_users));
     }
   }
-  resolve_groups(users, selection.conflict_slots, [&](const VerifiedRecord& winner) {
-    const RecordBodyV1& body = *winner.body;
-    if (const auto* user = std::get_if<UserRecordV1>(&body)) {
-      // A user stands only once it has published its own entry point.
-      if (inputs.entry_point_users.contains(user->user_id)) selection.users.emplace(user->user_id, *user);
-    } else {
-      selection.deleted_users.insert(std::get<UserDeletedRecordV1>(body).user_id);
-    }
-  });
-
-  TopCounterGroups groups;
-  for (const auto* record : inputs.groups) {
-    const bool eligible = std::holds_alternative<GroupRecordV1>(*record->body) ? admin_signer(previous, *record)
-                                                                                : applied(*record);
-    if (eligible) groups.offer(*record);
-  }
-  resolve_groups(groups, selection.conflict_slots, [&](const VerifiedRecord& winner) {
-    const RecordBodyV1& body = *winner.body;
-    if (const auto* group = std::get_if<GroupRecordV1>(&body)) {
-      selection.groups.emplace(group->group_id, *group);
-    } else {
-      selection.deleted_groups.insert(std::get<GroupDeletedRecordV1>(body).group_id);
-    }
-  });
-
-  TopCounterGroups members;
-  for (const auto* record : inputs.members) {
-    if (!admin_signer(previous, *record)) continue;
-    const auto* membership = std::get_if<GroupMemberRecordV1>(record->body.get());
-    if (membership &&
-        (!selection.groups.contains(membership->group_id) || !live_principal(selection, membership->member))) {
-      continue;
-    }
-    members.offer(*record);
-  }
-  resolve_groups(members, selection.conflict_slots, [&](const VerifiedRecord& winner) {
-    const RecordBodyV1& body = *winner.body;
-    // A winning membership deletion only ends the membership.
-    if (const auto* membership = std::get_if<GroupMemberRecordV1>(&body)) {
-      selection.members.emplace(membership->group_member_id, *membership);
-    }
-  });
-
-  TopCounterGroups grants;
-  for (const auto* record : inputs.grants) {
-    if (const auto* grant = std::get_if<GrantRecordV1>(record->body.get())) {
-      if (live_principal(selection, grant->grantee) &&
-          previous.of(record->signer).can_create_permission(grant->permission)) {
-        grants.offer(*record);
-      }
-    } else if (applied(*record)) {
-      grants.offer(*record);
-    }
-  }
-  resolve_groups(grants, selection.conflict_slots, [&](const VerifiedRecord& winner) {
-    const RecordBodyV1& body = *winner.body;
-    if (const auto* grant = std::get_if<GrantRecordV1>(&body)) {
-      selection.grants.emplace(grant->grant_id, *grant);
-    } else {
-      selection.deleted_grants.insert(std::get<GrantDeletedRecordV1>(body).grant_id);
-    }
-  });
   return selection;
 }
 
@@ -174,17 +166,10 @@ EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted
 }
 
 EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root, const EffectiveInputs& inputs,
-                                       const std::set<HashValue>& applied_deletions) {
-  SelectedAuthorizedRecords selection;
-  AuthorityGraph authorities(root_authorities(root_user.user_id));
-  bool converged = false;
-  for (int round = 1; round <= kMaxAuthorityRounds && !converged; ++round) {
-    auto next = select_authorized_records(inputs, root_user, applied_deletions, authorities);
-    AuthorityGraph next_authorities(own_authority(root_user.user_id, next.grants), live_memberships(next.members));
-    converged = next == selection && next_authorities == authorities;
-    selection = std::move(next);
-    authorities = std::move(next_authorities);
-  }
+                                       const std::set<HashValue>& applied_deletions, RoundUpdate update) {
+  auto [selection, authorities, converged] = update == RoundUpdate::Recompute
+                                                 ? recompute_rounds(inputs, root_user, applied_deletions)
+                                                 : settle_selection(inputs, root_user, applied_deletions);
 
   EffectiveState state;
   auto& slots = selection.conflict_slots;

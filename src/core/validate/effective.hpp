@@ -5,31 +5,19 @@
 // writers. Authority and selection depend on each other, so they are
 // iterated to a fixpoint.
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <vector>
 
 #include "core/merge/conflicts.hpp"
+#include "core/validate/selection_rules.hpp"
 #include "core/validate/state.hpp"
 
 namespace morvik::core::validate {
 
 // The authority fixpoint gives up after this many rounds.
 inline constexpr int kMaxAuthorityRounds = 64;
-
-// One round's selection of the principal graph.
-struct SelectedAuthorizedRecords {
-  std::map<UserId, UserRecordV1> users;
-  std::map<GroupId, GroupRecordV1> groups;
-  std::map<GroupMemberId, GroupMemberRecordV1> members;
-  std::map<GrantId, GrantRecordV1> grants;
-  std::set<UserId> deleted_users;
-  std::set<GroupId> deleted_groups;
-  std::set<GrantId> deleted_grants;
-  std::map<RecordKey, merge::ConflictSlot> conflict_slots;
-
-  bool operator==(const SelectedAuthorizedRecords&) const = default;
-};
 
 // The verified records outside the rollback floors, sorted by the step that
 // reads them, so that each round walks only the records it can use. Built
@@ -47,7 +35,29 @@ struct EffectiveInputs {
   std::vector<const VerifiedRecord*> entry_points;  // EntryPoint
   // Users with an entry point outside the floors.
   std::set<UserId> entry_point_users;
+
+  // The keys of users and groups, then those of memberships and grants,
+  // each part in key order, each key with its records in the order above.
+  struct KeyRecords {
+    const RecordKey* key;
+    std::vector<const VerifiedRecord*> records;
+  };
+  std::vector<KeyRecords> keys;
+  // Where the membership and grant keys start: those before read only the
+  // previous round's authority.
+  std::size_t liveness_readers_start = 0;
+  // Per signer, the keys with a record whose chance reads its authority.
+  std::map<UserId, std::vector<std::uint32_t>> keys_signed_by;
+  // Per user or group, the keys with a record whose chance reads whether it
+  // is live.
+  std::map<PrincipalRefV1, std::vector<std::uint32_t>> keys_reading_liveness;
 };
+
+// How the fixpoint finds each round's selection. `Recompute` resolves every
+// key in every round, the plain way, which tests compare against;
+// `WhenChanged` resolves again only the keys with a record whose chance the
+// previous round changed.
+enum class RoundUpdate : std::uint8_t { WhenChanged, Recompute };
 
 // A copy of the signer's authority in `authorities`; the empty set when it
 // holds none.
@@ -74,6 +84,7 @@ EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted
                                        const std::vector<VerifiedRecord>& records,
                                        const std::set<HashValue>& applied_deletions, const RollbackFloors& floors);
 EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root, const EffectiveInputs& inputs,
-                                       const std::set<HashValue>& applied_deletions);
+                                       const std::set<HashValue>& applied_deletions,
+                                       RoundUpdate update = RoundUpdate::WhenChanged);
 
 }  // namespace morvik::core::validate

@@ -1,15 +1,19 @@
 // Applying a deletion without computing the state again must give exactly
-// what the plain pass gives, which computes it again after every deletion:
-// compared on random small vaults, with and without rollback floors. And a
-// flood of deletions of unused grant ids still validates.
+// what the plain pass gives, which computes it again after every deletion,
+// and so must authority rounds that resolve only the keys a round can
+// change, against rounds that resolve every key: compared on random small
+// vaults, with and without rollback floors. And a flood of deletions of
+// unused grant ids still validates.
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "core/validate/deletions.hpp"
+#include "core/validate/effective.hpp"
 #include "core/validate/watermarks.hpp"
 #include "pipeline_helpers.hpp"
+#include "support/core/sample_vaults.hpp"
 
 namespace morvik::testing {
 namespace {
@@ -18,6 +22,7 @@ using core::validate::DeletionUpdate;
 using core::validate::EffectiveState;
 using core::validate::ResolvedState;
 using core::validate::RollbackFloors;
+using core::validate::RoundUpdate;
 
 void expect_same_state(const EffectiveState& fast, const EffectiveState& plain) {
   EXPECT_EQ(fast.max_counter, plain.max_counter);
@@ -99,6 +104,46 @@ void add_random_records(TestVault& vault, std::mt19937& random, std::size_t at_l
   }
 }
 
+// Administrators appointing one another, some through a group, and now and
+// then a link that overwrites an earlier link's grant, or that lets in a
+// user of its own: authority takes a round per link, and sometimes never
+// settles.
+void add_random_chain(TestVault& vault, std::mt19937& random) {
+  const crypto::Identity* appointer = &vault.root();
+  for (std::uint8_t link = 0, links = 2 + random() % 8; link < links; ++link) {
+    const auto& admin = vault.add_user(std::uint8_t(40 + link), 1);
+    const auto permission = random() % 6 ? admin_permission() : random_permission(random);
+    // Seeds 30 to 39: the link's own grant, or an earlier link's.
+    const auto seed = id_seed(std::uint8_t(30 + (random() % 5 ? link : random() % (link + 1))));
+    if (random() % 4 == 0) {
+      const auto group = id_seed(std::uint8_t(50 + link));
+      vault.add(*appointer, group_body(group, "link", counter(random)));
+      vault.add(*appointer, group_member_body(group_id_of(group), user_ref(admin), counter(random)));
+      vault.add(*appointer, grant_body(seed, group_ref(group), permission, counter(random)));
+    } else {
+      vault.add(*appointer, grant_body(seed, user_ref(admin), permission, counter(random)));
+    }
+    // A user only the link's administrator lets in, and whom the root
+    // grants something: the grant waits for the user.
+    if (random() % 2) {
+      const auto user = identity(std::uint8_t(60 + link));
+      vault.add(user, entry_point_body(vault.root_user_id(), user, 1));
+      vault.add(admin, user_body(user, counter(random)));
+      const auto permission = random() % 2 ? admin_permission() : random_permission(random);
+      vault.add(vault.root(), grant_body(id_seed(std::uint8_t(70 + link)), user_ref(user), permission, counter(random)));
+    }
+    appointer = &admin;
+  }
+}
+
+// The checked records of a vault, ready for resolution.
+core::validate::CheckedRecords check(const TestVault& vault) {
+  auto checked = core::validate::detail::check_record_set(
+      {std::make_shared<const core::VaultStore>(vault.store()), {}}, vault.trusted_root(), kCrypto, {});
+  EXPECT_TRUE(checked.has_value() && checked->has_value());
+  return std::move(checked).value().value();
+}
+
 // Floors as validation derives them: the keys a ratchet remembers above what
 // the vault admits.
 RollbackFloors floors_under(const std::map<core::RecordKey, std::uint64_t>& remembered,
@@ -120,19 +165,18 @@ bool is_deletion(const core::RecordBodyV1& body) {
 // Resolves random vaults both ways, without floors and then under the floors
 // a ratchet remembering random keys would raise; answers how many floored
 // deletions were applied.
-std::size_t compare_on_random_vaults(int rounds, std::uint32_t seed, std::size_t at_least, std::size_t spread) {
+std::size_t compare_on_random_vaults(int rounds, std::uint32_t seed, std::size_t at_least, std::size_t spread,
+                                     bool chains = false) {
   std::mt19937 random(seed);
   std::size_t floored_deletions_applied = 0;
   for (int round = 0; round < rounds && !::testing::Test::HasFailure(); ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     TestVault vault;
+    if (chains) add_random_chain(vault, random);
     add_random_records(vault, random, at_least, spread);
-    auto checked = core::validate::detail::check_record_set(
-        {std::make_shared<const core::VaultStore>(vault.store()), {}}, vault.trusted_root(), kCrypto, {});
-    EXPECT_TRUE(checked.has_value() && checked->has_value());
-    if (!checked.has_value() || !checked->has_value()) break;
-    const auto& root = (*checked)->root;
-    auto& records = (*checked)->verified;
+    auto checked = check(vault);
+    const auto& root = checked.root;
+    auto& records = checked.verified;
     if (random() % 8 == 0) {
       // Validation refuses a deletion of the root user before this point;
       // the resolution must still leave the root alone.
@@ -142,7 +186,8 @@ std::size_t compare_on_random_vaults(int rounds, std::uint32_t seed, std::size_t
     }
 
     auto resolve_both = [&](const RollbackFloors& floors) {
-      const auto plain = resolve_effective_with_deletions(root, records, floors, DeletionUpdate::Recompute);
+      const auto plain = resolve_effective_with_deletions(root, records, floors, DeletionUpdate::Recompute,
+                                                          RoundUpdate::Recompute);
       const auto fast = resolve_effective_with_deletions(root, records, floors);
       EXPECT_EQ(fast.applied, plain.applied);
       expect_same_state(fast.state, plain.state);
@@ -174,6 +219,60 @@ TEST(DeletionShortcutTest, GivesWhatRecomputingAfterEveryDeletionGives) {
 // change what others may do.
 TEST(DeletionShortcutTest, GivesWhatRecomputingGivesOnLongerHistories) {
   compare_on_random_vaults(150, 23, 20, 40);
+}
+
+TEST(DeletionShortcutTest, GivesWhatRecomputingGivesAlongDelegationChains) {
+  compare_on_random_vaults(150, 37, 4, 20, true);
+}
+
+// Any deletions applied and any keys floored, not only those a validation
+// would reach: the rounds must agree whatever they are given.
+TEST(RoundShortcutTest, GivesWhatResolvingEveryKeyGives) {
+  std::mt19937 random(41);
+  int settled = 0;
+  int unsettled = 0;
+  for (int round = 0; round < 300 && !::testing::Test::HasFailure(); ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    TestVault vault;
+    add_random_chain(vault, random);
+    add_random_records(vault, random, 4, 20);
+    const auto checked = check(vault);
+    const auto& records = checked.verified;
+    std::set<core::HashValue> applied;
+    for (const auto& record : records) {
+      if (is_deletion(*record.body) && random() % 2) applied.insert(record.hash);
+    }
+    RollbackFloors floors;
+    for (auto n = random() % 3; n > 0; --n) floors[records[random() % records.size()].key] = 1;
+
+    const core::validate::EffectiveInputs inputs(records, floors);
+    const auto& root = checked.root;
+    const core::UserRecordV1 root_user{root.user_id, root.signing_public_key, root.encryption_public_key, 0};
+    const auto plain =
+        core::validate::compute_effective_state(root_user, root.key_hash, inputs, applied, RoundUpdate::Recompute);
+    const auto fast = core::validate::compute_effective_state(root_user, root.key_hash, inputs, applied);
+    expect_same_state(fast, plain);
+    ++(plain.did_not_converge ? unsettled : settled);
+  }
+  // Both ends of the fixpoint were reached.
+  EXPECT_GT(settled, 0);
+  EXPECT_GT(unsettled, 0);
+}
+
+// The shapes the shortcuts were made for: long delegation chains, and
+// deletions each depending on the one before.
+TEST(RoundShortcutTest, GivesWhatThePlainPassesGiveOnCostlyShapes) {
+  for (auto shape : {VaultShape::DelegationChainDeletions, VaultShape::DependentDeletions,
+                     VaultShape::GroupsTimesGrants, VaultShape::RevokedGrants}) {
+    SCOPED_TRACE(std::string(shape_name(shape)));
+    const auto checked = check(sample_vault(shape, 300));
+    const auto plain = resolve_effective_with_deletions(checked.root, checked.verified, {}, DeletionUpdate::Recompute,
+                                                        RoundUpdate::Recompute);
+    const auto fast = resolve_effective_with_deletions(checked.root, checked.verified, {});
+    EXPECT_FALSE(fast.state.did_not_converge);
+    EXPECT_EQ(fast.applied, plain.applied);
+    expect_same_state(fast.state, plain.state);
+  }
 }
 
 TEST(DeletionShortcutTest, ADeletionThatQualifiesOnlyOnceAHigherOneIsAppliedIsFound) {

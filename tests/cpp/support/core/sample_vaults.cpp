@@ -133,6 +133,20 @@ TestVault delegation_chain_deletions(std::size_t total) {
   return vault;
 }
 
+TestVault dependent_deletions(std::size_t total) {
+  TestVault vault;
+  const auto& admin = vault.add_user(2, 1);
+  const std::uint32_t count = static_cast<std::uint32_t>(std::max<std::size_t>(total, 6) / 2 - 1);
+  for (std::uint32_t n = 0; n < count; ++n) {
+    vault.add(vault.root(), grant_body(numbered_seed(n, 0xD5), user_ref(admin), admin_permission(), 2));
+  }
+  // Lowest in last-writer-wins order first; the last appointment stays.
+  for (std::uint32_t n = 0; record_count(vault) < total && n + 1 < count; ++n) {
+    vault.add(admin, grant_deleted_body(grant_id_of(numbered_seed(n, 0xD5)), admin_permission(), 3 + n));
+  }
+  return vault;
+}
+
 TestVault groups_times_grants(std::size_t total) {
   TestVault vault;
   const std::uint32_t each = static_cast<std::uint32_t>(std::max<std::size_t>(total / 3, 1));
@@ -171,6 +185,7 @@ std::string_view shape_name(VaultShape shape) {
     case VaultShape::GroundHashBucket: return "ground-hash-bucket";
     case VaultShape::RevokedGrants: return "revoked-grants";
     case VaultShape::DelegationChainDeletions: return "delegation-chain-deletions";
+    case VaultShape::DependentDeletions: return "dependent-deletions";
     case VaultShape::GroupsTimesGrants: return "groups-times-grants";
     case VaultShape::TinyRecords: return "tiny-records";
   }
@@ -190,6 +205,7 @@ TestVault sample_vault(VaultShape shape, std::size_t records) {
     case VaultShape::GroundHashBucket: return ground_hash_bucket(records);
     case VaultShape::RevokedGrants: return revoked_grants(records);
     case VaultShape::DelegationChainDeletions: return delegation_chain_deletions(records);
+    case VaultShape::DependentDeletions: return dependent_deletions(records);
     case VaultShape::GroupsTimesGrants: return groups_times_grants(records);
     case VaultShape::TinyRecords: return tiny_records(records);
   }

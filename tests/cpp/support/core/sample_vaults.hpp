@@ -28,15 +28,20 @@ enum class VaultShape {
   // authority takes nearly every round the fixpoint allows; the last one
   // grants and revokes read grants.
   DelegationChainDeletions,
+  // An administrator appointed many times over, revoking its appointments
+  // one after another: each deletion changes the authority of the signer of
+  // the next, so each is applied after a computation of its own.
+  DependentDeletions,
   // Groups that are all members of one group holding many grants.
   GroupsTimesGrants,
   // The smallest records there are: 16 bytes, of a kind no reader knows.
   TinyRecords,
 };
 
-inline constexpr std::array kVaultShapes{VaultShape::Ordinary,          VaultShape::GroundHashBucket,
-                                         VaultShape::RevokedGrants,     VaultShape::DelegationChainDeletions,
-                                         VaultShape::GroupsTimesGrants, VaultShape::TinyRecords};
+inline constexpr std::array kVaultShapes{VaultShape::Ordinary,           VaultShape::GroundHashBucket,
+                                         VaultShape::RevokedGrants,      VaultShape::DelegationChainDeletions,
+                                         VaultShape::DependentDeletions, VaultShape::GroupsTimesGrants,
+                                         VaultShape::TinyRecords};
 
 std::string_view shape_name(VaultShape shape);
 std::optional<VaultShape> shape_named(std::string_view name);
