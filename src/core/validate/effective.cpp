@@ -119,24 +119,10 @@ EffectiveInputs::EffectiveInputs(const std::vector<VerifiedRecord>& all, const R
       keys.begin());
 }
 
-authz::AuthoritySet signer_auth(const AuthorityGraph& authorities, const UserId& signer) {
-  return authorities.materialize(principal_ref::User{signer});
-}
-
 AuthorityMap root_authorities(const UserId& root_user_id) {
   AuthorityMap authorities;
   authorities.emplace(principal_ref::User{root_user_id}, authz::AuthoritySet::root());
   return authorities;
-}
-
-SelectedAuthorizedRecords select_authorized_records(const std::vector<VerifiedRecord>& records,
-                                                    const UserRecordV1& root_user,
-                                                    const std::set<UserId>& entry_point_users,
-                                                    const std::set<HashValue>& applied_deletions,
-                                                    const RollbackFloors& floors, const AuthorityGraph& previous) {
-  EffectiveInputs inputs(records, floors);
-  inputs.entry_point_users = entry_point_users;
-  return select_authorized_records(inputs, root_user, applied_deletions, previous);
 }
 
 SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& inputs, const UserRecordV1& root_user,
@@ -156,13 +142,6 @@ SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& input
     }
   }
   return selection;
-}
-
-EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root,
-                                       const std::vector<VerifiedRecord>& records,
-                                       const std::set<HashValue>& applied_deletions, const RollbackFloors& floors) {
-  return compute_effective_state(std::move(root_user), std::move(trusted_root), EffectiveInputs(records, floors),
-                                 applied_deletions);
 }
 
 EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root, const EffectiveInputs& inputs,

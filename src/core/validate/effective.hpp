@@ -59,30 +59,18 @@ struct EffectiveInputs {
 // previous round changed.
 enum class RoundUpdate : std::uint8_t { WhenChanged, Recompute };
 
-// A copy of the signer's authority in `authorities`; the empty set when it
-// holds none.
-authz::AuthoritySet signer_auth(const AuthorityGraph& authorities, const UserId& signer);
-
 // The authority map a computation starts from: the root user, with the root
 // authority, alone.
 AuthorityMap root_authorities(const UserId& root_user_id);
 
 // One round of the fixpoint: the principal records that stand under the
 // previous round's authorities.
-SelectedAuthorizedRecords select_authorized_records(const std::vector<VerifiedRecord>& records,
-                                                    const UserRecordV1& root_user,
-                                                    const std::set<UserId>& entry_point_users,
-                                                    const std::set<HashValue>& applied_deletions,
-                                                    const RollbackFloors& floors, const AuthorityGraph& previous);
 SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& inputs, const UserRecordV1& root_user,
                                                     const std::set<HashValue>& applied_deletions,
                                                     const AuthorityGraph& previous);
 
 // The state without its verified records, secret winners and maximum
 // counter, which the pipeline attaches afterwards.
-EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root,
-                                       const std::vector<VerifiedRecord>& records,
-                                       const std::set<HashValue>& applied_deletions, const RollbackFloors& floors);
 EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root, const EffectiveInputs& inputs,
                                        const std::set<HashValue>& applied_deletions,
                                        RoundUpdate update = RoundUpdate::WhenChanged);
