@@ -16,7 +16,9 @@ ExceptionDescription by_substring(std::string message) {
 ExceptionDescription py_err(const FrontendError& error) { return by_substring(error.message()); }
 ExceptionDescription py_err(const keychain::KeychainError& error) { return by_substring(error.message()); }
 bool is_out_of_memory(const ops::OpsError& error) {
-  const auto out_of_memory = [](const core::CoreError& e) { return std::holds_alternative<core::CoreError::OutOfMemory>(e.value); };
+  const auto out_of_memory = [](const core::CoreError& e) {
+    return std::holds_alternative<core::CoreError::OutOfMemory>(e.value);
+  };
   if (const auto* core = error.as<ops::OpsError::Core>()) return out_of_memory(core->error);
   if (const auto* store = error.as<ops::OpsError::Store>()) {
     const auto* invalid = std::get_if<store::StoreError::InvalidVault>(&store->error.value);

@@ -112,7 +112,8 @@ OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& cryp
     if (!fresh) return fail(std::move(fresh.error()));
     decoded = std::move(*fresh);
   }
-  const core::validate::RecordSource next_records = decoded ? decoded->source() : core::validate::RecordSource{records, {}};
+  const core::validate::RecordSource next_records =
+      decoded ? decoded->source() : core::validate::RecordSource{records, {}};
   auto candidate = trusted_root_candidate(*next_records.store, crypto);
   if (!candidate) return fail(std::move(candidate.error()));
   if (*candidate != root) return fail(store::StoreError{store::StoreError::TrustRootMismatch{*candidate, root}});

@@ -12,7 +12,9 @@ OpsResult<DecodedVault> decode_vault_file(const store::WorkspacePaths& paths, co
   if (!decoded && std::holds_alternative<core::CoreError::OutOfMemory>(decoded.error().value)) {
     return fail(std::move(decoded.error()));
   }
-  if (!decoded) return fail(store::StoreError{store::StoreError::InvalidVault{paths.vault_path, std::move(decoded.error())}});
+  if (!decoded) {
+    return fail(store::StoreError{store::StoreError::InvalidVault{paths.vault_path, std::move(decoded.error())}});
+  }
   return DecodedVault{std::move(bytes), std::make_shared<const core::VaultStore>(std::move(decoded->store)),
                       std::move(decoded->encodings)};
 }

@@ -171,7 +171,9 @@ CoreResult<Listing> list_records(const RecordSource& source, const P& crypto, co
       encoded.resize(start + message_size);
       encoded_messages.emplace_back(start, message_size);
     }
-    listing.records.push_back(ListedRecord{&record, std::move(hash), trusted, encoding.first(message_size)});
+    // A message in `encoded` is pointed at once the buffer stops growing.
+    listing.records.push_back(
+        ListedRecord{&record, std::move(hash), trusted, kept ? encoding.first(message_size) : cord::ByteView()});
   }
   if (!kept) {
     for (std::size_t i = 0; i < listing.records.size(); ++i) {
