@@ -25,6 +25,8 @@
 #include <variant>
 #include <vector>
 
+#include "cord/boxed.hpp"
+#include "cord/compact.hpp"
 #include "cord/deserializer.hpp"
 #include "cord/serializer.hpp"
 
@@ -106,16 +108,99 @@ struct DefaultCodec<Bytes> {
   }
 };
 
-// Room reserved up front for a sequence, whatever its count claims.
-inline constexpr std::size_t kMaxPreallocationBytes = 1'048'576;
+template <>
+struct DefaultCodec<CompactText> {
+  static Status write(CordSerializer s, const CompactText& v) { return s.write_string(v); }
+  static Result<CompactText> read(CordDeserializer& d) {
+    auto text = d.parse_string();
+    if (!text) return fail(std::move(text.error()));
+    return CompactText(*text);
+  }
+};
+
+template <>
+struct DefaultCodec<CompactBytes> {
+  static Status write(CordSerializer s, const CompactBytes& v) { return s.write_bytes(v); }
+  static Result<CompactBytes> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<CompactBytes> {
+      auto count = d.parse_length();
+      if (!count) return fail(std::move(count.error()));
+      auto bytes = d.read_bytes(*count);
+      if (!bytes) return fail(std::move(bytes.error()));
+      return CompactBytes(*bytes);
+    });
+  }
+};
+
+// The fewest bytes a value of a type can take on the wire, lengths, counts
+// and variant indices being four bytes wide unless a wrapper name narrows
+// them; no type here has such a name.
+template <class T>
+struct EncodedFloor {
+  static constexpr std::size_t value = 1;
+};
+template <class T>
+inline constexpr std::size_t encoded_floor = EncodedFloor<T>::value;
+
+template <class Member>
+struct MemberOf;
+template <class Struct, class Field>
+struct MemberOf<Field Struct::*> {
+  using type = Field;
+};
+
+template <>
+struct EncodedFloor<std::uint32_t> {
+  static constexpr std::size_t value = 4;
+};
+template <>
+struct EncodedFloor<std::uint64_t> {
+  static constexpr std::size_t value = 8;
+};
+template <>
+struct EncodedFloor<std::string> {
+  static constexpr std::size_t value = 4;
+};
+template <class Unit>
+struct EncodedFloor<CompactArray<Unit>> {
+  static constexpr std::size_t value = 4;
+};
+template <>
+struct EncodedFloor<Bytes> {
+  static constexpr std::size_t value = 4;
+};
+template <class T>
+struct EncodedFloor<std::vector<T>> {
+  static constexpr std::size_t value = 4;
+};
+template <class T>
+struct EncodedFloor<Boxed<T>> : EncodedFloor<T> {};
+template <class Tag, class T>
+struct EncodedFloor<Tagged<Tag, T>> : EncodedFloor<T> {};
+template <class... Alts>
+struct EncodedFloor<std::variant<Alts...>> {
+  static constexpr std::size_t value = 4;
+};
+template <DeclaredStruct T>
+struct EncodedFloor<T> {
+  static constexpr std::size_t value = std::apply(
+      [](auto... member) { return (std::size_t{0} + ... + encoded_floor<typename MemberOf<decltype(member)>::type>); },
+      T::cord_fields());
+};
 
 // How many elements to reserve for a sequence that claims `count`: no more
-// than the rest of the input could hold at one byte each, nor than the cap.
+// than the rest of the input can hold. A count that tells the truth is
+// reserved exactly, so a long list never grows by doubling.
 template <class T>
 std::size_t preallocation(std::uint64_t count, const CordDeserializer& d) {
-  return static_cast<std::size_t>(
-      std::min<std::uint64_t>({count, d.remaining().size(), kMaxPreallocationBytes / sizeof(T)}));
+  return static_cast<std::size_t>(std::min<std::uint64_t>(count, d.remaining().size() / std::max<std::size_t>(1, encoded_floor<T>)));
 }
+
+// Whether a T takes no more memory than four times its smallest encoding,
+// which keeps a decoded list of them within four times its input (contents
+// beyond the smallest take about what they take on the wire).
+template <class T>
+inline constexpr bool decodes_compactly = sizeof(T) <= 4 * encoded_floor<T>;
 
 template <class T>
 struct DefaultCodec<std::vector<T>, std::enable_if_t<!std::is_same_v<T, std::uint8_t>>> {
@@ -170,6 +255,16 @@ struct DefaultCodec<Tagged<Tag, T>> {
     auto value = cord::read<T>(d);
     if (!value) return fail(std::move(value.error()));
     return Tagged<Tag, T>{std::move(*value)};
+  }
+};
+
+template <class T>
+struct DefaultCodec<Boxed<T>> {
+  static Status write(CordSerializer s, const Boxed<T>& v) { return cord::write(s, *v); }
+  static Result<Boxed<T>> read(CordDeserializer& d) {
+    auto value = cord::read<T>(d);
+    if (!value) return fail(std::move(value.error()));
+    return Boxed<T>(std::move(*value));
   }
 };
 

@@ -12,7 +12,7 @@ namespace morvik::core {
 // check for themselves. Ordered bytewise, the shorter first on a common
 // prefix.
 struct HashValue {
-  cord::Bytes bytes;
+  cord::CompactBytes bytes;
 
   static constexpr auto cord_fields() { return std::tuple{&HashValue::bytes}; }
   auto operator<=>(const HashValue&) const = default;

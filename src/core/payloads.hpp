@@ -11,14 +11,16 @@ namespace morvik::core {
 // One reader's copy of the content key, sealed to the reader's encryption key.
 struct RecipientSlotV1 {
   UserId reader;
-  cord::Bytes encapsulated_key;
-  cord::Bytes wrapped_key;
+  cord::CompactBytes encapsulated_key;
+  cord::CompactBytes wrapped_key;
 
   static constexpr auto cord_fields() {
     return std::tuple{&RecipientSlotV1::reader, &RecipientSlotV1::encapsulated_key, &RecipientSlotV1::wrapped_key};
   }
   auto operator<=>(const RecipientSlotV1&) const = default;
 };
+// A payload can carry a great many slots.
+static_assert(cord::decodes_compactly<RecipientSlotV1>);
 
 // A secret's content, encrypted once, with one key slot per reader. No
 // length is fixed here: wrong lengths surface when the payload is opened.

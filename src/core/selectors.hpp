@@ -10,8 +10,8 @@ namespace morvik::core {
 
 // One key-value label of a secret.
 struct SecretLabelV1 {
-  std::string key;
-  std::string value;
+  cord::CompactText key;
+  cord::CompactText value;
 
   static constexpr auto cord_fields() { return std::tuple{&SecretLabelV1::key, &SecretLabelV1::value}; }
   auto operator<=>(const SecretLabelV1&) const = default;
@@ -20,7 +20,7 @@ struct SecretLabelV1 {
 // Names exactly one secret; its encoding is the pre-image of the SecretId,
 // so label order is part of the secret's identity.
 struct SecretSelectorV1 {
-  std::vector<std::string> tuple;
+  std::vector<cord::CompactText> tuple;
   std::vector<SecretLabelV1> labels;
 
   static constexpr auto cord_fields() { return std::tuple{&SecretSelectorV1::tuple, &SecretSelectorV1::labels}; }
@@ -32,8 +32,8 @@ struct AnyTag;
 struct ExactTag;
 struct PrefixTag;
 using Any = cord::Unit<AnyTag>;
-using Exact = cord::Tagged<ExactTag, std::vector<std::string>>;
-using Prefix = cord::Tagged<PrefixTag, std::vector<std::string>>;
+using Exact = cord::Tagged<ExactTag, std::vector<cord::CompactText>>;
+using Prefix = cord::Tagged<PrefixTag, std::vector<cord::CompactText>>;
 }  // namespace tuple_matcher
 using TupleMatcherV1 = std::variant<tuple_matcher::Any, tuple_matcher::Exact, tuple_matcher::Prefix>;
 
@@ -43,14 +43,15 @@ struct EqualsTag;
 struct InTag;
 struct AbsentTag;
 using Present = cord::Unit<PresentTag>;
-using Equals = cord::Tagged<EqualsTag, std::string>;
-using In = cord::Tagged<InTag, std::vector<std::string>>;
+using Equals = cord::Tagged<EqualsTag, cord::CompactText>;
+// Boxed, so that a list of matchers stays compact.
+using In = cord::Tagged<InTag, cord::Boxed<std::vector<cord::CompactText>>>;
 using Absent = cord::Unit<AbsentTag>;
 }  // namespace label_matcher
 using LabelMatcherV1 = std::variant<label_matcher::Present, label_matcher::Equals, label_matcher::In, label_matcher::Absent>;
 
 struct KeyspaceLabelMatcherV1 {
-  std::string key;
+  cord::CompactText key;
   LabelMatcherV1 matcher;
 
   static constexpr auto cord_fields() {
@@ -103,6 +104,12 @@ using Admin = cord::Unit<AdminTag>;
 }  // namespace grant_permission
 using GrantPermissionV1 =
     std::variant<grant_permission::Read, grant_permission::Write, grant_permission::Manage, grant_permission::Admin>;
+
+// The elements of the lists a vault can hold by the million.
+static_assert(cord::decodes_compactly<cord::CompactText>);
+static_assert(cord::decodes_compactly<SecretLabelV1>);
+static_assert(cord::decodes_compactly<KeyspaceLabelMatcherV1>);
+static_assert(cord::decodes_compactly<KeyspaceGrantClassV1>);
 
 }  // namespace morvik::core
 

@@ -19,7 +19,7 @@ FrontendResult<ops::UserRef> user_by_prefix(const core::validate::EffectiveState
     found = &id;
   }
   if (!found) return fail(FrontendError::NoUserMatches{std::string(text)});
-  return ops::user_ref::Id{found->hash.bytes};
+  return ops::user_ref::Id{cord::Bytes(found->hash.bytes.begin(), found->hash.bytes.end())};
 }
 
 FrontendResult<ops::UserRef> user_ref_in_state(const core::validate::EffectiveState& state, std::string_view text) {

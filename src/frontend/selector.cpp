@@ -128,7 +128,7 @@ FrontendResult<core::SecretSelectorV1> parse_secret_selector(std::string_view te
 
 std::expected<core::SecretSelectorV1, std::string_view> canonical_selector(std::vector<std::string> tuple,
                                                                          std::vector<core::SecretLabelV1> labels) {
-  const auto normalize = [](std::string& text) {
+  const auto normalize = [](auto& text) {
     auto composed = nfc(text);
     if (composed) text = std::move(*composed);
     return composed.has_value();
@@ -145,7 +145,7 @@ std::expected<core::SecretSelectorV1, std::string_view> canonical_selector(std::
   if (std::adjacent_find(labels.begin(), labels.end(), same_key) != labels.end()) {
     return std::unexpected(reason::kDuplicateKey);
   }
-  return core::SecretSelectorV1{std::move(tuple), std::move(labels)};
+  return core::SecretSelectorV1{{tuple.begin(), tuple.end()}, std::move(labels)};
 }
 
 std::string escape_segment(std::string_view segment) {
@@ -159,7 +159,7 @@ std::string escape_segment(std::string_view segment) {
   return out + '"';
 }
 
-std::string escape_tuple(const std::vector<std::string>& segments) {
+std::string escape_tuple(const std::vector<cord::CompactText>& segments) {
   std::string out;
   for (std::size_t i = 0; i < segments.size(); ++i) {
     if (i) out += '/';

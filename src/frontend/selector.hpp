@@ -45,7 +45,7 @@ FrontendResult<std::vector<std::string>> parse_tuple_path(std::string_view input
 std::string escape_segment(std::string_view segment);
 
 // The segments through escape_segment, joined by "/".
-std::string escape_tuple(const std::vector<std::string>& segments);
+std::string escape_tuple(const std::vector<cord::CompactText>& segments);
 
 // The stored shape of a selector built from parts that are already decoded
 // and checked for emptiness: every segment, key and value in NFC, the labels

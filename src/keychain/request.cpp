@@ -10,7 +10,8 @@ namespace {
 
 using core::Overloaded;
 
-std::string join(const std::vector<std::string>& parts, std::string_view separator) {
+template <class Part>
+std::string join(const std::vector<Part>& parts, std::string_view separator) {
   std::string out;
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (i > 0) out += separator;
@@ -53,7 +54,7 @@ std::string selector_for_prompt(const core::SecretSelectorV1& selector) {
   std::string out = selector.tuple.empty() ? "<root>" : join(selector.tuple, "/");
   if (!selector.labels.empty()) {
     std::vector<std::string> labels;
-    for (const auto& label : selector.labels) labels.push_back(label.key + "=" + label.value);
+    for (const auto& label : selector.labels) labels.push_back(label.key.str() + "=" + label.value.str());
     out += "{" + join(labels, ",") + "}";
   }
   return out;

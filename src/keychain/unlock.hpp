@@ -99,7 +99,7 @@ class FixedIdentityProvider {
   static KeychainResult<FixedIdentityProvider> from_master_seed(const C& crypto, cord::ByteView seed) {
     auto identity = crypto::Identity::from_master_seed(crypto, seed);
     if (!identity) return fail(KeychainError::Crypto{std::move(identity.error())});
-    return FixedIdentityProvider(identity->master_seed, identity->user_id.hash.bytes);
+    return FixedIdentityProvider(identity->master_seed, cord::Bytes(identity->user_id.hash.bytes));
   }
 
   const crypto::SecretBytes& master_seed() const { return master_seed_; }

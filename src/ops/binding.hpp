@@ -26,7 +26,7 @@ struct SecretContentAadV1 {
   cord::Bytes signing_public_key;
   std::uint64_t counter = 0;
   cord::Bytes secret_id;
-  std::vector<std::string> tuple;
+  std::vector<cord::CompactText> tuple;
   std::vector<core::SecretLabelV1> labels;
   cord::Bytes nonce;
   std::vector<core::RecipientSlotV1> recipient_slots;
@@ -45,7 +45,7 @@ struct SecretContentAadV1 {
 struct RecipientSlotBindingV1 {
   cord::Bytes vault_root_id;
   cord::Bytes secret_id;
-  std::vector<std::string> tuple;
+  std::vector<cord::CompactText> tuple;
   std::vector<core::SecretLabelV1> labels;
   cord::Bytes reader;
 

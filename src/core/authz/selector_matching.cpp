@@ -7,13 +7,14 @@
 namespace morvik::core::authz {
 namespace {
 
-using Segments = std::vector<std::string>;
+using Text = cord::CompactText;
+using Segments = std::vector<Text>;
 
 bool starts_with(const Segments& segments, const Segments& prefix) {
   return segments.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), segments.begin());
 }
 
-bool contains(const std::vector<std::string>& values, const std::string& value) {
+bool contains(const Segments& values, const Text& value) {
   return std::find(values.begin(), values.end(), value) != values.end();
 }
 
@@ -24,10 +25,10 @@ bool contains(const std::vector<std::string>& values, const std::string& value) 
 
 // The first element of `items` whose key is `key`, if any.
 template <class T, class KeyOf>
-const T* find_first(const std::vector<T>& items, const std::string& key, KeyOf key_of, bool ascending) {
+const T* find_first(const std::vector<T>& items, const Text& key, KeyOf key_of, bool ascending) {
   if (ascending) {
     auto it = std::lower_bound(items.begin(), items.end(), key,
-                               [&](const T& item, const std::string& k) { return key_of(item) < k; });
+                               [&](const T& item, const Text& k) { return key_of(item) < k; });
     return it != items.end() && key_of(*it) == key ? &*it : nullptr;
   }
   auto it = std::find_if(items.begin(), items.end(), [&](const T& item) { return key_of(item) == key; });
@@ -39,8 +40,8 @@ bool ascending_by(const std::vector<T>& items, KeyOf key_of) {
   return std::is_sorted(items.begin(), items.end(), [&](const T& a, const T& b) { return key_of(a) < key_of(b); });
 }
 
-const std::string& label_key(const SecretLabelV1& label) { return label.key; }
-const std::string& matcher_key(const KeyspaceLabelMatcherV1& matcher) { return matcher.key; }
+const Text& label_key(const SecretLabelV1& label) { return label.key; }
+const Text& matcher_key(const KeyspaceLabelMatcherV1& matcher) { return matcher.key; }
 
 bool tuple_matches(const TupleMatcherV1& matcher, const Segments& tuple) {
   return std::visit(Overloaded{
@@ -58,7 +59,7 @@ bool label_matches(const KeyspaceLabelMatcherV1& matcher, const SecretLabelV1* l
                         [&](const label_matcher::Equals& equals) {
                           return label != nullptr && label->value == equals.value;
                         },
-                        [&](const label_matcher::In& in) { return label != nullptr && contains(in.value, label->value); },
+                        [&](const label_matcher::In& in) { return label != nullptr && contains(*in.value, label->value); },
                         [&](const label_matcher::Absent&) { return label == nullptr; },
                     },
                     matcher.matcher);
@@ -75,11 +76,11 @@ bool tuple_subsumes(const TupleMatcherV1& outer, const TupleMatcherV1& inner) {
                     outer, inner);
 }
 
-bool all_equal_to(const std::vector<std::string>& values, const std::string& value) {
+bool all_equal_to(const Segments& values, const Text& value) {
   return std::all_of(values.begin(), values.end(), [&](const auto& v) { return v == value; });
 }
 
-bool all_within(const std::vector<std::string>& values, const std::vector<std::string>& allowed) {
+bool all_within(const Segments& values, const Segments& allowed) {
   if (std::is_sorted(allowed.begin(), allowed.end())) {
     return std::all_of(values.begin(), values.end(),
                        [&](const auto& v) { return std::binary_search(allowed.begin(), allowed.end(), v); });
@@ -94,9 +95,9 @@ bool label_subsumes(const LabelMatcherV1& outer, const LabelMatcherV1& inner) {
                         [](const Present&, const Absent&) { return false; },
                         [](const Present&, const auto&) { return true; },
                         [](const Equals& a, const Equals& b) { return a.value == b.value; },
-                        [](const Equals& a, const In& b) { return all_equal_to(b.value, a.value); },
-                        [](const In& a, const Equals& b) { return contains(a.value, b.value); },
-                        [](const In& a, const In& b) { return all_within(b.value, a.value); },
+                        [](const Equals& a, const In& b) { return all_equal_to(*b.value, a.value); },
+                        [](const In& a, const Equals& b) { return contains(*a.value, b.value); },
+                        [](const In& a, const In& b) { return all_within(*b.value, *a.value); },
                         [](const Absent&, const Absent&) { return true; },
                         [](const auto&, const auto&) { return false; },
                     },

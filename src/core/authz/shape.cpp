@@ -38,8 +38,8 @@ CheckResult validate_keyspace_selector(const KeyspaceSelectorV1& keyspace) {
   for (const KeyspaceLabelMatcherV1& label : keyspace.labels) {
     const auto* in = std::get_if<label_matcher::In>(&label.matcher);
     if (in == nullptr) continue;
-    if (in->value.empty()) return invalid_structure("label in matcher must not be empty");
-    if (!strictly_ascending(in->value)) return invalid_structure("label in matcher must be sorted and unique");
+    if (in->value->empty()) return invalid_structure("label in matcher must not be empty");
+    if (!strictly_ascending(*in->value)) return invalid_structure("label in matcher must be sorted and unique");
   }
   return {};
 }

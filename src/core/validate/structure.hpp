@@ -37,7 +37,7 @@ CheckResult equals_derived(const CoreResult<Id>& derived, const Id& stored, cons
 }
 
 inline CheckResult distinct_readers(const SealedPayloadV1& payload) {
-  std::set<cord::Bytes> readers;
+  std::set<cord::CompactBytes> readers;
   for (const RecipientSlotV1& slot : payload.recipient_slots) {
     if (!readers.insert(slot.reader.hash.bytes).second) return invalid_structure("duplicate recipient slot");
   }

@@ -163,7 +163,7 @@ TEST(SelectorSubsumesTest, LabelLists) {
 // stands, and nothing between them is.
 TEST(SelectorMatchingTest, LongAscendingLists) {
   std::vector<std::pair<std::string, std::string>> labels;
-  std::vector<std::string> values;
+  Segments values;
   for (int i = 0; i < 1000; ++i) {
     const std::string text = std::to_string(10000 + 2 * i);
     labels.emplace_back(text, text);

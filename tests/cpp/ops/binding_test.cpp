@@ -70,7 +70,7 @@ TEST(BindingTest, AChangeOfAnyBoundByteMakesOpeningFail) {
        &alice, slot_failed},
   };
 
-  const cord::Bytes root_id = vault.trusted_root().bytes;
+  const cord::Bytes root_id(vault.trusted_root().bytes);
   ASSERT_TRUE(ops::decrypt_secret_record(alice, record, secret_of(record), root_id).has_value());
   for (const Tamper& c : cases) {
     SCOPED_TRACE(c.name);

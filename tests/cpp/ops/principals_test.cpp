@@ -55,7 +55,7 @@ TEST_F(PrincipalsTest, ReferencesResolveToLiveUsers) {
   };
   const std::string rule = std::string(ops::kHandleRule);
   const auto stranger = identity(9).user_id;
-  const auto id = [](const core::UserId& u) { return UserRef(ops::user_ref::Id{u.hash.bytes}); };
+  const auto id = [](const core::UserId& u) { return UserRef(ops::user_ref::Id{cord::Bytes(u.hash.bytes)}); };
   const auto handle = [](std::string text) { return UserRef(ops::user_ref::Handle{std::move(text)}); };
   const Case cases[] = {
       {"handle", handle("bob"), ops::ResolvedUserRef{user(3), "bob"}},

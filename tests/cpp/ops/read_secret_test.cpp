@@ -106,14 +106,14 @@ TEST(ReadSecretTest, EachFailureWithItsText) {
   vault.set_plaintext(alice, reserved, bytes_of("morvik-secret-xyz"));
 
   const auto state = vault.state();
-  const cord::Bytes root_id = vault.trusted_root().bytes;
+  const cord::Bytes root_id(vault.trusted_root().bytes);
   auto direct = [&](const crypto::Identity& reader, const core::VaultRecordV1& r) {
     return [&reader, r, &root_id] { return ops::decrypt_secret_record(reader, r, secret_of(r), root_id); };
   };
   auto tampered = [&](const std::function<void(core::SecretRecordV1&)>& change) {
     return direct(alice, altered(record, change));
   };
-  auto flip = [](cord::Bytes& bytes) { bytes.at(0) ^= 0x01; };
+  auto flip = [](auto& bytes) { bytes.at(0) ^= 0x01; };
   auto nonce_of = [](std::size_t n) { return [n](core::SecretRecordV1& s) { s.payload.nonce.resize(n); }; };
   EffectiveState unconverged = state;
   unconverged.did_not_converge = true;

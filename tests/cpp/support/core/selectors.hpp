@@ -11,7 +11,7 @@
 
 namespace morvik::testing {
 
-using Segments = std::vector<std::string>;
+using Segments = std::vector<cord::CompactText>;
 
 // A secret selector; labels as key-value pairs.
 inline core::SecretSelectorV1 secret(Segments tuple, std::vector<std::pair<std::string, std::string>> labels = {}) {
@@ -21,16 +21,16 @@ inline core::SecretSelectorV1 secret(Segments tuple, std::vector<std::pair<std::
 }
 
 // Label matchers.
-inline core::KeyspaceLabelMatcherV1 present(std::string key) {
+inline core::KeyspaceLabelMatcherV1 present(cord::CompactText key) {
   return {std::move(key), core::label_matcher::Present{}};
 }
-inline core::KeyspaceLabelMatcherV1 equals(std::string key, std::string value) {
+inline core::KeyspaceLabelMatcherV1 equals(cord::CompactText key, cord::CompactText value) {
   return {std::move(key), core::label_matcher::Equals{std::move(value)}};
 }
-inline core::KeyspaceLabelMatcherV1 in(std::string key, std::vector<std::string> values) {
+inline core::KeyspaceLabelMatcherV1 in(cord::CompactText key, Segments values) {
   return {std::move(key), core::label_matcher::In{std::move(values)}};
 }
-inline core::KeyspaceLabelMatcherV1 absent(std::string key) { return {std::move(key), core::label_matcher::Absent{}}; }
+inline core::KeyspaceLabelMatcherV1 absent(cord::CompactText key) { return {std::move(key), core::label_matcher::Absent{}}; }
 
 // Keyspaces by their tuple matcher.
 inline core::KeyspaceSelectorV1 any_keyspace(std::vector<core::KeyspaceLabelMatcherV1> labels = {}) {

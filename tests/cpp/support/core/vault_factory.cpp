@@ -127,7 +127,7 @@ core::RecordBodyV1 with_wrong_identifier(core::RecordBodyV1 body) {
   std::visit(
       [](auto& kind) {
         auto& id = kind.*std::get<0>(std::decay_t<decltype(kind)>::cord_fields());
-        id.hash.bytes.at(0) ^= 0x01;
+        id.hash.bytes[0] ^= 0x01;
       },
       body);
   return body;

@@ -23,7 +23,7 @@ std::string record_name(const core::VaultRecordV1& record) {
       [&](const auto& kind) {
         if constexpr (requires { kind.selector.tuple; }) {
           for (std::size_t i = 0; i < kind.selector.tuple.size(); ++i) {
-            name += (i == 0 ? " " : "/") + kind.selector.tuple[i];
+            name += (i == 0 ? " " : "/") + kind.selector.tuple[i].str();
           }
         }
       },
