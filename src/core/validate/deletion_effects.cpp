@@ -1,5 +1,7 @@
 #include "core/validate/deletion_effects.hpp"
 
+#include <set>
+
 namespace morvik::core::validate {
 namespace {
 
@@ -7,16 +9,36 @@ bool is_grant_deletion(const VerifiedRecord& record) {
   return std::holds_alternative<GrantDeletedRecordV1>(*record.body);
 }
 
+// A grantee's index and a permission, ordered by value.
+struct GranteePermission {
+  std::uint32_t grantee;
+  const GrantPermissionV1* permission;
+
+  bool operator<(const GranteePermission& other) const {
+    if (grantee != other.grantee) return grantee < other.grantee;
+    return *permission < *other.permission;
+  }
+};
+
 }  // namespace
 
 DeletionEffects::DeletionEffects(const std::vector<VerifiedRecord>& records, const RollbackFloors& floors,
                                  const UserId& root, const std::vector<const VerifiedRecord*>& deletions)
     : floors_(floors), root_user_id_(root) {
   root_ = principal_index(principal_ref::User{root});
+  std::vector<std::uint32_t> records_in_key;
+  struct Grant {
+    Index key;
+    GranteePermission held;
+    bool by_root;
+  };
+  std::vector<Grant> grants;
   for (const auto& record : records) {
     // The computation never looks at a record under a floor.
     if (floors.contains(record.key)) continue;
     const Index key = key_index(record.key);
+    if (records_in_key.size() <= key) records_in_key.resize(key + 1, 0);
+    ++records_in_key[key];
     signed_[principal_index(principal_ref::User{record.signer})].push_back(key);
     const RecordBodyV1& body = *record.body;
     auto own = [&](const PrincipalRefV1& principal) {
@@ -46,10 +68,19 @@ DeletionEffects::DeletionEffects(const std::vector<VerifiedRecord>& records, con
       link(ended->group_id, ended->member);
     } else if (const auto* grant = std::get_if<GrantRecordV1>(&body)) {
       const Index grantee = principal_index(grant->grantee);
-      subjects_[key].push_back(grantee);
+      grants.push_back({key, {grantee, &grant->permission}, record.signer == root});
       liveness_readers_[grantee].push_back(key);
     }
   }
+  // A root's grant alone in its key stands in every round in which its
+  // grantee is live, and no grant to that grantee stands in any other; it
+  // changes only with that liveness, whose key marks the grantee anyway. It
+  // covers every grant of the same permission to the same grantee.
+  std::set<GranteePermission> covers;
+  for (const auto& [key, held, by_root] : grants) {
+    if (by_root && records_in_key[key] == 1) covers.insert(held);
+  }
+  for (const auto& [key, held, by_root] : grants) grantees_[key].push_back({held.grantee, covers.contains(held)});
   for (const auto* deletion : deletions) {
     ++pending_signed_[principal_index(principal_ref::User{deletion->signer})];
     if (is_grant_deletion(*deletion)) ++pending_grant_deletions_[key_index(deletion->key)];
@@ -60,6 +91,7 @@ DeletionEffects::Index DeletionEffects::key_index(const RecordKey& key) {
   auto [it, added] = keys_.try_emplace(key, static_cast<Index>(keys_.size()));
   if (added) {
     subjects_.emplace_back();
+    grantees_.emplace_back();
     owner_.push_back(-1);
     pending_grant_deletions_.push_back(0);
     touched_.push_back(false);
@@ -104,6 +136,11 @@ bool DeletionEffects::try_add(const VerifiedRecord& deletion) {
       const std::uint32_t others = pending_grant_deletions_[at] - (own_grant_deletion && at == own_key ? 1 : 0);
       ok = others == 0;
       for (Index subject : subjects_[at]) work_.emplace_back(false, subject);
+      // A covered grantee keeps its authority: its cover changes only with
+      // the grantee's liveness, whose key marks the grantee itself.
+      for (const auto& [grantee, covered] : grantees_[at]) {
+        if (!covered) work_.emplace_back(false, grantee);
+      }
       // The liveness of the user or group this key decides.
       if (owner_[at] >= 0) {
         for (Index reader : liveness_readers_[static_cast<Index>(owner_[at])]) work_.emplace_back(true, reader);

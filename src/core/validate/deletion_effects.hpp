@@ -14,6 +14,13 @@
 // round of it reads only these, so everything outside the marked keys and
 // principals comes out the same in every round, hence in the state, whatever
 // subset of the marked deletions is applied.
+//
+// A grant leaves its grantee's authority as it stands when another grant
+// gives the grantee the same permission in every round it could: a root's
+// grant alone in its key, which stands whenever the grantee is live and
+// changes only with that liveness, which marks the grantee anyway. An
+// administrator the root appointed twice over then revokes one appointment
+// after another under one computation.
 
 #include <cstdint>
 #include <map>
@@ -51,9 +58,17 @@ class DeletionEffects {
   UserId root_user_id_;
   std::map<RecordKey, Index> keys_;
   std::map<PrincipalRefV1, Index> principals_;
+  // A grant's grantee, and whether another grant gives the grantee the
+  // same permission whatever becomes of this one.
+  struct Grantee {
+    Index principal;
+    bool covered;
+  };
+
   // Per key: the principals it makes live or links, and, for a user's or
   // group's own key, that principal (whose liveness it decides).
   std::vector<std::vector<Index>> subjects_;
+  std::vector<std::vector<Grantee>> grantees_;
   std::vector<std::int64_t> owner_;  // principal index, or -1
   // Per principal: the keys whose eligibility reads its liveness, the keys
   // of the records it signed, and its members.

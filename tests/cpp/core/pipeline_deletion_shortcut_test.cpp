@@ -136,6 +136,30 @@ void add_random_chain(TestVault& vault, std::mt19937& random) {
   }
 }
 
+// Users appointed by the root, often more than once with the same
+// permission, some of them revoking their own appointments and each other's,
+// or deleted: an appointment the root gave twice lets a deletion of the other
+// join a batch until a later one reaches the second.
+void add_random_appointments(TestVault& vault, std::mt19937& random) {
+  std::vector<const crypto::Identity*> people;
+  for (std::uint8_t seed = 80; seed < 83; ++seed) people.push_back(&vault.add_user(seed, 1));
+  auto person = [&]() -> const crypto::Identity& { return *people[random() % people.size()]; };
+  auto permission = [&] { return random() % 3 ? admin_permission() : random_permission(random); };
+  for (auto n = 4 + random() % 8; n > 0; --n) {
+    const auto seed = id_seed(std::uint8_t(90 + random() % 8));
+    const auto& appointer = random() % 4 ? vault.root() : person();
+    vault.add(appointer, grant_body(seed, user_ref(person()), permission(), counter(random)));
+  }
+  for (auto n = 2 + random() % 8; n > 0; --n) {
+    if (random() % 5 == 0) {
+      vault.add(person(), user_deleted_body(person().user_id, counter(random)));
+    } else {
+      vault.add(person(),
+                grant_deleted_body(grant_id_of(id_seed(std::uint8_t(90 + random() % 8))), permission(), counter(random)));
+    }
+  }
+}
+
 // The checked records of a vault, ready for resolution.
 core::validate::CheckedRecords check(const TestVault& vault) {
   auto checked = core::validate::detail::check_record_set(
@@ -162,17 +186,20 @@ bool is_deletion(const core::RecordBodyV1& body) {
          std::holds_alternative<core::GrantDeletedRecordV1>(body);
 }
 
+using AddRecords = void (*)(TestVault&, std::mt19937&);
+
 // Resolves random vaults both ways, without floors and then under the floors
 // a ratchet remembering random keys would raise; answers how many floored
-// deletions were applied.
+// deletions were applied. `first` adds records of a shape of its own before
+// the random ones.
 std::size_t compare_on_random_vaults(int rounds, std::uint32_t seed, std::size_t at_least, std::size_t spread,
-                                     bool chains = false) {
+                                     AddRecords first = nullptr) {
   std::mt19937 random(seed);
   std::size_t floored_deletions_applied = 0;
   for (int round = 0; round < rounds && !::testing::Test::HasFailure(); ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     TestVault vault;
-    if (chains) add_random_chain(vault, random);
+    if (first) first(vault, random);
     add_random_records(vault, random, at_least, spread);
     auto checked = check(vault);
     const auto& root = checked.root;
@@ -222,7 +249,11 @@ TEST(DeletionShortcutTest, GivesWhatRecomputingGivesOnLongerHistories) {
 }
 
 TEST(DeletionShortcutTest, GivesWhatRecomputingGivesAlongDelegationChains) {
-  compare_on_random_vaults(150, 37, 4, 20, true);
+  compare_on_random_vaults(150, 37, 4, 20, add_random_chain);
+}
+
+TEST(DeletionShortcutTest, GivesWhatRecomputingGivesWhenTheRootGrantsAPermissionTwice) {
+  compare_on_random_vaults(300, 53, 2, 8, add_random_appointments);
 }
 
 // Any deletions applied and any keys floored, not only those a validation
@@ -260,10 +291,10 @@ TEST(RoundShortcutTest, GivesWhatResolvingEveryKeyGives) {
 }
 
 // The shapes the shortcuts were made for: long delegation chains, and
-// deletions each depending on the one before.
+// deletions that can each change who may make the next.
 TEST(RoundShortcutTest, GivesWhatThePlainPassesGiveOnCostlyShapes) {
-  for (auto shape : {VaultShape::DelegationChainDeletions, VaultShape::DependentDeletions,
-                     VaultShape::GroupsTimesGrants, VaultShape::RevokedGrants}) {
+  for (auto shape : {VaultShape::DelegationChainDeletions, VaultShape::RepeatedAppointments,
+                     VaultShape::DependentDeletions, VaultShape::GroupsTimesGrants, VaultShape::RevokedGrants}) {
     SCOPED_TRACE(std::string(shape_name(shape)));
     const auto checked = check(sample_vault(shape, 300));
     const auto plain = resolve_effective_with_deletions(checked.root, checked.verified, {}, DeletionUpdate::Recompute,
@@ -273,6 +304,36 @@ TEST(RoundShortcutTest, GivesWhatThePlainPassesGiveOnCostlyShapes) {
     EXPECT_EQ(fast.applied, plain.applied);
     expect_same_state(fast.state, plain.state);
   }
+}
+
+// A grant from anyone but the root can arrive rounds after the grant it
+// repeats: until it does, the grantee's authority differs, and here that
+// decides what the grantee's own deletions do.
+TEST(DeletionShortcutTest, OnlyAGrantFromTheRootCoversAnother) {
+  TestVault vault;
+  const auto& appointee = vault.add_user(2, 1);
+  const auto& appointer = vault.add_user(3, 1);
+  const auto& bystander = vault.add_user(4, 1);
+  const auto admins = id_seed(10);
+  vault.add(vault.root(), group_body(admins, "admins", 1));
+  vault.add(vault.root(), grant_body(id_seed(11), group_ref(admins), admin_permission(), 1));
+  vault.add(vault.root(), group_member_body(group_id_of(admins), user_ref(appointer), 1));
+  // The appointee ends the appointer's membership, which only the
+  // appointee's authority keeps the appointer from.
+  vault.add(appointee, group_member_deleted_body(group_id_of(admins), user_ref(appointer), 2));
+  vault.add(vault.root(), grant_body(id_seed(12), user_ref(appointee), admin_permission(), 1));
+  vault.add(appointer, grant_body(id_seed(13), user_ref(appointee), admin_permission(), 1));
+  vault.add(vault.root(), grant_body(id_seed(14), user_ref(bystander), read_permission(prefix({"app"})), 1));
+  // The appointee gives up the root's appointment, then deletes a grant.
+  vault.add(appointee, grant_deleted_body(grant_id_of(id_seed(12)), admin_permission(), 2));
+  vault.add(appointee, grant_deleted_body(grant_id_of(id_seed(14)), read_permission(prefix({"app"})), 3));
+
+  const auto checked = check(vault);
+  const auto plain = resolve_effective_with_deletions(checked.root, checked.verified, {}, DeletionUpdate::Recompute,
+                                                      RoundUpdate::Recompute);
+  const auto fast = resolve_effective_with_deletions(checked.root, checked.verified, {});
+  EXPECT_EQ(fast.applied, plain.applied);
+  expect_same_state(fast.state, plain.state);
 }
 
 TEST(DeletionShortcutTest, ADeletionThatQualifiesOnlyOnceAHigherOneIsAppliedIsFound) {

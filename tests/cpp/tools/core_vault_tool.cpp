@@ -4,8 +4,8 @@
 //   core_vault_tool SHAPE RECORDS FILE   -> the trusted root, lowercase hex
 //
 // SHAPE is one of ordinary, ground-hash-bucket, revoked-grants,
-// delegation-chain-deletions, dependent-deletions, groups-times-grants,
-// tiny-records. A failure prints its text on stderr and exits with 1.
+// delegation-chain-deletions, repeated-appointments, dependent-deletions,
+// groups-times-grants, tiny-records. A failure prints its text on stderr and exits with 1.
 
 #include <cstdio>
 #include <fstream>

@@ -133,16 +133,21 @@ TestVault delegation_chain_deletions(std::size_t total) {
   return vault;
 }
 
-TestVault dependent_deletions(std::size_t total) {
+// Grants `count` appointments of one administrator, each written `times`
+// times, then has it revoke all but the last, lowest in last-writer-wins
+// order first.
+TestVault revoked_appointments(std::size_t total, std::uint32_t times) {
   TestVault vault;
   const auto& admin = vault.add_user(2, 1);
-  const std::uint32_t count = static_cast<std::uint32_t>(std::max<std::size_t>(total, 6) / 2 - 1);
+  const std::size_t each = times + 1;
+  const std::uint32_t count = static_cast<std::uint32_t>(std::max<std::size_t>(total, 3 * each) / each - 1);
   for (std::uint32_t n = 0; n < count; ++n) {
-    vault.add(vault.root(), grant_body(numbered_seed(n, 0xD5), user_ref(admin), admin_permission(), 2));
+    for (std::uint32_t written = 1; written <= times; ++written) {
+      vault.add(vault.root(), grant_body(numbered_seed(n, 0xD5), user_ref(admin), admin_permission(), written));
+    }
   }
-  // Lowest in last-writer-wins order first; the last appointment stays.
   for (std::uint32_t n = 0; record_count(vault) < total && n + 1 < count; ++n) {
-    vault.add(admin, grant_deleted_body(grant_id_of(numbered_seed(n, 0xD5)), admin_permission(), 3 + n));
+    vault.add(admin, grant_deleted_body(grant_id_of(numbered_seed(n, 0xD5)), admin_permission(), times + 1 + n));
   }
   return vault;
 }
@@ -185,6 +190,7 @@ std::string_view shape_name(VaultShape shape) {
     case VaultShape::GroundHashBucket: return "ground-hash-bucket";
     case VaultShape::RevokedGrants: return "revoked-grants";
     case VaultShape::DelegationChainDeletions: return "delegation-chain-deletions";
+    case VaultShape::RepeatedAppointments: return "repeated-appointments";
     case VaultShape::DependentDeletions: return "dependent-deletions";
     case VaultShape::GroupsTimesGrants: return "groups-times-grants";
     case VaultShape::TinyRecords: return "tiny-records";
@@ -205,7 +211,8 @@ TestVault sample_vault(VaultShape shape, std::size_t records) {
     case VaultShape::GroundHashBucket: return ground_hash_bucket(records);
     case VaultShape::RevokedGrants: return revoked_grants(records);
     case VaultShape::DelegationChainDeletions: return delegation_chain_deletions(records);
-    case VaultShape::DependentDeletions: return dependent_deletions(records);
+    case VaultShape::RepeatedAppointments: return revoked_appointments(records, 1);
+    case VaultShape::DependentDeletions: return revoked_appointments(records, 2);
     case VaultShape::GroupsTimesGrants: return groups_times_grants(records);
     case VaultShape::TinyRecords: return tiny_records(records);
   }

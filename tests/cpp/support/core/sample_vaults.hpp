@@ -28,9 +28,12 @@ enum class VaultShape {
   // authority takes nearly every round the fixpoint allows; the last one
   // grants and revokes read grants.
   DelegationChainDeletions,
-  // An administrator appointed many times over, revoking its appointments
-  // one after another: each deletion changes the authority of the signer of
-  // the next, so each is applied after a computation of its own.
+  // An administrator appointed many times over by the root, revoking all its
+  // appointments but one, one after another.
+  RepeatedAppointments,
+  // The same with each appointment written twice: for all the records alone
+  // tell, each deletion can change the authority of the signer of the next,
+  // so each is applied after a computation of its own.
   DependentDeletions,
   // Groups that are all members of one group holding many grants.
   GroupsTimesGrants,
@@ -38,9 +41,13 @@ enum class VaultShape {
   TinyRecords,
 };
 
-inline constexpr std::array kVaultShapes{VaultShape::Ordinary,           VaultShape::GroundHashBucket,
-                                         VaultShape::RevokedGrants,      VaultShape::DelegationChainDeletions,
-                                         VaultShape::DependentDeletions, VaultShape::GroupsTimesGrants,
+inline constexpr std::array kVaultShapes{VaultShape::Ordinary,
+                                         VaultShape::GroundHashBucket,
+                                         VaultShape::RevokedGrants,
+                                         VaultShape::DelegationChainDeletions,
+                                         VaultShape::RepeatedAppointments,
+                                         VaultShape::DependentDeletions,
+                                         VaultShape::GroupsTimesGrants,
                                          VaultShape::TinyRecords};
 
 std::string_view shape_name(VaultShape shape);
