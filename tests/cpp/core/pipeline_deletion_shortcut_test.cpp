@@ -136,19 +136,31 @@ void add_random_chain(TestVault& vault, std::mt19937& random) {
   }
 }
 
-// Users appointed by the root, often more than once with the same
-// permission, some of them revoking their own appointments and each other's,
-// or deleted: an appointment the root gave twice lets a deletion of the other
-// join a batch until a later one reaches the second.
+// Users and a group appointed by the root, often more than once with the
+// same permission, some of them revoking their own appointments and each
+// other's, or deleted, and a user only an appointee lets in: an appointment
+// the root gave twice lets a deletion of the other join a batch.
 void add_random_appointments(TestVault& vault, std::mt19937& random) {
   std::vector<const crypto::Identity*> people;
   for (std::uint8_t seed = 80; seed < 83; ++seed) people.push_back(&vault.add_user(seed, 1));
+  const auto newcomer = identity(83);
+  vault.add(newcomer, entry_point_body(vault.root_user_id(), newcomer, 1));
+  vault.add(*people[0], user_body(newcomer, counter(random)));
+  people.push_back(&newcomer);
   auto person = [&]() -> const crypto::Identity& { return *people[random() % people.size()]; };
+  const auto team = id_seed(98);
+  vault.add(vault.root(), group_body(team, "team", 1));
+  for (const auto* member : people) {
+    if (random() % 2 == 0) continue;
+    const auto& admitter = random() % 2 ? vault.root() : person();
+    vault.add(admitter, group_member_body(group_id_of(team), user_ref(*member), counter(random)));
+  }
+  auto grantee = [&] { return random() % 4 ? user_ref(person()) : group_ref(team); };
   auto permission = [&] { return random() % 3 ? admin_permission() : random_permission(random); };
   for (auto n = 4 + random() % 8; n > 0; --n) {
     const auto seed = id_seed(std::uint8_t(90 + random() % 8));
     const auto& appointer = random() % 4 ? vault.root() : person();
-    vault.add(appointer, grant_body(seed, user_ref(person()), permission(), counter(random)));
+    vault.add(appointer, grant_body(seed, grantee(), permission(), counter(random)));
   }
   for (auto n = 2 + random() % 8; n > 0; --n) {
     if (random() % 5 == 0) {
