@@ -198,6 +198,19 @@ bool is_deletion(const core::RecordBodyV1& body) {
          std::holds_alternative<core::GrantDeletedRecordV1>(body);
 }
 
+// Resolves the records with the shortcuts and the plain way, expects the
+// same outcome, and answers it.
+ResolvedState resolve_both_ways(const core::validate::SelectedRoot& root,
+                                const std::vector<core::validate::VerifiedRecord>& records,
+                                const RollbackFloors& floors = {}) {
+  auto plain =
+      resolve_effective_with_deletions(root, records, floors, DeletionUpdate::Recompute, RoundUpdate::Recompute);
+  const auto fast = resolve_effective_with_deletions(root, records, floors);
+  EXPECT_EQ(fast.applied, plain.applied);
+  expect_same_state(fast.state, plain.state);
+  return plain;
+}
+
 using AddRecords = void (*)(TestVault&, std::mt19937&);
 
 // Resolves random vaults both ways, without floors and then under the floors
@@ -224,23 +237,15 @@ std::size_t compare_on_random_vaults(int rounds, std::uint32_t seed, std::size_t
                                                            record_hash(deletion), vault.root_user_id()));
     }
 
-    auto resolve_both = [&](const RollbackFloors& floors) {
-      const auto plain = resolve_effective_with_deletions(root, records, floors, DeletionUpdate::Recompute,
-                                                          RoundUpdate::Recompute);
-      const auto fast = resolve_effective_with_deletions(root, records, floors);
-      EXPECT_EQ(fast.applied, plain.applied);
-      expect_same_state(fast.state, plain.state);
-      return plain;
-    };
     // The report is built from these two resolutions and the first one's
     // applied deletions.
-    auto first = resolve_both({});
+    auto first = resolve_both_ways(root, records);
     std::map<core::RecordKey, std::uint64_t> remembered;
     for (auto n = random() % 4; n > 0; --n) {
       remembered[records[random() % records.size()].key] = 1 + random() % 4;
     }
     const auto floors = floors_under(remembered, admitted_watermarks(records, first.state, first.applied));
-    const auto second = resolve_both(floors);
+    const auto second = resolve_both_ways(root, records, floors);
     for (const auto& record : records) {
       floored_deletions_applied += is_deletion(*record.body) && floors.contains(record.key) &&
                                    second.applied.contains(record.hash);
@@ -309,12 +314,7 @@ TEST(RoundShortcutTest, GivesWhatThePlainPassesGiveOnCostlyShapes) {
                      VaultShape::DependentDeletions, VaultShape::GroupsTimesGrants, VaultShape::RevokedGrants}) {
     SCOPED_TRACE(std::string(shape_name(shape)));
     const auto checked = check(sample_vault(shape, 300));
-    const auto plain = resolve_effective_with_deletions(checked.root, checked.verified, {}, DeletionUpdate::Recompute,
-                                                        RoundUpdate::Recompute);
-    const auto fast = resolve_effective_with_deletions(checked.root, checked.verified, {});
-    EXPECT_FALSE(fast.state.did_not_converge);
-    EXPECT_EQ(fast.applied, plain.applied);
-    expect_same_state(fast.state, plain.state);
+    EXPECT_FALSE(resolve_both_ways(checked.root, checked.verified).state.did_not_converge);
   }
 }
 
@@ -341,11 +341,7 @@ TEST(DeletionShortcutTest, OnlyAGrantFromTheRootCoversAnother) {
   vault.add(appointee, grant_deleted_body(grant_id_of(id_seed(14)), read_permission(prefix({"app"})), 3));
 
   const auto checked = check(vault);
-  const auto plain = resolve_effective_with_deletions(checked.root, checked.verified, {}, DeletionUpdate::Recompute,
-                                                      RoundUpdate::Recompute);
-  const auto fast = resolve_effective_with_deletions(checked.root, checked.verified, {});
-  EXPECT_EQ(fast.applied, plain.applied);
-  expect_same_state(fast.state, plain.state);
+  resolve_both_ways(checked.root, checked.verified);
 }
 
 TEST(DeletionShortcutTest, ADeletionThatQualifiesOnlyOnceAHigherOneIsAppliedIsFound) {
