@@ -94,19 +94,25 @@ struct DefaultCodec<std::string> {
 };
 
 // Byte strings: a sequence of 8-bit integers, read in one piece.
-template <>
-struct DefaultCodec<Bytes> {
-  static Status write(CordSerializer s, const Bytes& v) { return s.write_bytes(v); }
-  static Result<Bytes> read(CordDeserializer& d) {
-    return d.nested([&]() -> Result<Bytes> {
+template <class ByteString>
+struct ByteStringCodec {
+  static Status write(CordSerializer s, const ByteString& v) { return s.write_bytes(v); }
+  static Result<ByteString> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<ByteString> {
       auto count = d.parse_length();
       if (!count) return fail(std::move(count.error()));
       auto bytes = d.read_bytes(*count);
       if (!bytes) return fail(std::move(bytes.error()));
-      return Bytes(bytes->begin(), bytes->end());
+      return ByteString(bytes->begin(), bytes->end());
     });
   }
 };
+
+template <>
+struct DefaultCodec<Bytes> : ByteStringCodec<Bytes> {};
+
+template <>
+struct DefaultCodec<CompactBytes> : ByteStringCodec<CompactBytes> {};
 
 template <>
 struct DefaultCodec<CompactText> {
@@ -115,20 +121,6 @@ struct DefaultCodec<CompactText> {
     auto text = d.parse_string();
     if (!text) return fail(std::move(text.error()));
     return CompactText(*text);
-  }
-};
-
-template <>
-struct DefaultCodec<CompactBytes> {
-  static Status write(CordSerializer s, const CompactBytes& v) { return s.write_bytes(v); }
-  static Result<CompactBytes> read(CordDeserializer& d) {
-    return d.nested([&]() -> Result<CompactBytes> {
-      auto count = d.parse_length();
-      if (!count) return fail(std::move(count.error()));
-      auto bytes = d.read_bytes(*count);
-      if (!bytes) return fail(std::move(bytes.error()));
-      return CompactBytes(*bytes);
-    });
   }
 };
 
@@ -193,7 +185,8 @@ struct EncodedFloor<T> {
 // reserved exactly, so a long list never grows by doubling.
 template <class T>
 std::size_t preallocation(std::uint64_t count, const CordDeserializer& d) {
-  return static_cast<std::size_t>(std::min<std::uint64_t>(count, d.remaining().size() / std::max<std::size_t>(1, encoded_floor<T>)));
+  const std::size_t floor = std::max<std::size_t>(1, encoded_floor<T>);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(count, d.remaining().size() / floor));
 }
 
 // Whether a T takes no more memory than four times its smallest encoding,
