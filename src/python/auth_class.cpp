@@ -115,8 +115,8 @@ PyMethodDef methods[] = {
 };
 
 PyType_Slot slots[] = {
-    // The docstring is empty; the signature only lets inspect describe the class.
-    {Py_tp_doc, const_cast<char*>("Auth()\n--\n\n")},
+    // No text signature: the class cannot be called, only its makers.
+    {Py_tp_doc, const_cast<char*>("")},
     {Py_tp_new, reinterpret_cast<void*>(guarded<refuse_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_cpp_object<AuthInner>)},
     {Py_tp_repr, reinterpret_cast<void*>(guarded<auth_repr>)},

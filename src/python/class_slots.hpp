@@ -6,8 +6,11 @@
 
 namespace morvik::python {
 
-// No Py_TPFLAGS_BASETYPE: none of the classes can be subclassed.
-inline constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT;
+// No Py_TPFLAGS_BASETYPE: none of the classes can be subclassed. Immutable:
+// no attribute of a class can be replaced, and no object's __class__ set to
+// one, so every instance is one that the class's own tp_new built (a
+// replaced __new__ could hand out objects whose C++ value was never made).
+inline constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 
 // The tp_new of a class made only by the module itself: TypeError
 // "cannot create '{name}' instances", {name} the class's own name. (A heap
