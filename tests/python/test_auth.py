@@ -5,6 +5,7 @@ import io
 
 import pytest
 
+import interrupting
 import morvik
 from morvik import Auth
 
@@ -199,6 +200,7 @@ def test_a_file_is_read_once_to_its_end_and_left_open(tmp_path):
         nested(17, "beyond the bound"),
         Raising(IndexError()),
         Raising(ValueError()),
+        *interrupting.params(ValueError),
     ],
     ids=repr,
 )
@@ -227,9 +229,12 @@ def test_a_closed_file_is_refused(tmp_path):
         (Reader(Reader(KeyboardInterrupt())), KeyboardInterrupt),
         (Raising(KeyboardInterrupt()), KeyboardInterrupt),
         (Raising(MemoryError()), MemoryError),
+        *(param for kind in interrupting.INTERRUPTIONS for param in interrupting.params(kind, None, kind)),
+        *(param for kind in interrupting.INTERRUPTIONS for param in interrupting.params(kind, Reader, kind)),
     ],
     ids=repr,
 )
 def test_interruptions_while_converting_propagate(value, propagated):
-    with pytest.raises(propagated):
+    with pytest.raises(propagated) as raised:
         Auth.from_invite(value)
+    assert type(raised.value) is propagated

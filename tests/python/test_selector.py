@@ -2,6 +2,7 @@
 
 import pytest
 
+import interrupting
 import morvik
 from morvik import Selector
 
@@ -78,6 +79,15 @@ def test_refusals(path, labels, message):
 def test_argument_types(path, labels, argument):
     with pytest.raises(TypeError, match=f"argument '{argument}'"):
         Selector(path, labels)
+
+
+@pytest.mark.parametrize("kind", interrupting.INTERRUPTIONS)
+@pytest.mark.parametrize("hook", ["length", "item", "__class__"])
+def test_interruptions_while_converting_the_path_propagate(hook, kind):
+    path, error = interrupting.value(hook, kind)
+    with pytest.raises(kind) as raised:
+        Selector(path)
+    assert raised.value is error
 
 
 def test_any_sequence_of_str_is_a_path(abc_sequence):

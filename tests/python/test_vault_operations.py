@@ -8,6 +8,7 @@ import shutil
 
 import pytest
 
+import interrupting
 import morvik
 import workspaces
 from morvik import Selector
@@ -110,12 +111,39 @@ def test_set_takes_str_and_byte_sequences(alice, abc_sequence):
         assert alice.get("app/value", as_bytes=True) == stored
 
 
-@pytest.mark.parametrize("value", [[0, 256], [-1], 1.5, None, 7, {"a": 1}, "\ud800", object()])
+@pytest.mark.parametrize(
+    "value",
+    [
+        [0, 256],
+        [-1],
+        1.5,
+        None,
+        7,
+        {"a": 1},
+        "\ud800",
+        object(),
+        # An ordinary exception while converting says: not a value.
+        *interrupting.params(ValueError),
+    ],
+)
 def test_set_refuses_other_values(alice, team, value):
     before = vault_bytes(team)
     raises(morvik.MorvikError, VALUE_ERROR, alice.set, "app/value", value)
     raises(morvik.MorvikError, VALUE_ERROR, alice.set_field, "app/db", "k", value)
     assert vault_bytes(team) == before
+
+
+@pytest.mark.parametrize("kind", interrupting.INTERRUPTIONS)
+@pytest.mark.parametrize("hook", interrupting.HOOKS)
+def test_interruptions_while_converting_a_value_propagate(alice, team, hook, kind):
+    before = vault_bytes(team)
+    for write in (alice.set, lambda selector, value: alice.set_field(selector, "k", value)):
+        value, error = interrupting.value(hook, kind)
+        with pytest.raises(kind) as raised:
+            write("app/db", value)
+        assert raised.value is error
+    assert vault_bytes(team) == before
+    assert alice.get("app/db") == "s3cret"
 
 
 def test_set_replaces_the_value_and_drops_fields(alice):
