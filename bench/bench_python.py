@@ -1,5 +1,5 @@
 """The Python module beside the tools a user would otherwise pick, on the same
-payloads: vaults of 100 and 1,000 secrets of 64 bytes each, against age
+payloads: vaults of 100 to 100,000 secrets of 64 bytes each, against age
 (through pyrage) decrypting the same values and python-dotenv reading them as
 plain lines.
 
@@ -15,6 +15,9 @@ For each size it times, as medians:
   dotenv       python-dotenv reading a file of N plain lines
 and prints the ratios the module aims at: get at most half of age's one
 decrypt, and a warm open faster than dotenv reading the same N secrets.
+It also reports the peak resident memory of a fresh process that imported the
+module and opened the vault once, cold (the builder's cache removed) and warm,
+beside the vault file's size and the interpreter's own peak before the open.
 
     make bench
 
@@ -29,6 +32,7 @@ import os
 import pathlib
 import statistics
 import subprocess
+import sys
 import tempfile
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -38,7 +42,7 @@ import pyrage
 
 import morvik
 
-SIZES = (100, 1000)
+SIZES = (100, 1000, 10_000, 100_000)
 WRITER = 2
 VALUE = "v" * 64
 
@@ -57,12 +61,13 @@ def description(directory, count):
         ],
         "current_user": WRITER,
         "secrets": [{"by": WRITER, "selector": selector(i), "value": VALUE} for i in range(count)],
+        "one_commit": True,
         "invites": [{"seed": WRITER, "version": 2}],
     }
 
 
 def selector(index):
-    return f"app/secret-{index:04d}"
+    return f"app/secret-{index:06d}"
 
 
 def build_workspace(builder, directory, count):
@@ -70,6 +75,11 @@ def build_workspace(builder, directory, count):
         [builder], input=json.dumps(description(directory, count)), capture_output=True, text=True, check=True
     )
     return json.loads(done.stdout)
+
+
+def repeats(count, small):
+    """Fewer runs as the vault grows, at least three."""
+    return max(3, small * 100 // max(count, 100))
 
 
 def median_seconds(body, repeats, before=None):
@@ -96,19 +106,18 @@ def time_vault(workspace, count):
             cache.unlink()
 
     assert any(state.glob("*/*/cache.cord")), "the builder's writes left no verification cache"
-    slow = count >= 1000
     times = {
-        "open cold": median_seconds(lambda: morvik.Vault(path, auth=auth), 7 if slow else 21, before=drop_caches),
-        "open warm": median_seconds(lambda: morvik.Vault(path, auth=auth), 21 if slow else 51),
+        "open cold": median_seconds(lambda: morvik.Vault(path, auth=auth), repeats(count, 21), before=drop_caches),
+        "open warm": median_seconds(lambda: morvik.Vault(path, auth=auth), repeats(count, 51)),
     }
     vault = morvik.Vault(path, auth=auth)
     middle = selector(count // 2)
     assert vault.get(middle) == VALUE
     times["get"] = median_seconds(lambda: vault.get(middle), 2001)
     selectors = [selector(i) for i in range(count)]
-    times["get all"] = median_seconds(lambda: [vault.get(s) for s in selectors], 5 if slow else 21)
+    times["get all"] = median_seconds(lambda: [vault.get(s) for s in selectors], repeats(count, 21))
     written = selector(count - 1)
-    times["set"] = median_seconds(lambda: vault.set(written, VALUE), 11)
+    times["set"] = median_seconds(lambda: vault.set(written, VALUE), repeats(count, 110))
     return times
 
 
@@ -124,10 +133,49 @@ def time_others(directory, count):
     assert len(dotenv.dotenv_values(plain)) == count
     return {
         "age one": median_seconds(lambda: pyrage.decrypt(sealed[0], [identity]), 2001),
-        "age each": median_seconds(lambda: [pyrage.decrypt(s, [identity]) for s in sealed], 21),
-        "age file": median_seconds(lambda: pyrage.decrypt(sealed_file, [identity]), 201),
-        "dotenv": median_seconds(lambda: dotenv.dotenv_values(plain), 21),
+        "age each": median_seconds(lambda: [pyrage.decrypt(s, [identity]) for s in sealed], repeats(count, 21)),
+        "age file": median_seconds(lambda: pyrage.decrypt(sealed_file, [identity]), repeats(count, 201)),
+        "dotenv": median_seconds(lambda: dotenv.dotenv_values(plain), repeats(count, 21)),
     }
+
+
+# Run in a fresh interpreter: its peak resident set (kB) after the import,
+# then after one open. The high-water mark of the process's own memory, not
+# getrusage's, which keeps the peak of the process that started it.
+PEAK_AFTER_OPEN = """
+import pathlib, sys
+import morvik
+def peak():
+    for line in open("/proc/self/status"):
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1])
+path, invite = sys.argv[1:3]
+auth = morvik.Auth.from_invite(pathlib.Path(invite).read_bytes())
+before = peak()
+vault = morvik.Vault(path, auth=auth)
+print(before, peak())
+"""
+
+
+def peak_memory(workspace):
+    """Peak resident bytes of a process before and after opening the vault,
+    cold then warm."""
+    state = pathlib.Path(workspace["env"]["MORVIK_STATE_DIR"])
+    for cache in state.glob("*/*/cache.cord"):
+        cache.unlink()
+    peaks = {}
+    for kind in ("cold", "warm"):
+        done = subprocess.run(
+            [sys.executable, "-c", PEAK_AFTER_OPEN, workspace["vault"], workspace["invites"][0]["file"]],
+            env=os.environ | workspace["env"], capture_output=True, text=True, check=True,
+        )
+        before, after = (int(kb) * 1024 for kb in done.stdout.split())
+        peaks[kind] = (before, after)
+    return peaks
+
+
+def vault_file_size(workspace):
+    return (pathlib.Path(workspace["vault"]) / "vault.cord").stat().st_size
 
 
 def shown(seconds):
@@ -141,8 +189,13 @@ def ratio_line(text, ratio, goal):
     print(f"  {text:<40} {ratio:7.2f}{verdict}")
 
 
-def report(count, times):
-    print(f"\n{count} secrets of {len(VALUE)} bytes")
+def report(count, times, peaks, file_size):
+    print(f"\n{count} secrets of {len(VALUE)} bytes, vault file {file_size / 1e6:.1f} MB")
+    for kind, (before, after) in peaks.items():
+        print(
+            f"  peak RSS, {kind} open {after / 1e6:8.1f} MB ({before / 1e6:.1f} MB before it): "
+            f"{after / file_size:6.2f}x the file"
+        )
     for name, seconds in times.items():
         print(f"  {name:<10} {shown(seconds)}")
     ratio_line("get / age one", times["get"] / times["age one"], 0.5)
@@ -156,13 +209,14 @@ def main():
     parser.add_argument("--builder", required=True, help="the workspace builder tool")
     builder = parser.parse_args().builder
     with tempfile.TemporaryDirectory(prefix="morvik-bench-") as directory:
-        print(f"laying out vaults of {' and '.join(map(str, SIZES))} secrets through the write road")
-        # Every secret is a durable commit: the large vault takes a while.
+        print(f"laying out vaults of {', '.join(map(str, SIZES))} secrets, each in one commit")
         with ThreadPoolExecutor(len(SIZES)) as pool:
             workspaces = pool.map(lambda n: build_workspace(builder, pathlib.Path(directory) / f"vault-{n}", n), SIZES)
             workspaces = dict(zip(SIZES, workspaces))
         for count in SIZES:
-            report(count, time_vault(workspaces[count], count) | time_others(directory, count))
+            workspace = workspaces[count]
+            peaks = peak_memory(workspace)
+            report(count, time_vault(workspace, count) | time_others(directory, count), peaks, vault_file_size(workspace))
 
 
 if __name__ == "__main__":

@@ -66,6 +66,15 @@ struct Unit {
   auto operator<=>(const Unit&) const = default;
 };
 
+// A value read together with the bytes it was read from: a view into the
+// input, valid while the input is. Decoding is canonical, so those bytes are
+// the value's encoding, at no cost of encoding it again. Read only.
+template <class T>
+struct WithEncoding {
+  T value;
+  ByteView encoding;
+};
+
 template <class T>
 concept DeclaredStruct = requires { T::cord_fields(); };
 
@@ -373,5 +382,15 @@ Result<T> deserialize(ByteView input) {
   if (!d.remaining().empty()) return fail(CordErrorKind::TrailingBytes);
   return value;
 }
+
+template <class T>
+struct DefaultCodec<WithEncoding<T>> {
+  static Result<WithEncoding<T>> read(CordDeserializer& d) {
+    const ByteView before = d.remaining();
+    auto value = cord::read<T>(d);
+    if (!value) return fail(std::move(value.error()));
+    return WithEncoding<T>{std::move(*value), before.first(before.size() - d.remaining().size())};
+  }
+};
 
 }  // namespace morvik::cord

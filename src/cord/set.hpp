@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 #include <set>
+#include <vector>
 
 #include "cord/codec.hpp"
 
@@ -49,6 +50,34 @@ inline bool encoding_less(ByteView a, ByteView b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
 }
 
+// Reads the elements of a set in the order the wire holds them, handing
+// each to `take`; accepted only in canonical order. Decoding is canonical (a
+// decoded value re-encodes to the bytes it was read from), so comparing the
+// consumed input of neighbours is the same test as comparing their
+// re-encodings.
+template <class T, class F>
+Status read_set_elements(CordDeserializer& d, F&& take) {
+  if (auto st = d.apply_wrapper_name(kSetName); !st) return st;
+  return d.nested([&]() -> Status {
+    auto count = d.parse_length();
+    if (!count) return fail(std::move(count.error()));
+    ByteView previous;
+    for (std::uint64_t i = 0; i < *count; ++i) {
+      d.reset_hint();
+      const ByteView before = d.remaining();
+      auto element = cord::read<T>(d);
+      if (!element) return fail(std::move(element.error()));
+      const ByteView consumed = before.first(before.size() - d.remaining().size());
+      if (i > 0 && !encoding_less(previous, consumed)) {
+        return fail(CordError::custom_de(CordError::of(CordErrorKind::DuplicateSetElement)));
+      }
+      take(std::move(*element));
+      previous = consumed;
+    }
+    return {};
+  });
+}
+
 template <class T>
 struct DefaultCodec<Set<T>> {
   static Status write(CordSerializer s, const Set<T>& set) {
@@ -79,30 +108,32 @@ struct DefaultCodec<Set<T>> {
     });
   }
 
-  // Accepted only in canonical order. Decoding is canonical (a decoded value
-  // re-encodes to the bytes it was read from), so comparing the consumed
-  // input of neighbours is the same test as comparing their re-encodings.
+  // Accepted only in canonical order.
   static Result<Set<T>> read(CordDeserializer& d) {
-    if (auto st = d.apply_wrapper_name(kSetName); !st) return fail(std::move(st.error()));
-    return d.nested([&]() -> Result<Set<T>> {
-      auto count = d.parse_length();
-      if (!count) return fail(std::move(count.error()));
-      Set<T> set;
-      ByteView previous;
-      for (std::uint64_t i = 0; i < *count; ++i) {
-        d.reset_hint();
-        const ByteView before = d.remaining();
-        auto element = cord::read<T>(d);
-        if (!element) return fail(std::move(element.error()));
-        const ByteView consumed = before.first(before.size() - d.remaining().size());
-        if (i > 0 && !encoding_less(previous, consumed)) {
-          return fail(CordError::custom_de(CordError::of(CordErrorKind::DuplicateSetElement)));
-        }
-        set.insert(std::move(*element));
-        previous = consumed;
-      }
-      return set;
-    });
+    Set<T> set;
+    if (auto st = read_set_elements<T>(d, [&](T element) { set.insert(std::move(element)); }); !st) {
+      return fail(std::move(st.error()));
+    }
+    return set;
+  }
+};
+
+// The elements of a set in the order the wire holds them, its canonical
+// order, for a reader that needs that order rather than lookups: decoding
+// it neither sorts nor re-encodes. Read only; a set is written as a Set.
+template <class T>
+struct SetInWireOrder {
+  std::vector<T> elements;
+};
+
+template <class T>
+struct DefaultCodec<SetInWireOrder<T>> {
+  static Result<SetInWireOrder<T>> read(CordDeserializer& d) {
+    SetInWireOrder<T> set;
+    if (auto st = read_set_elements<T>(d, [&](T element) { set.elements.push_back(std::move(element)); }); !st) {
+      return fail(std::move(st.error()));
+    }
+    return set;
   }
 };
 

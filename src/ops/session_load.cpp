@@ -86,14 +86,15 @@ std::optional<store::VerificationCacheV1> read_trusted_cache(const store::Worksp
   if (!base) return std::nullopt;
   auto current = keychain::read_current_user(*base, root);
   if (!current || !*current) return std::nullopt;
-  auto cache = store::read_verification_cache(paths, root, (*current)->user);
-  if (!cache || cache->root != root || cache->version != 1) return std::nullopt;
-  auto message = store::verification_cache_message(cache->root, 1, cache->verified_hashes);
-  if (!message) return std::nullopt;
-  if (!crypto.verify_signature(core::kVerificationCacheLabel, cache->signer_public_key, *message, cache->signature)) {
+  auto read = store::read_signed_verification_cache(paths, root, (*current)->user);
+  if (!read) return std::nullopt;
+  store::VerificationCacheV1& cache = read->cache;
+  if (cache.root != root || cache.version != 1) return std::nullopt;
+  if (!crypto.verify_signature(core::kVerificationCacheLabel, cache.signer_public_key, read->message,
+                               cache.signature)) {
     return std::nullopt;
   }
-  return cache;
+  return std::move(cache);
 }
 
 OpsResult<void> LockedSession::absorb_clean_trust_raises(const crypto::Crypto& crypto) {

@@ -1,6 +1,5 @@
 #include "store/ratchet_file.hpp"
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -19,23 +18,33 @@ StoreError invalid(const Path& path, cord::CordError error) {
   return StoreError{StoreError::InvalidRatchet{path, std::move(error)}};
 }
 
-// The set's elements in canonical order (ascending encodings), the order in
-// which the file holds them. Files of other writers may hold several root
-// records or several origins of one key, and which one counts must not depend
-// on how the set happens to be kept in memory.
-std::vector<const RatchetElement*> canonical_order(const cord::Set<RatchetElement>& set) {
-  std::vector<std::pair<cord::Bytes, const RatchetElement*>> encoded;
-  encoded.reserve(set.size());
-  for (const RatchetElement& element : set) {
-    // A decoded element always encodes again.
-    encoded.emplace_back(cord::serialize(element).value_or(cord::Bytes{}), &element);
+// The ratchet file's set as read, its elements in canonical order (ascending
+// encodings). Files of other writers may hold several root records or
+// several origins of one key, and which one counts must not depend on how a
+// set happens to be kept in memory.
+using RatchetStoreV1InWireOrder = cord::Tagged<ratchet_store::V1Tag, cord::SetInWireOrder<RatchetElement>>;
+using RatchetStoreInWireOrder = std::variant<RatchetStoreV1InWireOrder>;
+
+// The ratchet the elements describe; none without a trusted-root record.
+std::optional<Ratchet> into_ratchet(const std::vector<RatchetElement>& elements) {
+  std::optional<core::HashValue> root;
+  std::vector<core::ratchet::UnknownRatchetRecord> unknown;
+  std::vector<const core::RatchetRecordV1*> known;
+  known.reserve(elements.size());
+  for (const RatchetElement& element : elements) {
+    if (const auto* opaque = element.unknown()) {
+      unknown.push_back({opaque->bytes});
+    } else if (const auto* trusted = std::get_if<core::ratchet_record::TrustedRoot>(element.known())) {
+      root = trusted->trusted_root;  // the last one in canonical order
+    } else {
+      known.push_back(element.known());
+    }
   }
-  std::sort(encoded.begin(), encoded.end(),
-            [](const auto& a, const auto& b) { return cord::encoding_less(a.first, b.first); });
-  std::vector<const RatchetElement*> order;
-  order.reserve(encoded.size());
-  for (const auto& entry : encoded) order.push_back(entry.second);
-  return order;
+  if (!root) return std::nullopt;
+  Ratchet ratchet(std::move(*root));
+  for (const auto* record : known) ratchet.absorb_record(*record);
+  ratchet.unknown = std::move(unknown);
+  return ratchet;
 }
 
 }  // namespace
@@ -45,27 +54,6 @@ RatchetStore to_ratchet_store(const Ratchet& ratchet) {
   for (auto& record : ratchet.to_records()) records.insert(RatchetElement(std::move(record)));
   for (const auto& unknown : ratchet.unknown) records.insert(RatchetElement(cord::UnknownPayload{unknown.bytes}));
   return RatchetStore{ratchet_store::V1{std::move(records)}};
-}
-
-std::optional<Ratchet> into_ratchet(RatchetStore store) {
-  const auto& records = std::get<ratchet_store::V1>(store).value;
-  std::optional<core::HashValue> root;
-  std::vector<core::ratchet::UnknownRatchetRecord> unknown;
-  std::vector<const core::RatchetRecordV1*> known;
-  for (const RatchetElement* element : canonical_order(records)) {
-    if (const auto* opaque = element->unknown()) {
-      unknown.push_back({opaque->bytes});
-    } else if (const auto* trusted = std::get_if<core::ratchet_record::TrustedRoot>(element->known())) {
-      root = trusted->trusted_root;  // the last one in canonical order
-    } else {
-      known.push_back(element->known());
-    }
-  }
-  if (!root) return std::nullopt;
-  Ratchet ratchet(std::move(*root));
-  for (const auto* record : known) ratchet.absorb_record(*record);
-  ratchet.unknown = std::move(unknown);
-  return ratchet;
 }
 
 StoreResult<cord::Bytes> encode_ratchet(const Ratchet& ratchet) {
@@ -79,9 +67,9 @@ StoreResult<Ratchet> decode_ratchet(const Path& path, cord::ByteView bytes) {
   if (!encoded) {
     return fail(invalid(path, cord::CordError::validation("not a morvik state file (missing magic prefix)")));
   }
-  auto store = cord::deserialize<RatchetStore>(*encoded);
+  auto store = cord::deserialize<RatchetStoreInWireOrder>(*encoded);
   if (!store) return fail(invalid(path, std::move(store.error())));
-  auto ratchet = into_ratchet(std::move(*store));
+  auto ratchet = into_ratchet(std::get<RatchetStoreV1InWireOrder>(*store).value.elements);
   if (!ratchet) return fail(invalid(path, cord::CordError::validation("ratchet file missing its trusted-root record")));
   return std::move(*ratchet);
 }

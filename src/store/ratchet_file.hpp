@@ -26,8 +26,6 @@ using RatchetStore = std::variant<ratchet_store::V1>;
 
 // The records of `ratchet` and its carried unknown records, as one set.
 RatchetStore to_ratchet_store(const core::ratchet::Ratchet& ratchet);
-// The ratchet a store describes; none without a trusted-root record.
-std::optional<core::ratchet::Ratchet> into_ratchet(RatchetStore store);
 
 StoreResult<cord::Bytes> encode_ratchet(const core::ratchet::Ratchet& ratchet);
 // `path` only names the file in errors.

@@ -6,6 +6,32 @@
 
 namespace morvik::store {
 
+namespace {
+
+// The file's form as read: a VerificationCacheV1 whose signed part keeps the
+// bytes it was read from.
+struct VerificationCacheFileV1 {
+  cord::WithEncoding<VerificationCacheMessageV1> message;
+  cord::Bytes signer_public_key;
+  cord::Bytes signature;
+
+  static constexpr auto cord_fields() {
+    return std::tuple{&VerificationCacheFileV1::message, &VerificationCacheFileV1::signer_public_key,
+                      &VerificationCacheFileV1::signature};
+  }
+};
+using VerificationCacheFileStore = std::variant<cord::Tagged<verification_cache_store::V1Tag, VerificationCacheFileV1>>;
+
+std::optional<cord::Bytes> read_cache_file(const WorkspacePaths& paths, const core::HashValue& root,
+                                           const core::UserId& user) {
+  if (!prepare_state_dir(paths)) return std::nullopt;
+  auto bytes = read_file_bounded(verification_cache_path(paths, root, user), kMaxVerificationCacheBytes);
+  if (!bytes) return std::nullopt;
+  return std::move(*bytes);
+}
+
+}  // namespace
+
 StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
                                                     const cord::Set<core::HashValue>& verified_hashes) {
   auto bytes = cord::serialize(VerificationCacheMessageV1{root, version, verified_hashes});
@@ -14,11 +40,22 @@ StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root,
 }
 
 std::optional<VerificationCacheV1> decode_verification_cache(cord::ByteView file) {
+  auto signed_cache = decode_signed_verification_cache(file);
+  if (!signed_cache) return std::nullopt;
+  return std::move(signed_cache->cache);
+}
+
+std::optional<SignedVerificationCache> decode_signed_verification_cache(cord::ByteView file) {
   const auto encoded = after_magic(kVerificationCacheMagic, file);
   if (!encoded) return std::nullopt;
-  auto store = cord::deserialize<VerificationCacheStore>(*encoded);
+  auto store = cord::deserialize<VerificationCacheFileStore>(*encoded);
   if (!store) return std::nullopt;
-  return std::move(std::get<verification_cache_store::V1>(*store).value);
+  auto& read = std::get<0>(*store).value;
+  VerificationCacheMessageV1& message = read.message.value;
+  return SignedVerificationCache{
+      VerificationCacheV1{std::move(message.root), message.version, std::move(message.verified_hashes),
+                          std::move(read.signer_public_key), std::move(read.signature)},
+      cord::Bytes(read.message.encoding.begin(), read.message.encoding.end())};
 }
 
 StoreResult<cord::Bytes> encode_verification_cache(const VerificationCacheV1& cache) {
@@ -29,10 +66,17 @@ StoreResult<cord::Bytes> encode_verification_cache(const VerificationCacheV1& ca
 
 std::optional<VerificationCacheV1> read_verification_cache(const WorkspacePaths& paths, const core::HashValue& root,
                                                            const core::UserId& user) {
-  if (!prepare_state_dir(paths)) return std::nullopt;
-  auto bytes = read_file_bounded(verification_cache_path(paths, root, user), kMaxVerificationCacheBytes);
+  auto bytes = read_cache_file(paths, root, user);
   if (!bytes) return std::nullopt;
   return decode_verification_cache(*bytes);
+}
+
+std::optional<SignedVerificationCache> read_signed_verification_cache(const WorkspacePaths& paths,
+                                                                      const core::HashValue& root,
+                                                                      const core::UserId& user) {
+  auto bytes = read_cache_file(paths, root, user);
+  if (!bytes) return std::nullopt;
+  return decode_signed_verification_cache(*bytes);
 }
 
 StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,

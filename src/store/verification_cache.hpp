@@ -56,8 +56,16 @@ using VerificationCacheStore = std::variant<verification_cache_store::V1>;
 StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
                                                     const cord::Set<core::HashValue>& verified_hashes);
 
+// A cache with the bytes its signature covers, taken from its file: the
+// signed part as the file holds it is that part's encoding.
+struct SignedVerificationCache {
+  VerificationCacheV1 cache;
+  cord::Bytes message;
+};
+
 // A whole cache file, magic included: none when it is not one.
 std::optional<VerificationCacheV1> decode_verification_cache(cord::ByteView file);
+std::optional<SignedVerificationCache> decode_signed_verification_cache(cord::ByteView file);
 StoreResult<cord::Bytes> encode_verification_cache(const VerificationCacheV1& cache);
 
 // The cache of `root` and `user`. A cache is only a hint: anything unusable
@@ -65,6 +73,9 @@ StoreResult<cord::Bytes> encode_verification_cache(const VerificationCacheV1& ca
 // caller's to check.
 std::optional<VerificationCacheV1> read_verification_cache(const WorkspacePaths& paths, const core::HashValue& root,
                                                            const core::UserId& user);
+std::optional<SignedVerificationCache> read_signed_verification_cache(const WorkspacePaths& paths,
+                                                                      const core::HashValue& root,
+                                                                      const core::UserId& user);
 
 // Writes `cache` for `user` under the cache's own root, then reads it back
 // and checks it.

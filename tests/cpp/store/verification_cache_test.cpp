@@ -40,6 +40,19 @@ TEST_F(VerificationCacheTest, MessageIsTheStartOfTheCacheEncoding) {
   EXPECT_TRUE(std::equal(message->begin(), message->end(), whole->begin()));
 }
 
+TEST_F(VerificationCacheTest, SignedCacheReadsItsMessageFromTheFile) {
+  const VerificationCacheV1 cache = sample_cache(root_);
+  ASSERT_TRUE(write_verification_cache_atomic(paths_, alice_, cache));
+  const auto read = read_signed_verification_cache(paths_, root_, alice_);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->cache, cache);
+  EXPECT_EQ(read->message, verification_cache_message(cache.root, cache.version, cache.verified_hashes).value());
+  // A file that is not a cache reads as none, like the plain read.
+  cord::Bytes damaged = read_file(file());
+  damaged.pop_back();
+  EXPECT_FALSE(decode_signed_verification_cache(damaged));
+}
+
 TEST_F(VerificationCacheTest, WriteThenReadPrivately) {
   ScopedUmask umask(0);
   const VerificationCacheV1 cache = sample_cache(root_);

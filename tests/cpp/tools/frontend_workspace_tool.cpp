@@ -20,6 +20,9 @@
 //   secrets         [{"by": 2, "selector": "app/db", "value": "s3cret",
 //                     "fields": {"user": "admin"}}], written through the
 //                   write road in order
+//   one_commit      true: each run of consecutive secrets by one writer
+//                   goes in as one commit, so that large vaults build
+//                   quickly; their selectors must then be distinct
 //   later_grants    grants as above, added after the secrets, which are
 //                   therefore not sealed to their grantees
 //   invites         [{"seed": 2, "version": 1 or 2, "baseline": true}]: an
@@ -123,7 +126,7 @@ class Builder {
     if (description_.contains("current_user")) {
       workspace.set_current_user(user(seed_of(description_["current_user"])).user_id);
     }
-    for (const Json& entry : list(description_, "secrets")) write_secret(workspace, entry);
+    write_secrets(workspace, list(description_, "secrets"), flag(description_, "one_commit", false));
     std::vector<core::VaultRecordV1> later;
     for (const Json& entry : list(description_, "later_grants")) later.push_back(grant(entry, kLaterCounter));
     if (!later.empty()) workspace.add_records(later);
@@ -201,14 +204,34 @@ class Builder {
     return out;
   }
 
-  void write_secret(const ops::testing::TestWorkspace& workspace, const Json& entry) {
+  void write_secrets(const ops::testing::TestWorkspace& workspace, const Json::Array& entries, bool one_commit) {
+    for (std::size_t first = 0; first < entries.size();) {
+      const std::uint8_t writer = seed_of(entries[first]["by"]);
+      std::size_t end = first + 1;
+      if (one_commit) {
+        while (end < entries.size() && seed_of(entries[end]["by"]) == writer) ++end;
+      }
+      if (end - first == 1) {
+        workspace.set_secret(user(writer), selector_of(entries[first]["selector"].string()), value_of(entries[first]));
+      } else {
+        std::vector<std::pair<core::SecretSelectorV1, core::SecretValueV1>> secrets;
+        for (std::size_t i = first; i < end; ++i) {
+          secrets.emplace_back(selector_of(entries[i]["selector"].string()), value_of(entries[i]));
+        }
+        workspace.set_secrets(user(writer), secrets);
+      }
+      first = end;
+    }
+  }
+
+  static core::SecretValueV1 value_of(const Json& entry) {
     auto value = core::SecretValueV1::from_primary(bytes_of(entry["value"].string()));
     if (entry.contains("fields")) {
       for (const auto& [name, field] : std::get<Json::Object>(entry["fields"].value)) {
         value.fields.insert(core::SecretFieldEntryV1{name, crypto::SecretBytes(field.string().begin(), field.string().end())});
       }
     }
-    workspace.set_secret(user(seed_of(entry["by"])), selector_of(entry["selector"].string()), value);
+    return value;
   }
 
   std::string invite(const ops::testing::TestWorkspace& workspace, const Json& entry, std::size_t index) {

@@ -1,8 +1,11 @@
 #include "support/ops/workspace_factory.hpp"
 
 #include "keychain/files.hpp"
+#include "ops/seal_secret.hpp"
+#include "ops/transaction.hpp"
 #include "store/atomic_write.hpp"
 #include "store/ratchet_file.hpp"
+#include "store/state_locks.hpp"
 #include "store/vault_file.hpp"
 #include "support/keychain/fixtures.hpp"
 #include "support/ops/fixture_result.hpp"
@@ -86,6 +89,26 @@ void TestWorkspace::set_secret(const crypto::Identity& writer, const core::Secre
 
 void TestWorkspace::delete_secret(const crypto::Identity& writer, const core::SecretSelectorV1& selector) const {
   expect_ok(open_as(writer).delete_secret(kCrypto, selector));
+}
+
+void TestWorkspace::set_secrets(const crypto::Identity& writer,
+                                const std::vector<std::pair<core::SecretSelectorV1, core::SecretValueV1>>& secrets) const {
+  {
+    const UnlockedSession session = open_as(writer);
+    core::VaultStore working = *session.session().records;
+    for (const auto& [selector, value] : secrets) {
+      expect_ok(ensure_secret_writable(session.state(), selector, writer.user_id));
+      expect_ok(append_secret_value(working, session.state(), kCrypto, session.identity(), selector, value));
+    }
+    const core::ratchet::Ratchet ratchet = ratchet_after_load(working, session.session().ratchet);
+    auto state_lock = expect_ok(store::acquire_root_state_lock(paths_, root_));
+    auto workspace_lock = expect_ok(store::acquire_workspace_lock(paths_));
+    expect_ok(commit_after_images_locked(paths_, root_, kCrypto, kVaultMutation, session.session().vault_bytes,
+                                         store::testing::read_file(ratchet_path()), vault_file(working),
+                                         ratchet_file(ratchet)));
+  }
+  // Opening attests every record it verified.
+  (void)open_as(writer);
 }
 
 std::vector<core::RatchetRecordV1> TestWorkspace::baseline() const {

@@ -71,6 +71,11 @@ class TestWorkspace {
   void set_secret(const crypto::Identity& writer, const core::SecretSelectorV1& selector,
                   std::string_view primary) const;
   void delete_secret(const crypto::Identity& writer, const core::SecretSelectorV1& selector) const;
+  // Many secrets in one commit, each record built as the write road builds
+  // it, all at the same counter: the selectors must be distinct. Leaves the
+  // writer's verification cache covering the result, as a write would.
+  void set_secrets(const crypto::Identity& writer,
+                   const std::vector<std::pair<core::SecretSelectorV1, core::SecretValueV1>>& secrets) const;
 
   // The facts a clean first open of the current vault file remembers.
   std::vector<core::RatchetRecordV1> baseline() const;
