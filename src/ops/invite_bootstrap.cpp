@@ -53,4 +53,10 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
   return {};
 }
 
+OpsResult<LockedSession> load_with_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
+                                          const core::InvitationMaterial& material) {
+  if (auto seeded = ensure_ratchet_from_invite(paths, crypto, material); !seeded) return fail(std::move(seeded.error()));
+  return LockedSession::load(paths, crypto, material.trusted_root);
+}
+
 }  // namespace morvik::ops

@@ -13,6 +13,7 @@
 #include "core/ratchet_records.hpp"
 #include "crypto/provider.hpp"
 #include "ops/error.hpp"
+#include "ops/session.hpp"
 #include "store/workspace_paths.hpp"
 
 namespace morvik::ops {
@@ -28,5 +29,12 @@ core::ratchet::Ratchet seed_ratchet_from_baseline(const core::HashValue& root,
 // the baseline, raised by that validation, is written.
 OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
                                            const core::InvitationMaterial& material);
+
+// The invitation road up to the session: the ratchet made sure of, then
+// the vault loaded as a vault of the invitation's root only. The file is
+// read anew by the load; one swapped meanwhile for a vault of another root
+// is refused with InviteRootMismatch.
+OpsResult<LockedSession> load_with_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
+                                          const core::InvitationMaterial& material);
 
 }  // namespace morvik::ops

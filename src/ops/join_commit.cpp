@@ -41,7 +41,7 @@ OpsResult<cord::Bytes> current_ratchet_encoding(const store::WorkspacePaths& pat
 OpsResult<cord::Bytes> after_image_ratchet_encoding(const store::WorkspacePaths& paths,
                                                      const JoinCommitJournalV1& journal) {
   auto ratchet = store::decode_ratchet(join_commit_path(paths, journal.root), journal.next_ratchet_bytes);
-  if (!ratchet) return fail(std::move(ratchet.error()));
+  if (!ratchet) return fail(store::held_by(std::move(ratchet.error()), store::StoreError::Holder::JoinCommitJournal));
   if (ratchet->trusted_root != journal.root) return fail(OpsError::JoinCommitConflict{});
   auto encoded = store::encode_ratchet(*ratchet);
   if (!encoded) return fail(std::move(encoded.error()));
@@ -105,7 +105,8 @@ OpsResult<void> complete_join_commit(const store::WorkspacePaths& paths, const J
   // Written over the vault, bytes that do not decode would lose it for good:
   // only the hash of its before-state is kept.
   if (auto decoded = core::validate::check_vault_file(journal.next_vault_bytes); !decoded) {
-    return fail(store::StoreError{store::StoreError::InvalidVault{journal_path, std::move(decoded.error())}});
+    return fail(store::StoreError{store::StoreError::InvalidVault{journal_path, std::move(decoded.error()),
+                                                                  store::StoreError::Holder::JoinCommitJournal}});
   }
 
   if (auto written = store::write_ratchet_bytes_atomic(paths, journal.root, *next_ratchet); !written) {

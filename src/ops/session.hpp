@@ -46,6 +46,10 @@ template <class Output>
 using RecordStep =
     std::function<OpsResult<BuiltRecord<Output>>(core::VaultStore& records, const core::validate::EffectiveState&)>;
 
+// The value to store in place of a secret's current plaintext; none leaves
+// the secret as it is.
+using ValueChange = std::function<std::optional<core::SecretValueV1>(const SecretPlaintext&)>;
+
 struct LockedSession {
   // The validation of `records` against `ratchet`; a report with issues is
   // kept, and refused by the operations that need a sound vault.
@@ -64,8 +68,11 @@ struct LockedSession {
   std::shared_ptr<const core::VaultStore> records;
 
   // Reads, recovers and validates the vault of `paths`. Prompts for nothing
-  // and unlocks no identity.
-  static OpsResult<LockedSession> load(const store::WorkspacePaths& paths, const crypto::Crypto& crypto);
+  // and unlocks no identity. With `invited_root`, a vault of any other trust
+  // root is refused with InviteRootMismatch before anything is recovered or
+  // locked.
+  static OpsResult<LockedSession> load(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
+                                       const std::optional<core::HashValue>& invited_root = std::nullopt);
 
   // Remembers the raises a clean validation asks for: in the session, and
   // in the ratchet file unless a journal will bring it there. A ratchet file
@@ -92,6 +99,16 @@ struct LockedSession {
   OpsResult<BuiltRecord<DeleteSecretOutput>> delete_secret(const crypto::Crypto& crypto,
                                                            const crypto::Identity& identity,
                                                            core::SecretSelectorV1 selector);
+  // As set_secret_value, with the value `change` makes of the secret as it
+  // stands under the write locks, once the session is up to date with the
+  // files: what another process stored since this session last read the
+  // secret is kept. The secret must be readable there, then the change is
+  // made (none from it gives none, and nothing is written), then the
+  // identity must be able to write it.
+  OpsResult<std::optional<BuiltRecord<SetSecretOutput>>> rewrite_secret_value(const crypto::Crypto& crypto,
+                                                                              const crypto::Identity& identity,
+                                                                              core::SecretSelectorV1 selector,
+                                                                              const ValueChange& change);
 
   // The locked commit of one record: under the write locks, brought up to
   // date with the files, the record built, the vault validated with it, and
@@ -154,6 +171,11 @@ class UnlockedSession {
                                                            const core::SecretValueV1& value);
   OpsResult<BuiltRecord<DeleteSecretOutput>> delete_secret(const crypto::Crypto& crypto,
                                                            core::SecretSelectorV1 selector);
+  // Read, changed and written back in one commit
+  // (LockedSession::rewrite_secret_value).
+  OpsResult<std::optional<BuiltRecord<SetSecretOutput>>> rewrite_secret_value(const crypto::Crypto& crypto,
+                                                                              core::SecretSelectorV1 selector,
+                                                                              const ValueChange& change);
 
  private:
   UnlockedSession(LockedSession session, crypto::Identity identity)

@@ -27,9 +27,13 @@ struct LoadedFiles {
 // Reads the vault again, with the strongest ratchet and the trusted cache,
 // under the shared per-root state lock, so that no writer changes them
 // meanwhile. `first` is the reading the trust root was chosen from: when the
-// file still holds those bytes their decoding serves again.
+// file still holds those bytes their decoding serves again. A file replaced
+// in between by a vault of another root is refused (TrustRootMismatch, or
+// InviteRootMismatch on the invitation road) rather than validated against
+// this root's ratchet.
 OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths, const core::HashValue& root,
-                                              const crypto::Crypto& crypto, DecodedVault first) {
+                                              const crypto::Crypto& crypto, DecodedVault first,
+                                              const std::optional<core::HashValue>& invited_root) {
   auto lock = store::acquire_root_state_shared_lock(paths, root);
   if (!lock) return fail(std::move(lock.error()));
   auto bytes = store::read_vault_bytes(paths);
@@ -40,6 +44,12 @@ OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths
   } else {
     auto decoded = decode_vault_file(paths, std::move(*bytes));
     if (!decoded) return fail(std::move(decoded.error()));
+    auto candidate = trusted_root_candidate(*decoded->records, crypto);
+    if (!candidate) return fail(std::move(candidate.error()));
+    if (*candidate != root) {
+      if (invited_root) return fail(OpsError::InviteRootMismatch{});
+      return fail(store::StoreError{store::StoreError::TrustRootMismatch{*candidate, root}});
+    }
     vault = std::move(*decoded);
   }
   auto strongest = read_strongest_ratchet_locked(paths, root, crypto);
@@ -49,14 +59,16 @@ OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths
 
 }  // namespace
 
-OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths, const crypto::Crypto& crypto) {
+OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
+                                             const std::optional<core::HashValue>& invited_root) {
   auto first = read_decoded_vault(paths);
   if (!first) return fail(std::move(first.error()));
   auto root = trusted_root_candidate(*first->records, crypto);
   if (!root) return fail(std::move(root.error()));
+  if (invited_root && *root != *invited_root) return fail(OpsError::InviteRootMismatch{});
   if (auto recovered = recover_for_root(paths, *root, crypto); !recovered) return fail(std::move(recovered.error()));
 
-  auto files = read_under_shared_lock(paths, *root, crypto, std::move(*first));
+  auto files = read_under_shared_lock(paths, *root, crypto, std::move(*first), invited_root);
   if (!files) return fail(std::move(files.error()));
   std::set<core::HashValue> verified;
   std::optional<cord::Bytes> verified_by;

@@ -152,6 +152,35 @@ OpsResult<BuiltRecord<DeleteSecretOutput>> LockedSession::delete_secret(const cr
       });
 }
 
+OpsResult<std::optional<BuiltRecord<SetSecretOutput>>> LockedSession::rewrite_secret_value(
+    const crypto::Crypto& crypto, const crypto::Identity& identity, core::SecretSelectorV1 selector,
+    const ValueChange& change) {
+  using Rewritten = std::optional<BuiltRecord<SetSecretOutput>>;
+  if (auto signable = ensure_signable(crypto, identity, selector); !signable) return fail(std::move(signable.error()));
+  // A commit ends without writing only on an error; this flag tells a
+  // declined change from a failure.
+  bool declined = false;
+  auto built = commit_record<SetSecretOutput>(
+      crypto, kValueNotEffective,
+      [&](core::VaultStore& working,
+          const core::validate::EffectiveState& state) -> OpsResult<BuiltRecord<SetSecretOutput>> {
+        auto current = ops::get_secret(state, crypto, identity, selector);
+        if (!current) return fail(std::move(current.error()));
+        auto value = change(*current);
+        if (!value) {
+          declined = true;
+          return fail(OpsError::NotEffective{kValueNotEffective});
+        }
+        if (auto writable = ensure_secret_writable(state, selector, identity.user_id); !writable) {
+          return fail(std::move(writable.error()));
+        }
+        return append_secret_value(working, state, crypto, identity, selector, *value);
+      });
+  if (declined) return Rewritten();
+  if (!built) return fail(std::move(built.error()));
+  return Rewritten(std::move(*built));
+}
+
 OpsResult<BuiltRecord<SetSecretOutput>> UnlockedSession::set_secret(const crypto::Crypto& crypto,
                                                                     core::SecretSelectorV1 selector,
                                                                     cord::ByteView value) {
@@ -173,6 +202,11 @@ OpsResult<BuiltRecord<DeleteSecretOutput>> UnlockedSession::delete_secret(const 
     return fail(std::move(writable.error()));
   }
   return session_.delete_secret(crypto, identity_, std::move(selector));
+}
+
+OpsResult<std::optional<BuiltRecord<SetSecretOutput>>> UnlockedSession::rewrite_secret_value(
+    const crypto::Crypto& crypto, core::SecretSelectorV1 selector, const ValueChange& change) {
+  return session_.rewrite_secret_value(crypto, identity_, std::move(selector), change);
 }
 
 }  // namespace morvik::ops

@@ -160,13 +160,16 @@ OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& 
   {
     // Only root records can name the trust root.
     auto vault = core::validate::decode_vault_roots(transaction.next_vault_bytes.bytes);
-    if (!vault) return fail(store::StoreError{store::StoreError::InvalidVault{journal, std::move(vault.error())}});
+    if (!vault) {
+      return fail(store::StoreError{store::StoreError::InvalidVault{journal, std::move(vault.error()),
+                                                                    store::StoreError::Holder::TransactionJournal}});
+    }
     auto root = trusted_root_candidate(*vault, crypto);
     if (!root) return fail(std::move(root.error()));
     if (*root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
   }
   auto ratchet = store::decode_ratchet(journal, transaction.next_ratchet_bytes.bytes);
-  if (!ratchet) return fail(std::move(ratchet.error()));
+  if (!ratchet) return fail(store::held_by(std::move(ratchet.error()), store::StoreError::Holder::TransactionJournal));
   if (ratchet->trusted_root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
   return std::move(*ratchet);
 }

@@ -61,21 +61,21 @@ Outcome<void> written(const ops::OpsResult<Output>& result, const SelectorArgume
   return {};
 }
 
-// The secret's value as read, written back as `change` makes it, within one
-// hold of the mutex. The new value holds the primary value and every field;
-// its buffers wipe themselves once it is written.
-template <class Change>
-Outcome<void> rewrite_secret(ops::UnlockedSession& session, const SelectorArgument& selector, Change change) {
-  auto plaintext = read_secret(session, selector);
-  if (!plaintext) return fail(std::move(plaintext.error()));
-  Outcome<core::SecretValueV1> changed = change(*plaintext);
-  if (!changed) return fail(std::move(changed.error()));
-  return written(session.set_secret_value(kCrypto, selector.selector, *changed), selector);
-}
-
 ExceptionDescription missing_field(const SelectorArgument& selector, std::string_view key) {
   return ExceptionDescription{ExceptionClass::NotFound,
                               "secret " + selector.text + " has no field " + core::quoted_form(key)};
+}
+
+// The secret's value written back as `change` makes it, within one hold of
+// the mutex. The change is made of the value as it stands under the write
+// locks, so that what another process stored meanwhile is kept; a change
+// that gives none finds the field `key` missing, and nothing is written.
+Outcome<void> rewrite_secret(ops::UnlockedSession& session, const SelectorArgument& selector, std::string_view key,
+                             const ops::ValueChange& change) {
+  auto rewritten = session.rewrite_secret_value(kCrypto, selector.selector, change);
+  if (!rewritten) return fail(frontend::secret_error(rewritten.error(), selector.text));
+  if (!*rewritten) return fail(missing_field(selector, key));
+  return {};
 }
 
 PyObject* none_or_raise(const Outcome<void>& outcome) {
@@ -236,9 +236,8 @@ PyObject* vault_set_field(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!value) return nullptr;
 
   return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) {
-    return rewrite_secret(session, *selector, [&](const ops::SecretPlaintext& plaintext) {
-      return Outcome<core::SecretValueV1>(
-          plaintext.with_field(std::string(*key), *value));
+    return rewrite_secret(session, *selector, *key, [&](const ops::SecretPlaintext& plaintext) {
+      return std::optional(plaintext.with_field(std::string(*key), *value));
     });
   }));
 }
@@ -260,11 +259,11 @@ PyObject* vault_delete_field(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!selector) return nullptr;
 
   return none_or_raise(on_session(self, [&](ops::UnlockedSession& session) {
-    using Changed = Outcome<core::SecretValueV1>;
-    return rewrite_secret(session, *selector, [&](const ops::SecretPlaintext& plaintext) -> Changed {
-      if (!plaintext.field(*key)) return fail(missing_field(*selector, *key));
-      return plaintext.without_field(*key);
-    });
+    return rewrite_secret(session, *selector, *key,
+                          [&](const ops::SecretPlaintext& plaintext) -> std::optional<core::SecretValueV1> {
+                            if (!plaintext.field(*key)) return std::nullopt;
+                            return plaintext.without_field(*key);
+                          });
   }));
 }
 

@@ -109,13 +109,10 @@ OpenResult open_with_invite(const store::WorkspacePaths& paths, const InviteInpu
                              },
                              input);
   if (!material) return fail(py_err(material.error()));
-  if (auto seeded = ops::ensure_ratchet_from_invite(paths, kCrypto, *material); !seeded) {
-    return fail(py_err(seeded.error()));
-  }
+  auto session = ops::load_with_invite(paths, kCrypto, *material);
+  if (!session) return fail(py_err(session.error()));
   auto identity = crypto::Identity::from_master_seed(kCrypto, material->master_seed);
   if (!identity) return fail(py_err(identity.error()));
-  auto session = ops::LockedSession::load(paths, kCrypto);
-  if (!session) return fail(py_err(session.error()));
   auto unlocked = ops::UnlockedSession::with_identity(std::move(*session), kCrypto, std::move(*identity));
   if (!unlocked) return fail(py_err(unlocked.error()));
   return std::move(*unlocked);

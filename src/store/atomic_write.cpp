@@ -99,11 +99,14 @@ bool write_all(int fd, cord::ByteView bytes) {
 StoreResult<Path> temporary_path_for(const Path& path) {
   std::array<std::uint8_t, 16> random{};
   if (auto drawn = crypto::fill_random(random); !drawn) return failure(path, drawn.error().code);
-  const std::string digits = hex_hash(random);
+  static_assert(kTemporaryDigits == 2 * std::tuple_size_v<decltype(random)>);
+  return path.parent().value_or(Path()).join(temporary_name_prefix(path) + hex_hash(random));
+}
+
+std::string temporary_name_prefix(const Path& path) {
   const auto name = path.final_name();
   const bool usable = name && cord::is_valid_utf8(*name);
-  const std::string file = "." + std::string(usable ? *name : "morvik-write") + ".tmp." + digits;
-  return path.parent().value_or(Path()).join(file);
+  return "." + std::string(usable ? *name : "morvik-write") + ".tmp.";
 }
 
 StoreResult<void> replace_file(const Path& temporary, const Path& target) {

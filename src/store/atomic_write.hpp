@@ -2,7 +2,9 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "cord/wire.hpp"
 #include "store/error.hpp"
@@ -31,6 +33,10 @@ StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView
 // A fresh sibling of `path` named "." + name + ".tmp." + 32 random hex
 // digits; StoreError::Io with `path` when the system has no randomness.
 StoreResult<Path> temporary_path_for(const Path& path);
+// The name of every temporary sibling of `path` up to its digits, and how
+// many lowercase hexadecimal digits follow.
+std::string temporary_name_prefix(const Path& path);
+inline constexpr std::size_t kTemporaryDigits = 32;
 
 // Moves `temporary` over `target`.
 StoreResult<void> replace_file(const Path& temporary, const Path& target);

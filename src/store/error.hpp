@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <string>
 #include <variant>
@@ -15,6 +16,10 @@ namespace morvik::store {
 // The one error of the local-state store. Its texts are part of the
 // contract: callers above choose exception classes by searching them.
 struct StoreError {
+  // Where an invalid vault or ratchet was found: in its own file, or as the
+  // after-image a journal holds for it.
+  enum class Holder : std::uint8_t { OwnFile, TransactionJournal, JoinCommitJournal };
+
   struct Io {
     Path path;
     IoError error;
@@ -27,6 +32,7 @@ struct StoreError {
   struct InvalidVault {
     Path path;
     core::CoreError error;
+    Holder holder = Holder::OwnFile;
     bool operator==(const InvalidVault&) const = default;
   };
   struct Cord {
@@ -40,6 +46,7 @@ struct StoreError {
   struct InvalidRatchet {
     Path path;
     cord::CordError error;
+    Holder holder = Holder::OwnFile;
     bool operator==(const InvalidRatchet&) const = default;
   };
   struct InvalidTransaction {
@@ -65,6 +72,10 @@ struct StoreError {
   std::string message() const;
   bool operator==(const StoreError&) const = default;
 };
+
+// `error`, with an invalid vault or ratchet in it reported as the after-image
+// a journal of the kind `holder` holds.
+StoreError held_by(StoreError error, StoreError::Holder holder);
 
 template <class T>
 using StoreResult = std::expected<T, StoreError>;

@@ -110,7 +110,8 @@ StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const 
     return fail(StoreError{StoreError::TrustRootMismatch{decoded->trusted_root, root}});
   }
   auto read = write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes,
-                                       invalid_data_at(path, "ratchet bytes differed immediately after atomic write"));
+                                       invalid_data_at(path, "ratchet bytes differed immediately after atomic write"),
+                                       WriterLock::Held);
   if (!read) return fail(std::move(read.error()));
   if (auto again = decode_ratchet(path, *read); !again) return fail(std::move(again.error()));
   return {};

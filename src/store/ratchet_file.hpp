@@ -37,7 +37,9 @@ StoreResult<std::optional<core::ratchet::Ratchet>> read_ratchet_for_root(const W
 StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const core::ratchet::Ratchet& ratchet);
 // Writes complete file bytes for `root` (a journal's after-image, say):
 // refused before anything is written unless they are a ratchet of `root`,
-// then read back and checked.
+// then read back and checked. Both writers are called with the root's state
+// lock held exclusively, and first remove the temporaries that killed
+// writers left beside the file.
 StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const core::HashValue& root,
                                              cord::ByteView bytes);
 

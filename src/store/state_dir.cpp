@@ -21,7 +21,7 @@ StoreResult<void> refuse_state_dir(const Path& dir) {
 
 StoreResult<void> prepare_state_dir(const WorkspacePaths& paths) {
   const Path& dir = paths.state_dir;
-  if (dir != temporary_state_dir()) return {};
+  if (!paths.state_dir_is_temporary) return {};
   auto c_path = system_path(dir);
   if (!c_path) return fail(io_error_at(dir, std::move(c_path.error())));
   if (::mkdir(*c_path, 0700) != 0 && errno != EEXIST) return fail(io_error_at(dir, IoError::from_errno(errno)));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "store/atomic_write.hpp"
+#include "store/stale_temporaries.hpp"
 #include "store/state_dir.hpp"
 
 namespace morvik::store {
@@ -13,8 +14,9 @@ std::optional<cord::ByteView> after_magic(std::string_view magic, cord::ByteView
 }
 
 StoreResult<cord::Bytes> write_state_file_verified(const WorkspacePaths& paths, const Path& path, cord::ByteView bytes,
-                                                   std::uint64_t max, StoreError mismatch) {
+                                                   std::uint64_t max, StoreError mismatch, WriterLock lock) {
   if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
+  if (lock == WriterLock::Held) remove_stale_temporaries(path);
   if (auto written = write_private_atomic_inner(path, bytes); !written) return fail(std::move(written.error()));
   auto read = read_back(path, max);
   if (!read) return fail(io_error_at(path, std::move(read.error())));

@@ -30,11 +30,16 @@ cord::Result<cord::Bytes> encode_with_magic(std::string_view magic, const T& val
 // The bytes after `magic`; none when `bytes` does not begin with it.
 std::optional<cord::ByteView> after_magic(std::string_view magic, cord::ByteView bytes);
 
+// Whether the caller holds the lock under which every write of a file
+// happens; then the temporaries that killed writes left beside it are
+// removed before it is written.
+enum class WriterLock : std::uint8_t { Held, NotHeld };
+
 // Writes `bytes` to `path`, a file below the state directory of `paths`, then
 // reads the file back with the limit `max`. Returns the bytes read. A failed
 // read-back is StoreError::Io with `path`; bytes that differ give `mismatch`.
 // Either way the new file is already in place.
 StoreResult<cord::Bytes> write_state_file_verified(const WorkspacePaths& paths, const Path& path, cord::ByteView bytes,
-                                                   std::uint64_t max, StoreError mismatch);
+                                                   std::uint64_t max, StoreError mismatch, WriterLock lock);
 
 }  // namespace morvik::store

@@ -103,7 +103,8 @@ StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const Tr
   auto bytes = encode_transaction(transaction);
   if (!bytes) return fail(std::move(bytes.error()));
   auto read = write_state_file_verified(paths, path, *bytes, kMaxTransactionBytes,
-                                       invalid(path, "transaction bytes differed immediately after atomic write"));
+                                       invalid(path, "transaction bytes differed immediately after atomic write"),
+                                       WriterLock::Held);
   if (!read) return fail(std::move(read.error()));
   auto decoded = decode_transaction(path, *read);
   if (!decoded) return fail(std::move(decoded.error()));

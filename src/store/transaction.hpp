@@ -99,7 +99,8 @@ StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths&
 StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView bytes);
 StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction);
 // Writes the journal of the transaction's root, then reads it back and
-// checks bytes and value.
+// checks bytes and value. Called with the write locks held; first removes
+// the temporaries that killed writers left beside the journal.
 StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const TransactionV1& transaction);
 
 StoreResult<void> validate_shape(const Path& path, const TransactionV1& transaction);

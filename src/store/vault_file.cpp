@@ -5,6 +5,8 @@
 #include "core/vault_file/vault_file.hpp"
 #include "store/atomic_write.hpp"
 #include "store/bounded_read.hpp"
+#include "store/stale_temporaries.hpp"
+#include "store/vault_read_hook.hpp"
 
 namespace morvik::store {
 
@@ -43,6 +45,7 @@ StoreResult<void> verify_vault(const WorkspacePaths& paths, cord::ByteView bytes
 }  // namespace
 
 StoreResult<cord::Bytes> read_vault_bytes(const WorkspacePaths& paths) {
+  before_vault_read(paths.vault_path);
   return vault_bytes_or_error(paths.vault_path, read_file_bounded(paths.vault_path, kMaxVaultFileBytes));
 }
 
@@ -63,6 +66,7 @@ StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::By
   }
   if (auto made = create_dir_all(paths.morvik_dir); !made) return made;
   if (auto made = create_dir_all(paths.vault_path.parent().value_or(Path())); !made) return made;
+  remove_stale_temporaries(paths.vault_path);
   if (auto replaced = write_temporary_and_replace(paths.vault_path, bytes, 0666); !replaced) return replaced;
   if (auto synced = sync_parent_directory(paths.vault_path); !synced) return synced;
   return verify_vault(paths, bytes);

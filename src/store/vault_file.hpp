@@ -13,7 +13,9 @@ StoreResult<cord::Bytes> read_vault_bytes(const WorkspacePaths& paths);
 StoreResult<core::VaultStore> read_vault(const WorkspacePaths& paths);
 // Replaces the vault file with `bytes` (an encoded vault), then reads it back
 // and checks it. Unlike state files the vault is not private: it is created
-// with the default mode, 0666 before the umask.
+// with the default mode, 0666 before the umask. Called with the workspace
+// lock held; first removes the temporaries that killed writers left beside
+// the vault file.
 StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::ByteView bytes);
 
 }  // namespace morvik::store

@@ -92,7 +92,8 @@ StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, c
   }
   auto read = write_state_file_verified(
       paths, path, *bytes, kMaxVerificationCacheBytes,
-      invalid_data_at(path, "verification cache bytes differed immediately after atomic write"));
+      invalid_data_at(path, "verification cache bytes differed immediately after atomic write"),
+      WriterLock::NotHeld);
   if (!read) return fail(std::move(read.error()));
   // The bytes read equal those written, so the magic is there.
   auto store = cord::deserialize<VerificationCacheStore>(*after_magic(kVerificationCacheMagic, *read));

@@ -30,6 +30,7 @@ WorkspacePaths WorkspacePaths::from_root_and_morvik_dir(Path root, Path morvik_d
   paths.root = std::move(root);
   paths.morvik_dir = std::move(morvik_dir);
   paths.state_dir = default_state_dir();
+  paths.state_dir_is_temporary = paths.state_dir == temporary_state_dir();
   return paths;
 }
 
@@ -40,6 +41,7 @@ WorkspacePaths WorkspacePaths::anchored_at(const Path& base) const {
   anchored.vault_path = vault_path.anchored_at(base);
   anchored.vault_lock_path = vault_lock_path.anchored_at(base);
   anchored.state_dir = state_dir.anchored_at(base);
+  anchored.state_dir_is_temporary = state_dir_is_temporary;
   return anchored;
 }
 

@@ -20,6 +20,11 @@ struct WorkspacePaths {
   Path vault_lock_path;
   // The per-user state directory; each trusted root has a directory below it.
   Path state_dir;
+  // Whether `state_dir` is the last-resort temporary directory, which is
+  // checked before use. Told when the paths are built: the operations that
+  // use them later may run beside threads that change the environment, and
+  // read none of it.
+  bool state_dir_is_temporary = false;
 
   static WorkspacePaths from_vault_path(const Path& vault_path);
   static WorkspacePaths from_root_and_morvik_dir(Path root, Path morvik_dir,

@@ -295,12 +295,12 @@ def test_a_write_brings_in_what_another_client_changed(build_workspace, open_as,
     assert str(raised.value).startswith("validation failed: [UnknownSignerKey(")
 
 
-def test_a_field_write_keeps_what_its_session_read(open_as, team):
+def test_a_field_write_keeps_what_another_session_stored(open_as, team):
     alice = open_as("alice")
     alice.set("app/shared", "from alice")
     root = open_as(team.user_id(workspaces.ROOT))
     root.set_field("app/shared", "note", "from root")
     assert alice.fields("app/shared") == {}  # alice's session has not reloaded
-    # The write reloads before it commits, but writes the value read before.
+    # The field is changed in the value as the write finds it in the file.
     alice.set_field("app/shared", "mine", "1")
-    assert open_as("alice").fields("app/shared") == {"mine": "1"}
+    assert open_as("alice").fields("app/shared") == {"mine": "1", "note": "from root"}

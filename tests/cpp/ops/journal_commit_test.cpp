@@ -143,8 +143,11 @@ TEST_F(CommitTest, RefusalsTouchNothing) {
       {"vault after-image of another root", [] {}, FileImages{other_root.vault, after_.ratchet}, kMismatchText},
       {"ratchet after-image of another root", [] {}, FileImages{after_.vault, other_root.ratchet}, kMismatchText},
       {"vault after-image that does not decode", [] {}, FileImages{cord::Bytes{1, 2, 3}, after_.ratchet},
-       "store error: vault file " + journal_path().display() +
+       "store error: vault after-image in transaction file " + journal_path().display() +
            " is invalid: validation failed: not a morvik vault file (missing magic prefix)"},
+      {"ratchet after-image that does not decode", [] {}, FileImages{after_.vault, cord::Bytes{1, 2, 3}},
+       "store error: ratchet after-image in transaction file " + journal_path().display() +
+           " is invalid: Cord could not validate: not a morvik state file (missing magic prefix)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -129,12 +129,12 @@ TEST_F(JoinCommitTest, RefusalsWriteNothing) {
       {"after-image ratchet of another root", [] {},
        FileImages{after_.vault, ratchet_file(core::ratchet::Ratchet(other_root))}, kJoinCommitConflictText},
       {"after-image ratchet that does not decode", [] {}, FileImages{after_.vault, cord::Bytes{'r'}},
-       "store error: ratchet file " + join_commit_path().display() +
+       "store error: ratchet after-image in join-commit file " + join_commit_path().display() +
            " is invalid: Cord could not validate: not a morvik state file (missing magic prefix)"},
       // Only the hash of the vault it would replace is kept: written, it
       // would be lost for good.
       {"after-image vault that does not decode", [] {}, FileImages{cord::Bytes{'v'}, after_.ratchet},
-       "store error: vault file " + join_commit_path().display() +
+       "store error: vault after-image in join-commit file " + join_commit_path().display() +
            " is invalid: validation failed: not a morvik vault file (missing magic prefix)"},
   };
   for (const Case& c : cases) {

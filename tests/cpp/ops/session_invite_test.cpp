@@ -12,6 +12,7 @@
 #include "store/ratchet_file.hpp"
 #include "store/state_locks.hpp"
 #include "store/vault_file.hpp"
+#include "store/vault_read_hook.hpp"
 #include "store/transaction.hpp"
 #include "support/ops/journal_workspace.hpp"
 #include "support/ops/team_workspace.hpp"
@@ -172,6 +173,62 @@ TEST_F(InviteBootstrapTest, AMissingVaultIsRefused) {
   const auto material = invitation(bob(), InviteVersion::V2, workspace_.baseline());
   std::filesystem::remove(paths().vault_path.bytes());
   EXPECT_EQ(refusal(material), "store error: vault file is missing at " + paths().vault_path.display());
+}
+
+// A vault of another root beside the team's, whose ratchet this machine
+// holds too, in which the invited user is a member as well.
+class SwappedVaultTest : public InviteBootstrapTest {
+ protected:
+  void SetUp() override {
+    morvik::testing::TestVault other_vault(7);
+    other_vault.add_user(kTeamBob, 1);
+    other_root_ = other_vault.trusted_root();
+    const TestWorkspace other(other_vault);
+    other_vault_bytes_ = read_file(other.paths().vault_path);
+    ASSERT_TRUE(store::write_ratchet_bytes_atomic(paths(), other_root_, read_file(other.ratchet_path())));
+  }
+
+  // Puts the team's vault back, then the other vault in its place just
+  // before the read numbered `swapped_before`.
+  store::ScopedVaultReadHook swap_before_read(int swapped_before) {
+    store::testing::write_file(paths().vault_path, team_vault_bytes_);
+    return store::ScopedVaultReadHook([this, swapped_before, reads = 0](const store::Path&) mutable {
+      if (++reads == swapped_before) store::testing::write_file(paths().vault_path, other_vault_bytes_);
+    });
+  }
+
+  core::HashValue other_root_;
+  cord::Bytes other_vault_bytes_;
+  const cord::Bytes team_vault_bytes_ = read_file(paths().vault_path);
+};
+
+// The road reads the vault file three times: the bootstrap, then the load
+// to choose the root, then the load again under the shared lock. A file
+// swapped in between must not open as a session of the other root.
+TEST_F(SwappedVaultTest, TheInvitationRoadRefusesIt) {
+  const auto material = invitation(bob(), InviteVersion::V2, std::nullopt);
+  for (const int swapped_before : {2, 3}) {
+    SCOPED_TRACE(swapped_before);
+    const auto swap = swap_before_read(swapped_before);
+    auto session = load_with_invite(paths(), kCrypto, material);
+    ASSERT_FALSE(session) << "a session of root " << core::debug_string(session->ratchet.trusted_root);
+    EXPECT_EQ(session.error().message(), "the invitation is for a different vault root");
+  }
+  // Unswapped, the same road opens the team's vault.
+  const auto unswapped = swap_before_read(0);
+  auto session = load_with_invite(paths(), kCrypto, material);
+  ASSERT_TRUE(session) << session.error().message();
+  EXPECT_EQ(session->ratchet.trusted_root, trusted_root());
+}
+
+// Any load: the records validated are those of the root chosen.
+TEST_F(SwappedVaultTest, ALoadRefusesAVaultOfAnotherRootUnderTheLock) {
+  const auto swap = swap_before_read(2);
+  auto session = LockedSession::load(paths(), kCrypto);
+  ASSERT_FALSE(session);
+  EXPECT_EQ(session.error().message(), "store error: trust root mismatch: file has " +
+                                           core::debug_string(other_root_) + ", requested " +
+                                           core::debug_string(trusted_root()));
 }
 
 TEST(SeedRatchetFromBaseline, FoldsTheRecordsInOrder) {

@@ -96,6 +96,29 @@ TEST_F(TemporaryStateDirTest, PlantedDirectoryIsNotUsedForAnyStateFile) {
   EXPECT_EQ(list_dir(paths_.state_dir), std::vector<std::string>{});
 }
 
+TEST_F(TemporaryStateDirTest, CheckFollowsThePathsNotTheEnvironmentOfTheMoment) {
+  // Chosen when the paths were built; the environment changed since.
+  env_.set("MORVIK_STATE_DIR", (tmp_ / "chosen").bytes());
+  env_.set("TMPDIR", (tmp_ / "elsewhere").bytes());
+  make_dir(paths_.state_dir);
+  ASSERT_EQ(::chmod(paths_.state_dir.bytes().c_str(), 0777), 0);
+  expect_refused();
+
+  // A directory the user chose, which only later became the temporary
+  // fallback's name, is still the user's choice.
+  const Path chosen_dir = tmp_ / "t" / ("morvik-" + std::to_string(::geteuid()));
+  env_.set("MORVIK_STATE_DIR", chosen_dir.bytes());
+  const WorkspacePaths chosen = WorkspacePaths::from_vault_path(tmp_ / "vault.cord");
+  EXPECT_FALSE(chosen.state_dir_is_temporary);
+  make_dir(tmp_ / "t");
+  make_dir(chosen_dir);
+  ASSERT_EQ(::chmod(chosen_dir.bytes().c_str(), 0777), 0);
+  env_.unset("MORVIK_STATE_DIR");
+  env_.set("TMPDIR", (tmp_ / "t").bytes());
+  ASSERT_EQ(temporary_state_dir(), chosen_dir);
+  EXPECT_TRUE(prepare_state_dir(chosen));
+}
+
 TEST(StateDirTest, ChosenStateDirectoryIsLeftAsItIs) {
   TempDir tmp;
   ScopedEnv env;

@@ -32,6 +32,11 @@
 //                   that the vault no longer validates
 //   ratchet         false: no ratchet file, as on a machine that never
 //                   opened the vault
+//   interrupted_copy  {"by": 2, "selector": "app/api", "value": "v"}: a copy
+//                   of the final vault at copy/.morvik/vault.cord whose
+//                   commit of the value failed as the new vault was about to
+//                   replace the copy's file, so that its journal stays
+//                   pending for the root (done before "ratchet" is applied)
 //
 // Printed, as one JSON object: "vault" (the dot-directory to open),
 // "project", "env" (the variables to set), "root" (the trusted root in hex),
@@ -40,6 +45,8 @@
 // a Bech32 checksum), "payload" (hex) and "file" (its binary form).
 // A failure prints its text on stderr and exits with 1.
 
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -52,6 +59,8 @@
 
 #include "cord/cord.hpp"
 #include "frontend/selector.hpp"
+#include "ops/session.hpp"
+#include "store/write_fault.hpp"
 #include "support/core/selectors.hpp"
 #include "support/core/vault_factory.hpp"
 #include "support/cord/hex.hpp"
@@ -137,6 +146,7 @@ class Builder {
       workspace.add_records({morvik::testing::sign(morvik::testing::identity(kForeignSeed),
                                                    morvik::testing::vault_handle_body("stray", kLaterCounter))});
     }
+    if (description_.contains("interrupted_copy")) interrupt_copy(workspace, description_["interrupted_copy"]);
     if (!flag(description_, "ratchet", true)) workspace.remove_ratchet();
     return summary(workspace, invites);
   }
@@ -232,6 +242,27 @@ class Builder {
       }
     }
     return value;
+  }
+
+  void interrupt_copy(const ops::testing::TestWorkspace& workspace, const Json& entry) {
+    const auto copy = store::WorkspacePaths::from_vault_path(
+        workspace.dir().join("copy").join(".morvik").join("vault.cord"));
+    std::filesystem::create_directories(copy.morvik_dir.bytes());
+    std::filesystem::copy_file(workspace.paths().vault_path.bytes(), copy.vault_path.bytes());
+    auto session = ops::LockedSession::load(copy, morvik::testing::kCrypto);
+    if (!session) throw std::runtime_error(session.error().message());
+    auto identity = crypto::Identity::from_master_seed(morvik::testing::kCrypto,
+                                                       user(seed_of(entry["by"])).master_seed);
+    if (!identity) throw std::runtime_error(identity.error().message());
+    auto unlocked =
+        ops::UnlockedSession::with_identity(std::move(*session), morvik::testing::kCrypto, std::move(*identity));
+    if (!unlocked) throw std::runtime_error(unlocked.error().message());
+    const store::ScopedWriteFault interrupted([&](store::WriteStep step, const store::Path& path) {
+      return step == store::WriteStep::Replace && path == copy.vault_path ? EIO : 0;
+    });
+    auto written = unlocked->set_secret(morvik::testing::kCrypto, selector_of(entry["selector"].string()),
+                                        bytes_of(entry["value"].string()));
+    if (written) throw std::logic_error("the copy's commit was not interrupted");
   }
 
   std::string invite(const ops::testing::TestWorkspace& workspace, const Json& entry, std::size_t index) {

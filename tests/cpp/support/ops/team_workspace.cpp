@@ -57,7 +57,9 @@ PassphraseKeychain TeamWorkspaceTest::keychain(std::string_view passphrase) cons
 }
 
 void TeamWorkspaceTest::crash_commit(const store::WorkspacePaths& paths, const crypto::Identity& writer,
-                                     const core::SecretSelectorV1& selector, std::string_view value) const {
+                                     const core::SecretSelectorV1& selector, std::string_view value,
+                                     const std::optional<store::Path>& killed_replacing) const {
+  const store::Path target = killed_replacing.value_or(paths.vault_path);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -67,7 +69,7 @@ void TeamWorkspaceTest::crash_commit(const store::WorkspacePaths& paths, const c
     auto unlocked = UnlockedSession::with_identity(std::move(*session), kCrypto, std::move(*identity));
     if (!unlocked) ::_exit(kNotCrashed);
     store::ScopedWriteFault killed([&](store::WriteStep step, const store::Path& path) {
-      if (step == store::WriteStep::Replace && path == paths.vault_path) ::_exit(kCrashed);
+      if (step == store::WriteStep::Replace && path == target) ::_exit(kCrashed);
       return 0;
     });
     (void)unlocked->set_secret(kCrypto, selector, bytes_of(value));

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,10 +63,12 @@ class TeamWorkspaceTest : public ::testing::Test {
 
   // A commit of `value` to `selector` by `writer`, in a child process that
   // is killed once the journal and the ratchet's after-image are written
-  // and the vault's is about to replace the vault file. `paths` names the
-  // copy of the vault to write.
+  // and the vault's is about to replace the vault file (or, given
+  // `killed_replacing`, when that file's new content is about to replace
+  // it). `paths` names the copy of the vault to write.
   void crash_commit(const store::WorkspacePaths& paths, const crypto::Identity& writer,
-                    const core::SecretSelectorV1& selector, std::string_view value) const;
+                    const core::SecretSelectorV1& selector, std::string_view value,
+                    const std::optional<store::Path>& killed_replacing = std::nullopt) const;
   // A copy of the vault file at "copy/.morvik/vault.cord", sharing the
   // state directory.
   store::WorkspacePaths copy_of_vault() const;
