@@ -30,33 +30,48 @@ const std::array<unsigned char, crypto_shorthash_KEYBYTES>& hash_key() {
   return key;
 }
 
+// Gathers one hash input: in place while short, as most are, so that a
+// question allocates for its probes rather than for each hash.
 class Hasher {
  public:
-  Hasher& byte(std::uint8_t value) {
-    bytes_.push_back(value);
-    return *this;
-  }
+  Hasher& byte(std::uint8_t value) { return append(&value, 1); }
   Hasher& word(std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) bytes_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    return *this;
+    std::array<std::uint8_t, 8> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    return append(bytes.data(), bytes.size());
   }
   // Length first, so that consecutive texts cannot run into each other.
   Hasher& text(const Text& value) {
     word(value.size());
-    bytes_.insert(bytes_.end(), value.begin(), value.end());
-    return *this;
+    return append(reinterpret_cast<const std::uint8_t*>(value.data()), value.size());
   }
   std::uint64_t done() {
+    const std::uint8_t* bytes = long_.empty() ? short_.data() : long_.data();
     std::array<unsigned char, crypto_shorthash_BYTES> out{};
-    crypto_shorthash(out.data(), bytes_.data(), bytes_.size(), hash_key().data());
-    bytes_.clear();
+    crypto_shorthash(out.data(), bytes, size_, hash_key().data());
+    size_ = 0;
+    long_.clear();
     std::uint64_t value = 0;
     std::memcpy(&value, out.data(), sizeof value);
     return value;
   }
 
  private:
-  std::vector<std::uint8_t> bytes_;
+  Hasher& append(const std::uint8_t* bytes, std::size_t count) {
+    if (count == 0) return *this;
+    if (long_.empty() && size_ + count <= short_.size()) {
+      std::memcpy(short_.data() + size_, bytes, count);
+    } else {
+      if (long_.empty()) long_.assign(short_.begin(), short_.begin() + static_cast<std::ptrdiff_t>(size_));
+      long_.insert(long_.end(), bytes, bytes + count);
+    }
+    size_ += count;
+    return *this;
+  }
+
+  std::array<std::uint8_t, 64> short_{};
+  std::size_t size_ = 0;
+  std::vector<std::uint8_t> long_;
 };
 
 // The hash of each leading part of a path, its own length included: entry
