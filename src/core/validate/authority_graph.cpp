@@ -27,7 +27,7 @@ IndexedAuthorityMap index_authorities(AuthorityMap authorities) {
 }
 
 bool AuthorityGraph::Node::operator==(const Node& other) const {
-  const bool same_own = own && other.own ? own->set() == other.own->set() : !own && !other.own;
+  const bool same_own = own == other.own || (own && other.own && own->set() == other.own->set());
   return same_own && admin == other.admin && groups == other.groups && sources == other.sources;
 }
 
