@@ -27,32 +27,41 @@ constexpr auto kAnything = [](std::uint32_t) { return true; };
 
 }  // namespace
 
-IndexedAuthority::IndexedAuthority(AuthoritySet set)
-    : set_(std::move(set)),
-      read_(keyspaces_of(set_.read)),
-      write_(keyspaces_of(set_.write)),
-      manage_(keyspaces_of(set_.manage)) {}
+IndexedAuthority::IndexedAuthority(AuthoritySet set) : set_(std::move(set)) {}
+
+const IndexedAuthority::Indexes& IndexedAuthority::indexes() const {
+  std::call_once(indexed_, [this] {
+    indexes_ = {KeyspaceIndex(keyspaces_of(set_.read)), KeyspaceIndex(keyspaces_of(set_.write)),
+                KeyspaceIndex(keyspaces_of(set_.manage))};
+  });
+  return indexes_;
+}
 
 bool IndexedAuthority::can_read(const SecretSelectorV1& secret) const {
-  return set_.admin || read_.any_matching(secret, kAnything) || write_.any_matching(secret, kAnything) ||
-         manage_.any_matching(secret, kAnything);
+  if (set_.admin) return true;
+  const auto& [read, write, manage] = indexes();
+  return read.any_matching(secret, kAnything) || write.any_matching(secret, kAnything) ||
+         manage.any_matching(secret, kAnything);
 }
 
 bool IndexedAuthority::can_write(const SecretSelectorV1& secret) const {
-  return set_.admin || write_.any_matching(secret, kAnything) || manage_.any_matching(secret, kAnything);
+  if (set_.admin) return true;
+  const auto& [read, write, manage] = indexes();
+  return write.any_matching(secret, kAnything) || manage.any_matching(secret, kAnything);
 }
 
 bool IndexedAuthority::can_create_permission(const GrantPermissionV1& permission) const {
   if (set_.admin) return true;
+  const auto& manage = indexes().manage;
   auto may_grant = [&](const KeyspaceSelectorV1& keyspace, const KeyspaceGrantClassV1& cls) {
-    return manage_.any_subsuming(keyspace, [&](std::uint32_t at) { return holds_class(set_.manage[at], cls); });
+    return manage.any_subsuming(keyspace, [&](std::uint32_t at) { return holds_class(set_.manage[at], cls); });
   };
   return std::visit(
       Overloaded{
           [&](const grant_permission::Read& p) { return may_grant(p.value, keyspace_grant_class::Read{}); },
           [&](const grant_permission::Write& p) { return may_grant(p.value, keyspace_grant_class::Write{}); },
           [&](const grant_permission::Manage& p) {
-            return manage_.any_subsuming(p.keyspace, [&](std::uint32_t at) {
+            return manage.any_subsuming(p.keyspace, [&](std::uint32_t at) {
               const auto& grant = set_.manage[at];
               return holds_class(grant, keyspace_grant_class::Manage{}) &&
                      std::all_of(p.grantable.begin(), p.grantable.end(),

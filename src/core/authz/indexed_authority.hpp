@@ -1,8 +1,11 @@
 #pragma once
 
 // An AuthoritySet with its lists indexed by keyspace: the same answers, found
-// without walking every grant. Built once and shared; it cannot move, since
-// its indexes point into its lists.
+// without walking every grant. The indexes are made at the first question,
+// so a principal never asked about costs nothing more; shared, never moved,
+// since the indexes point into the lists.
+
+#include <mutex>
 
 #include "core/authz/authority_set.hpp"
 #include "core/authz/keyspace_index.hpp"
@@ -22,11 +25,17 @@ class IndexedAuthority {
   bool can_create_permission(const GrantPermissionV1& permission) const;
 
  private:
+  struct Indexes {
+    KeyspaceIndex read;
+    KeyspaceIndex write;
+    // By the manage grants' keyspaces.
+    KeyspaceIndex manage;
+  };
+  const Indexes& indexes() const;
+
   AuthoritySet set_;
-  KeyspaceIndex read_;
-  KeyspaceIndex write_;
-  // By the manage grants' keyspaces.
-  KeyspaceIndex manage_;
+  mutable std::once_flag indexed_;
+  mutable Indexes indexes_;
 };
 
 }  // namespace morvik::core::authz
