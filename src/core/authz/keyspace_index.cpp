@@ -115,8 +115,8 @@ const KeyspaceLabelMatcherV1* filing_label(const KeyspaceSelectorV1& keyspace) {
   return nullptr;
 }
 
-// The path levels a question visits: every filed prefix length up to
-// `length`, and the exact path of that length when `exact`.
+// A path a keyspace is filed at, or a question looks at: its kind and the
+// hash of its segments.
 struct Level {
   Path kind;
   std::uint64_t path;
