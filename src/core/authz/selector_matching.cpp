@@ -52,14 +52,19 @@ bool tuple_matches(const TupleMatcherV1& matcher, const Segments& tuple) {
                     matcher);
 }
 
-// `label` is the secret's first label with the matcher's key, if any.
-bool label_matches(const KeyspaceLabelMatcherV1& matcher, const SecretLabelV1* label) {
+// `label` is the secret's first label with the matcher's key, if any;
+// `in_ascending` whether the values of an `In` matcher ascend.
+bool label_matches(const KeyspaceLabelMatcherV1& matcher, const SecretLabelV1* label, bool in_ascending) {
   return std::visit(Overloaded{
                         [&](const label_matcher::Present&) { return label != nullptr; },
                         [&](const label_matcher::Equals& equals) {
                           return label != nullptr && label->value == equals.value;
                         },
-                        [&](const label_matcher::In& in) { return label != nullptr && contains(*in.value, label->value); },
+                        [&](const label_matcher::In& in) {
+                          if (label == nullptr) return false;
+                          return in_ascending ? std::binary_search(in.value->begin(), in.value->end(), label->value)
+                                              : contains(*in.value, label->value);
+                        },
                         [&](const label_matcher::Absent&) { return label == nullptr; },
                     },
                     matcher.matcher);
@@ -104,15 +109,24 @@ bool label_subsumes(const LabelMatcherV1& outer, const LabelMatcherV1& inner) {
                     outer, inner);
 }
 
+bool matches(const KeyspaceSelectorV1& keyspace, const SecretSelectorV1& secret, bool labels_ascending,
+             bool in_ascending) {
+  if (!tuple_matches(keyspace.tuple, secret.tuple)) return false;
+  return std::all_of(keyspace.labels.begin(), keyspace.labels.end(), [&](const KeyspaceLabelMatcherV1& matcher) {
+    return label_matches(matcher, find_first(secret.labels, matcher.key, label_key, labels_ascending), in_ascending);
+  });
+}
+
 }  // namespace
 
 bool selector_matches(const KeyspaceSelectorV1& keyspace, const SecretSelectorV1& secret) {
-  if (!tuple_matches(keyspace.tuple, secret.tuple)) return false;
-  if (keyspace.labels.empty()) return true;
-  const bool ascending = ascending_by(secret.labels, label_key);
-  return std::all_of(keyspace.labels.begin(), keyspace.labels.end(), [&](const KeyspaceLabelMatcherV1& matcher) {
-    return label_matches(matcher, find_first(secret.labels, matcher.key, label_key, ascending));
-  });
+  if (keyspace.labels.empty()) return tuple_matches(keyspace.tuple, secret.tuple);
+  return matches(keyspace, secret, ascending_by(secret.labels, label_key), false);
+}
+
+bool canonical_selector_matches(const KeyspaceSelectorV1& keyspace, const SecretSelectorV1& secret,
+                                bool labels_ascending) {
+  return matches(keyspace, secret, labels_ascending, true);
 }
 
 bool selector_subsumes(const KeyspaceSelectorV1& outer, const KeyspaceSelectorV1& inner) {

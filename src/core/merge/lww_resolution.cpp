@@ -4,15 +4,10 @@ namespace morvik::core::merge {
 
 std::map<RecordKey, ConflictSlot> lww_resolution(const std::vector<validate::VerifiedRecord>& records,
                                                  const validate::RollbackFloors& floors,
-                                                 const validate::EffectiveState& state) {
+                                                 const validate::SecretWrites& writes) {
   TopCounterGroups top;
-  for (const auto& record : records) {
-    const SecretSelectorV1* selector = nullptr;
-    if (const auto* value = std::get_if<SecretRecordV1>(record.body.get())) selector = &value->selector;
-    if (const auto* deletion = std::get_if<SecretDeletedRecordV1>(record.body.get())) selector = &deletion->selector;
-    if (!selector || floors.contains(record.key)) continue;
-    if (!state.authority_of(record.signer).can_write(*selector)) continue;
-    top.offer(record);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (writes[i] && !floors.contains(records[i].key)) top.offer(records[i]);
   }
   std::map<RecordKey, ConflictSlot> slots;
   for (const auto& [key, tied] : top.groups()) {

@@ -7,42 +7,38 @@
 namespace morvik::core::validate {
 namespace {
 
-bool holds_lists(const std::optional<authz::AuthoritySet>& own) {
-  return own && (!own->read.empty() || !own->write.empty() || !own->manage.empty());
+bool holds_lists(const SharedAuthority& own) {
+  return own && (!own->set().read.empty() || !own->set().write.empty() || !own->set().manage.empty());
 }
 
-// The nodes a walk has met: a short list while it is short, a mark per
-// node once it grows.
-class Visited {
- public:
-  explicit Visited(std::size_t nodes) : nodes_(nodes) {}
-
-  // False when already met.
-  bool insert(std::uint32_t node) {
-    if (marks_.empty()) {
-      if (std::find(few_.begin(), few_.end(), node) != few_.end()) return false;
-      few_.push_back(node);
-      if (few_.size() > kFew) {
-        marks_.assign(nodes_, false);
-        for (auto met : few_) marks_[met] = true;
-      }
-      return true;
-    }
-    if (marks_[node]) return false;
-    marks_[node] = true;
-    return true;
-  }
-
- private:
-  static constexpr std::size_t kFew = 32;
-  std::size_t nodes_;
-  std::vector<std::uint32_t> few_;
-  std::vector<bool> marks_;
-};
+template <class T>
+void append(std::vector<T>& to, const std::vector<T>& from) {
+  to.insert(to.end(), from.begin(), from.end());
+}
 
 }  // namespace
 
-AuthorityGraph::AuthorityGraph(AuthorityMap own, std::vector<GroupMemberIdInputV1> memberships) {
+IndexedAuthorityMap index_authorities(AuthorityMap authorities) {
+  IndexedAuthorityMap indexed;
+  for (auto& [principal, set] : authorities) {
+    indexed.emplace_hint(indexed.end(), principal, std::make_shared<const authz::IndexedAuthority>(std::move(set)));
+  }
+  return indexed;
+}
+
+bool AuthorityGraph::Node::operator==(const Node& other) const {
+  const bool same_own = own == other.own || (own && other.own && own->set() == other.own->set());
+  return same_own && admin == other.admin && groups == other.groups && sources == other.sources;
+}
+
+bool AuthorityGraph::operator==(const AuthorityGraph& other) const {
+  return principals_ == other.principals_ && nodes_ == other.nodes_ && memberships_ == other.memberships_;
+}
+
+AuthorityGraph::AuthorityGraph(AuthorityMap own, std::vector<GroupMemberIdInputV1> memberships)
+    : AuthorityGraph(index_authorities(std::move(own)), std::move(memberships)) {}
+
+AuthorityGraph::AuthorityGraph(IndexedAuthorityMap own, std::vector<GroupMemberIdInputV1> memberships) {
   for (const auto& [principal, set] : own) principals_.push_back(principal);
   for (const auto& membership : memberships) {
     principals_.push_back(principal_ref::Group{membership.group_id});
@@ -67,7 +63,7 @@ AuthorityGraph::AuthorityGraph(AuthorityMap own, std::vector<GroupMemberIdInputV
   // Admin passes down to every member, however deep.
   std::vector<Index> work;
   for (Index i = 0; i < count; ++i) {
-    if (nodes_[i].own && nodes_[i].own->admin) {
+    if (nodes_[i].own && nodes_[i].own->set().admin) {
       nodes_[i].admin = true;
       work.push_back(i);
     }
@@ -175,7 +171,7 @@ authz::AuthoritySet AuthorityGraph::materialize(const PrincipalRefV1& principal)
   AuthorityMap own;
   for (Index i : reached) {
     inside[i] = true;
-    if (nodes_[i].own) own.emplace(principals_[i], *nodes_[i].own);
+    if (nodes_[i].own) own.emplace(principals_[i], nodes_[i].own->set());
   }
   std::vector<GroupMemberIdInputV1> memberships;
   for (const auto& [group, member] : memberships_) {
@@ -190,6 +186,31 @@ authz::AuthoritySet AuthorityGraph::materialize(const PrincipalRefV1& principal)
 
 bool AuthorityView::admin() const { return node_ && graph_->nodes_[*node_].admin; }
 
+const authz::IndexedAuthority& AuthorityGraph::reached_authority(Index node) const {
+  std::lock_guard lock(reached_->mutex);
+  auto& slot = reached_->of[node];
+  if (slot) return *slot;
+  // The lists of every source it reaches, however deep, each source once.
+  authz::AuthoritySet all;
+  std::vector<bool> met(nodes_.size(), false);
+  met[node] = true;
+  std::vector<Index> work(nodes_[node].sources.begin(), nodes_[node].sources.end());
+  while (!work.empty()) {
+    const Index at = work.back();
+    work.pop_back();
+    if (met[at]) continue;
+    met[at] = true;
+    if (const auto& own = nodes_[at].own) {
+      append(all.read, own->set().read);
+      append(all.write, own->set().write);
+      append(all.manage, own->set().manage);
+    }
+    work.insert(work.end(), nodes_[at].sources.begin(), nodes_[at].sources.end());
+  }
+  slot = std::make_shared<const authz::IndexedAuthority>(std::move(all));
+  return *slot;
+}
+
 template <class Holds>
 bool AuthorityView::any_reached(Holds holds) const {
   if (!node_) return false;
@@ -200,31 +221,20 @@ bool AuthorityView::any_reached(Holds holds) const {
   if (first.empty()) return false;
   // The usual case: one group, which reaches nothing further.
   if (first.size() == 1 && nodes[first.front()].sources.empty()) return held(first.front());
-  Visited visited(nodes.size());
-  visited.insert(*node_);
-  std::vector<std::uint32_t> stack(first.rbegin(), first.rend());
-  while (!stack.empty()) {
-    const auto at = stack.back();
-    stack.pop_back();
-    if (!visited.insert(at)) continue;
-    if (held(at)) return true;
-    const auto& next = nodes[at].sources;
-    stack.insert(stack.end(), next.rbegin(), next.rend());
-  }
-  return false;
+  return holds(graph_->reached_authority(*node_));
 }
 
 bool AuthorityView::can_read(const SecretSelectorV1& secret) const {
-  return admin() || any_reached([&](const authz::AuthoritySet& own) { return own.can_read(secret); });
+  return admin() || any_reached([&](const authz::IndexedAuthority& own) { return own.can_read(secret); });
 }
 
 bool AuthorityView::can_write(const SecretSelectorV1& secret) const {
-  return admin() || any_reached([&](const authz::AuthoritySet& own) { return own.can_write(secret); });
+  return admin() || any_reached([&](const authz::IndexedAuthority& own) { return own.can_write(secret); });
 }
 
 bool AuthorityView::can_create_permission(const GrantPermissionV1& permission) const {
   return admin() ||
-         any_reached([&](const authz::AuthoritySet& own) { return own.can_create_permission(permission); });
+         any_reached([&](const authz::IndexedAuthority& own) { return own.can_create_permission(permission); });
 }
 
 }  // namespace morvik::core::validate

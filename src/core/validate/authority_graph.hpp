@@ -3,15 +3,19 @@
 // Every principal's authority, each part held once: what a principal's own
 // grants give it, and the groups it is a member of, whose authority it
 // shares instead of holding a copy. Memory grows with the principals, grants
-// and memberships, not with their product; a question about a user walks
-// the groups it reaches.
+// and memberships, not with their product. Each part is indexed by keyspace;
+// a user reaching lists through more than one group gets, at its first
+// question, one index over all it reaches, which its later questions share.
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "core/authz/authority_set.hpp"
+#include "core/authz/indexed_authority.hpp"
 #include "core/ids.hpp"
 
 namespace morvik::core::validate {
@@ -33,6 +37,11 @@ struct PrincipalOrder {
 
 // Each principal's authority written out in full.
 using AuthorityMap = std::map<PrincipalRefV1, authz::AuthoritySet, PrincipalOrder>;
+// The same, indexed, each entry shareable between graphs.
+using SharedAuthority = std::shared_ptr<const authz::IndexedAuthority>;
+using IndexedAuthorityMap = std::map<PrincipalRefV1, SharedAuthority, PrincipalOrder>;
+
+IndexedAuthorityMap index_authorities(AuthorityMap authorities);
 
 class AuthorityGraph;
 
@@ -48,6 +57,8 @@ class AuthorityView {
   friend class AuthorityGraph;
   AuthorityView(const AuthorityGraph* graph, std::optional<std::uint32_t> node) : graph_(graph), node_(node) {}
 
+  // Whether `holds` answers yes for what the user holds of its own or
+  // through its groups.
   template <class Holds>
   bool any_reached(Holds holds) const;
 
@@ -62,6 +73,8 @@ class AuthorityGraph {
   // even when its grants add nothing); `memberships`: the live memberships,
   // in identifier order.
   AuthorityGraph(AuthorityMap own, std::vector<GroupMemberIdInputV1> memberships = {});
+  // The same from entries indexed already, which the graph shares.
+  AuthorityGraph(IndexedAuthorityMap own, std::vector<GroupMemberIdInputV1> memberships = {});
 
   AuthorityView of(const UserId& user_id) const;
   // The principal's whole authority, its lists in the order the groups'
@@ -69,7 +82,9 @@ class AuthorityGraph {
   // principal that holds none. Costs what the principal reaches.
   authz::AuthoritySet materialize(const PrincipalRefV1& principal) const;
 
-  bool operator==(const AuthorityGraph&) const = default;
+  // Equal principals, authority and memberships; the indexes are not
+  // compared.
+  bool operator==(const AuthorityGraph& other) const;
 
  private:
   friend class AuthorityView;
@@ -77,7 +92,7 @@ class AuthorityGraph {
 
   struct Node {
     // What it holds of its own; none for a principal without an entry.
-    std::optional<authz::AuthoritySet> own;
+    SharedAuthority own;
     // Admin itself or through a group.
     bool admin = false;
     // Groups it is a member of.
@@ -86,12 +101,20 @@ class AuthorityGraph {
     // reach several such: all a question has to look at.
     std::vector<Index> sources;
 
-    bool operator==(const Node&) const = default;
+    bool operator==(const Node& other) const;
+  };
+
+  // The indexes over all that a node reaches through several groups, made
+  // at its first question; shared by copies of the graph, which never
+  // changes once made.
+  struct ReachedIndexes {
+    std::mutex mutex;
+    std::map<Index, std::shared_ptr<const authz::IndexedAuthority>> of;
   };
 
   std::optional<Index> find(const PrincipalRefV1& principal) const;
-  Index add(const PrincipalRefV1& principal);
   std::vector<Index> reached_from(Index start) const;
+  const authz::IndexedAuthority& reached_authority(Index node) const;
 
   // Every principal holding an entry or named by a membership, in principal
   // order, and its node at the same position.
@@ -99,6 +122,7 @@ class AuthorityGraph {
   std::vector<Node> nodes_;
   // (group, member) of each live membership, in identifier order.
   std::vector<std::pair<Index, Index>> memberships_;
+  std::shared_ptr<ReachedIndexes> reached_ = std::make_shared<ReachedIndexes>();
 };
 
 }  // namespace morvik::core::validate

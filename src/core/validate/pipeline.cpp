@@ -141,22 +141,28 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
   // What the vault admits, against which the ratchet's watermarks are
   // measured, comes from a first resolution without floors.
   auto first = resolve_effective_with_deletions(checked.root, records, {});
-  AdmittedWatermarks admitted = admitted_watermarks(records, first.state, std::move(first.applied));
+  auto writes = first.state.secret_writes(records);
+  AdmittedWatermarks admitted = admitted_watermarks(records, first.state, std::move(first.applied), writes);
   const auto floors = rollback_floors(ratchet, admitted);
 
-  // Without floors the second resolution would repeat the first.
-  report.state = floors.empty() ? std::move(first.state)
-                                : resolve_effective_with_deletions(checked.root, records, floors).state;
+  // Without floors the second resolution would repeat the first, and its
+  // answers with it.
+  if (floors.empty()) {
+    report.state = std::move(first.state);
+  } else {
+    report.state = resolve_effective_with_deletions(checked.root, records, floors).state;
+    writes = report.state.secret_writes(records);
+  }
   if (report.state.did_not_converge) report.issues.push_back(ValidationIssue::AuthorityDidNotConverge{});
 
-  auto ties = merge::materialize_conflicts(records, merge::lww_resolution(records, floors, report.state));
+  auto ties = merge::materialize_conflicts(records, merge::lww_resolution(records, floors, writes));
   for (auto& [key, conflict] : ties) report.state.conflicts.insert_or_assign(key, std::move(conflict));
   auto rollbacks = rollback_conflicts(records, floors, admitted, ratchet);
   for (auto& [key, conflict] : rollbacks) report.state.conflicts.insert_or_assign(key, std::move(conflict));
 
   std::optional<std::uint64_t> highest;
   for (const auto& [key, counter] : admitted.counters) highest = std::max(highest.value_or(0), counter);
-  report.state.attach_verified_records(std::move(checked.verified), highest);
+  report.state.attach_verified_records(std::move(checked.verified), highest, writes);
 
   report.ratchet_update = ratchet_update(std::move(admitted), ratchet);
   report.warnings = warnings_for(checked.unknown_count);

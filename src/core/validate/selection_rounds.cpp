@@ -16,7 +16,7 @@ class Rounds {
         root_user_(root_user),
         root_(principal_ref::User{root_user.user_id}),
         applied_(applied),
-        own_(root_authorities(root_user.user_id)),
+        own_(index_authorities(root_authorities(root_user.user_id))),
         outcomes_(inputs.keys.size()),
         due_(inputs.keys.size(), false) {
     settled_.authorities = AuthorityGraph(own_);
@@ -137,7 +137,8 @@ class Rounds {
         own_.erase(principal);
       } else {
         auto initial = root ? authz::AuthoritySet::root() : authz::AuthoritySet{};
-        own_.insert_or_assign(principal, own_authority_of(std::move(initial), permissions));
+        own_.insert_or_assign(principal, std::make_shared<const authz::IndexedAuthority>(
+                                             own_authority_of(std::move(initial), permissions)));
       }
       reached_.insert(principal);
     }
@@ -172,8 +173,9 @@ class Rounds {
   const PrincipalRefV1 root_;
   const std::set<HashValue>& applied_;
   SettledSelection settled_;
-  // Each principal's own authority, as the selection's grants give it.
-  AuthorityMap own_;
+  // Each principal's own authority, as the selection's grants give it; an
+  // entry is indexed again only when its grants change.
+  IndexedAuthorityMap own_;
   // The ids of each grantee's live grants, and each group's live members.
   std::map<PrincipalRefV1, std::set<GrantId>> grants_to_;
   std::map<GroupId, std::multiset<PrincipalRefV1>> members_of_;

@@ -36,15 +36,29 @@ std::string_view debug_string(SecretAccess access) {
   return "Invalid";
 }
 
+SecretWrites EffectiveState::secret_writes(const std::vector<VerifiedRecord>& list) const {
+  SecretWrites writes(list.size(), false);
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const auto* selector = secret_selector(*list[i].body);
+    writes[i] = selector != nullptr && authority_of(list[i].signer).can_write(*selector);
+  }
+  return writes;
+}
+
 void EffectiveState::attach_verified_records(std::vector<VerifiedRecord> verified,
                                              std::optional<std::uint64_t> highest) {
+  const auto writes = secret_writes(verified);
+  attach_verified_records(std::move(verified), highest, writes);
+}
+
+void EffectiveState::attach_verified_records(std::vector<VerifiedRecord> verified,
+                                             std::optional<std::uint64_t> highest, const SecretWrites& writes) {
   max_counter = highest;
   records = std::move(verified);
   std::map<SecretId, SecretWinner> winners;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const auto& record = records[i];
-    const auto* selector = secret_selector(*record.body);
-    if (!selector || !authority_of(record.signer).can_write(*selector)) continue;
+    if (!writes[i]) continue;
     auto [it, inserted] = winners.try_emplace(secret_id_of(*record.body), SecretWinner{i, i});
     if (!inserted && merge::compare_lww(record, records[it->second.current]) > 0) it->second.current = i;
   }

@@ -40,6 +40,11 @@ struct ActiveSecretV1 {
   bool operator==(const ActiveSecretV1&) const = default;
 };
 
+// Per record of a list, whether it is a secret value or deletion whose
+// signer may write its selector: asked once of a state, and read by every
+// step that needs the answer.
+using SecretWrites = std::vector<bool>;
+
 // Positions in `EffectiveState::records`: the current record of a secret,
 // and its first record whose signer may write it.
 struct SecretWinner {
@@ -78,6 +83,12 @@ struct EffectiveState {
   // Installs the verified records and the highest admitted counter, and
   // picks every secret's current record among those its signer may write.
   void attach_verified_records(std::vector<VerifiedRecord> verified, std::optional<std::uint64_t> highest);
+  // The same, with `writes` answered for `verified` by this state.
+  void attach_verified_records(std::vector<VerifiedRecord> verified, std::optional<std::uint64_t> highest,
+                               const SecretWrites& writes);
+
+  // The answers for `list`, under this state's authority.
+  SecretWrites secret_writes(const std::vector<VerifiedRecord>& list) const;
 
   // A copy of the user's authority; the empty set when it holds none.
   authz::AuthoritySet authority_for_user(const UserId& user_id) const;

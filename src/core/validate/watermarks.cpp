@@ -7,8 +7,9 @@
 namespace morvik::core::validate {
 namespace {
 
+// `writes`: whether the record's signer may write it, for a secret.
 bool admitted(const VerifiedRecord& record, const AuthorityView& authority,
-              const std::set<UserId>& entry_point_signers, const std::set<HashValue>& applied) {
+              const std::set<UserId>& entry_point_signers, const std::set<HashValue>& applied, bool writes) {
   const bool admin = authority.admin();
   auto was_applied = [&] { return applied.contains(record.hash); };
   return std::visit(
@@ -20,8 +21,8 @@ bool admitted(const VerifiedRecord& record, const AuthorityView& authority,
           [&](const GrantRecordV1& grant) { return authority.can_create_permission(grant.permission); },
           [&](const GrantDeletedRecordV1&) { return was_applied(); },
           [&](const UserDeletedRecordV1&) { return was_applied(); },
-          [&](const SecretRecordV1& secret) { return authority.can_write(secret.selector); },
-          [&](const SecretDeletedRecordV1& secret) { return authority.can_write(secret.selector); },
+          [&](const SecretRecordV1&) { return writes; },
+          [&](const SecretDeletedRecordV1&) { return writes; },
           // UserHandle, Group, GroupMember, GroupMemberDeleted, VaultHandle.
           [&](const auto&) { return admin; },
       },
@@ -51,13 +52,19 @@ std::optional<KeyOrigin> origin_of(const RecordBodyV1& body) {
 
 AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& records, const EffectiveState& state,
                                        std::set<HashValue> applied) {
+  return admitted_watermarks(records, state, std::move(applied), state.secret_writes(records));
+}
+
+AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& records, const EffectiveState& state,
+                                       std::set<HashValue> applied, const SecretWrites& writes) {
   std::set<UserId> entry_point_signers;
   for (const auto& record : records) {
     if (std::holds_alternative<EntryPointRecordV1>(*record.body)) entry_point_signers.insert(record.signer);
   }
   AdmittedWatermarks result;
-  for (const auto& record : records) {
-    if (!admitted(record, state.authority_of(record.signer), entry_point_signers, applied)) continue;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const auto& record = records[i];
+    if (!admitted(record, state.authority_of(record.signer), entry_point_signers, applied, writes[i])) continue;
     auto counter = result.counters.lower_bound(record.key);
     if (counter == result.counters.end() || counter->first != record.key) {
       result.counters.emplace_hint(counter, record.key, record.counter());

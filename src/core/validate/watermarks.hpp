@@ -25,6 +25,9 @@ struct AdmittedWatermarks {
 // allowed to write counts, deletions under the key of what they delete.
 AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& records, const EffectiveState& state,
                                        std::set<HashValue> applied);
+// The same, with `writes` answered for `records` by `state`.
+AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& records, const EffectiveState& state,
+                                       std::set<HashValue> applied, const SecretWrites& writes);
 
 // Nothing for 0, else one UnknownRecordsIgnored carrying the count.
 std::vector<ValidationWarning> warnings_for(std::uint64_t unknown_count);

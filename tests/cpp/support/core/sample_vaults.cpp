@@ -170,6 +170,99 @@ TestVault groups_times_grants(std::size_t total) {
   return vault;
 }
 
+std::string numbered(const char* stem, std::uint32_t n) { return stem + std::to_string(n); }
+
+// The `n`th of four kinds of narrow write keyspace, and a secret close to it
+// that it does not admit.
+core::KeyspaceSelectorV1 narrow_keyspace(std::uint32_t n) {
+  switch (n % 4) {
+    case 0: return exact({"svc", numbered("p", n)}, {in("env", {numbered("a", n), numbered("b", n), numbered("c", n)})});
+    case 1: return prefix({"svc", numbered("q", n)}, {equals("tier", numbered("t", n))});
+    case 2: return exact({"svc", "db"}, {equals("env", numbered("e", n)), present("owner")});
+    default: {
+      Segments path{"deep"};
+      for (int level = 0; level < 24; ++level) path.push_back(numbered("level", static_cast<std::uint32_t>(level)));
+      path.push_back(numbered("r", n));
+      return prefix(std::move(path));
+    }
+  }
+}
+
+core::SecretSelectorV1 missed_secret(std::uint32_t n) {
+  switch (n % 4) {
+    case 0: return secret({"svc", numbered("p", n)}, {{"env", numbered("z", n)}});
+    case 1: return secret({"svc", numbered("q", n), "x"}, {{"tier", "none"}});
+    case 2: return secret({"svc", "db"}, {{"env", numbered("e", n)}, {"zone", "z"}});
+    default: {
+      Segments path{"deep"};
+      for (int level = 0; level < 24; ++level) path.push_back(numbered("level", static_cast<std::uint32_t>(level)));
+      path.push_back(numbered("s", n));
+      return secret(std::move(path));
+    }
+  }
+}
+
+TestVault narrow_write_grants(std::size_t total) {
+  TestVault vault;
+  const auto& service = vault.add_user(2, 1);
+  const std::uint32_t each = static_cast<std::uint32_t>(std::max<std::size_t>(total / 2, 4));
+  for (std::uint32_t n = 0; n < each; ++n) {
+    vault.add(vault.root(), grant_body(numbered_seed(n, 0xE1), user_ref(service), write_permission(narrow_keyspace(n)), 2));
+  }
+  for (std::uint32_t n = 0; record_count(vault) < total; ++n) {
+    const auto selector = missed_secret(n);
+    if (n % 5 == 4) {
+      vault.add(service, secret_deleted_body(selector, 3));
+    } else {
+      vault.add(service, secret_body(selector, payload_for({service.user_id}), 3));
+    }
+  }
+  return vault;
+}
+
+TestVault manage_grants_times_grants(std::size_t total) {
+  TestVault vault;
+  const auto& manager = vault.add_user(2, 1);
+  const auto& reader = vault.add_user(3, 1);
+  const std::uint32_t each = static_cast<std::uint32_t>(std::max<std::size_t>(total / 2, 4));
+  for (std::uint32_t n = 0; n < each; ++n) {
+    const auto keyspace = prefix({"app", numbered("m", n)}, {in("env", {"dev", "prod"})});
+    vault.add(vault.root(), grant_body(numbered_seed(n, 0xE2), user_ref(manager), manage_permission(keyspace, {kRead}), 2));
+  }
+  for (std::uint32_t n = 0; record_count(vault) < total; ++n) {
+    // Odd ones fall within the manage grant of the same number, even ones
+    // within none.
+    const auto keyspace = n % 2 ? prefix({"app", numbered("m", n), "sub"}, {equals("env", "prod")})
+                                : prefix({"app", numbered("x", n)}, {equals("env", "prod")});
+    vault.add(manager, grant_body(numbered_seed(n, 0xE3), user_ref(reader), read_permission(keyspace), 3));
+  }
+  return vault;
+}
+
+// A user in a quarter as many groups as records, each group holding a write
+// grant; nested, each group is a member of the next and the user of the
+// first. The user then writes secrets no grant admits.
+TestVault groups_times_secrets(std::size_t total, bool nested) {
+  TestVault vault;
+  const auto& user = vault.add_user(2, 1);
+  const std::uint32_t count = static_cast<std::uint32_t>(std::max<std::size_t>(total / 4, 2));
+  for (std::uint32_t n = 0; n < count; ++n) {
+    const auto group = numbered_seed(n, 0xE4);
+    const core::PrincipalRefV1 group_ref = core::principal_ref::Group{group_id_of(group)};
+    vault.add(vault.root(), group_body(group, numbered("g", n), 1));
+    vault.add(vault.root(), grant_body(numbered_seed(n, 0xE5), group_ref, write_permission(prefix({numbered("g", n)})), 2));
+    const core::PrincipalRefV1 member =
+        !nested ? user_ref(user)
+        : n == 0 ? user_ref(user)
+                 : core::PrincipalRefV1(core::principal_ref::Group{group_id_of(numbered_seed(n - 1, 0xE4))});
+    vault.add(vault.root(), group_member_body(group_id_of(group), member, 2));
+  }
+  for (std::uint32_t n = 0; record_count(vault) < total; ++n) {
+    vault.add(user, secret_body(secret({"other", numbered("s", n)}), payload_for({user.user_id}), 3));
+  }
+  return vault;
+}
+
 TestVault tiny_records(std::size_t total) {
   TestVault vault;
   for (std::uint32_t n = 0; record_count(vault) < total; ++n) {
@@ -194,6 +287,10 @@ std::string_view shape_name(VaultShape shape) {
     case VaultShape::DependentDeletions: return "dependent-deletions";
     case VaultShape::GroupsTimesGrants: return "groups-times-grants";
     case VaultShape::TinyRecords: return "tiny-records";
+    case VaultShape::NarrowWriteGrants: return "narrow-write-grants";
+    case VaultShape::ManageGrantsTimesGrants: return "manage-grants-times-grants";
+    case VaultShape::FlatGroupsTimesSecrets: return "flat-groups-times-secrets";
+    case VaultShape::NestedGroupsTimesSecrets: return "nested-groups-times-secrets";
   }
   return "?";
 }
@@ -215,6 +312,10 @@ TestVault sample_vault(VaultShape shape, std::size_t records) {
     case VaultShape::DependentDeletions: return revoked_appointments(records, 2);
     case VaultShape::GroupsTimesGrants: return groups_times_grants(records);
     case VaultShape::TinyRecords: return tiny_records(records);
+    case VaultShape::NarrowWriteGrants: return narrow_write_grants(records);
+    case VaultShape::ManageGrantsTimesGrants: return manage_grants_times_grants(records);
+    case VaultShape::FlatGroupsTimesSecrets: return groups_times_secrets(records, false);
+    case VaultShape::NestedGroupsTimesSecrets: return groups_times_secrets(records, true);
   }
   return TestVault{};
 }

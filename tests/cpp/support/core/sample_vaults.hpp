@@ -39,6 +39,18 @@ enum class VaultShape {
   GroupsTimesGrants,
   // The smallest records there are: 16 bytes, of a kind no reader knows.
   TinyRecords,
+  // A service user holding thousands of narrow write grants (exact paths
+  // with `In` labels, one path told apart by label values, long prefixes)
+  // that writes and deletes thousands of secrets none of them admits.
+  NarrowWriteGrants,
+  // A manager holding thousands of narrow manage grants who signs thousands
+  // of read grants, half of them within one of its keyspaces.
+  ManageGrantsTimesGrants,
+  // A user in thousands of groups, each holding a write grant, writing
+  // thousands of secrets none of them admits.
+  FlatGroupsTimesSecrets,
+  // The same with the groups nested in one long chain above the user.
+  NestedGroupsTimesSecrets,
 };
 
 inline constexpr std::array kVaultShapes{VaultShape::Ordinary,
@@ -48,7 +60,11 @@ inline constexpr std::array kVaultShapes{VaultShape::Ordinary,
                                          VaultShape::RepeatedAppointments,
                                          VaultShape::DependentDeletions,
                                          VaultShape::GroupsTimesGrants,
-                                         VaultShape::TinyRecords};
+                                         VaultShape::TinyRecords,
+                                         VaultShape::NarrowWriteGrants,
+                                         VaultShape::ManageGrantsTimesGrants,
+                                         VaultShape::FlatGroupsTimesSecrets,
+                                         VaultShape::NestedGroupsTimesSecrets};
 
 std::string_view shape_name(VaultShape shape);
 std::optional<VaultShape> shape_named(std::string_view name);
