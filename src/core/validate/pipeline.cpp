@@ -141,12 +141,17 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
   // What the vault admits, against which the ratchet's watermarks are
   // measured, comes from a first resolution without floors.
   auto first = resolve_effective_with_deletions(checked.root, records, {});
+  if (first.work_limit_exceeded) return fatal_report(ValidationIssue::DeletionWorkLimitExceeded{});
   AdmittedWatermarks admitted = admitted_watermarks(records, first.state, std::move(first.applied));
   const auto floors = rollback_floors(ratchet, admitted);
 
   // Without floors the second resolution would repeat the first.
-  report.state = floors.empty() ? std::move(first.state)
-                                : resolve_effective_with_deletions(checked.root, records, floors).state;
+  if (!floors.empty()) {
+    auto second = resolve_effective_with_deletions(checked.root, records, floors);
+    if (second.work_limit_exceeded) return fatal_report(ValidationIssue::DeletionWorkLimitExceeded{});
+    first.state = std::move(second.state);
+  }
+  report.state = std::move(first.state);
   if (report.state.did_not_converge) report.issues.push_back(ValidationIssue::AuthorityDidNotConverge{});
 
   auto ties = merge::materialize_conflicts(records, merge::lww_resolution(records, floors, report.state));
