@@ -37,8 +37,8 @@ void rewrite(std::vector<std::uint8_t>& rounds, std::vector<Value>& values, cons
 
 struct AuthorityTrajectory::Overlay {
   // Per round, the keys whose outcome differs, and the count changes.
-  std::array<std::map<Index, KeyOutcome>, kMaxAuthorityRounds + 1> outcomes;
-  std::array<std::map<Index, std::int32_t>, kMaxAuthorityRounds + 1> counts;
+  std::array<std::unordered_map<Index, KeyOutcome>, kMaxAuthorityRounds + 1> outcomes;
+  std::array<std::unordered_map<Index, std::int32_t>, kMaxAuthorityRounds + 1> counts;
 };
 
 std::int32_t AuthorityTrajectory::CountHistory::at(int round) const {
@@ -50,6 +50,7 @@ AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const Us
                                          std::vector<KeyHistory> histories, bool converged)
     : inputs_(inputs), root_user_id_(root_user_id) {
   root_ = principal(principal_ref::User{root_user_id});
+  due_.assign(inputs.keys.size(), 0);
   for (Index key = 0; key < inputs.keys.size(); ++key) {
     const RecordKey& record_key = *inputs.keys[key].key;
     keys_.emplace(record_key, key);
@@ -64,9 +65,11 @@ AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const Us
           permission_grantee_.push_back(grantee);
           permissions_of_[grantee].push_back(at->second);
         }
+        record_links_[record] = {at->second, kNone, kNone};
       } else if (const auto* membership = std::get_if<GroupMemberRecordV1>(record->body.get())) {
         const Index member = principal(membership->member);
         const Index group = principal(principal_ref::Group{membership->group_id});
+        record_links_[record] = {kNone, group, member};
         auto& up = memberships_of_[member];
         if (up.empty() || up.back() != key) up.push_back(key);
         auto& down = members_in_[group];
@@ -150,16 +153,14 @@ std::optional<std::uint32_t> AuthorityTrajectory::key_index(const RecordKey& key
 
 AuthorityTrajectory::Index AuthorityTrajectory::counted_permission(const KeyOutcome& outcome) const {
   if (!live(outcome)) return kNone;
-  const auto* grant = std::get_if<GrantRecordV1>(outcome.winner->body.get());
-  if (!grant) return kNone;
-  return permission_index_.at({principals_.at(grant->grantee), grant->permission});
+  auto found = record_links_.find(outcome.winner);
+  return found == record_links_.end() ? kNone : found->second.permission;
 }
 
 AuthorityTrajectory::Index AuthorityTrajectory::member_of(const KeyOutcome& outcome) const {
   if (!live(outcome)) return kNone;
-  const auto* membership = std::get_if<GroupMemberRecordV1>(outcome.winner->body.get());
-  if (!membership) return kNone;
-  return principals_.at(principal_ref::Group{membership->group_id});
+  auto found = record_links_.find(outcome.winner);
+  return found == record_links_.end() ? kNone : found->second.group;
 }
 
 const KeyOutcome& AuthorityTrajectory::outcome(Index key, int round, const Overlay* overlay) const {
@@ -222,7 +223,6 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
     if (auto key = key_index(deletion->key)) own.push_back(*key);
   }
   std::array<std::uint32_t, kMaxAuthorityRounds + 1> changed{};
-  std::set<Index> region_keys;
 
   // Users whose authority differs in the round before.
   std::set<Index> moved_users;
@@ -260,9 +260,16 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
 
     // Users and groups read only the previous round's authority;
     // memberships and grants also who those leave live.
-    std::set<Index> first;
-    std::set<Index> later;
-    auto add = [&](Index key) { (key < inputs_.liveness_readers_start ? first : later).insert(key); };
+    // Each key once a round: `due_` holds the stamp of the round it was
+    // last added in.
+    const std::uint64_t stamp = ++stamp_;
+    std::vector<Index> first;
+    std::vector<Index> later;
+    auto add = [&](Index key) {
+      if (due_[key] == stamp) return;
+      due_[key] = stamp;
+      (key < inputs_.liveness_readers_start ? first : later).push_back(key);
+    };
     for (Index key : own) add(key);
     for (Index user : moved_users) {
       const auto& signed_keys = inputs_.keys_signed_by;
@@ -275,7 +282,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
       if (!resolve(key)) continue;
       const auto owner = owner_of(*inputs_.keys[key].key);
       if (auto found = inputs_.keys_reading_liveness.find(*owner); found != inputs_.keys_reading_liveness.end()) {
-        later.insert(found->second.begin(), found->second.end());
+        for (auto reader : found->second) add(reader);
       }
     }
     std::set<Index> seeds;
@@ -288,7 +295,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
       for (auto [value, sign] : {Signed{&found->second, 1}, Signed{&before, -1}}) {
         if (Index permission = counted_permission(*value); permission != kNone) counts[permission] += sign;
         if (Index group = member_of(*value); group != kNone) {
-          seeds.insert(principals_.at(std::get<GroupMemberRecordV1>(*value->winner->body).member));
+          seeds.insert(record_links_.at(value->winner).member);
         }
       }
     }
@@ -311,7 +318,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
           const KeyOutcome& now = outcome(key, round, &overlay);
           const KeyOutcome& before = histories_[key].at(round);
           if (!live(now) && !live(before)) continue;
-          const Index member = principals_.at(std::get<GroupMemberRecordV1>(*(live(now) ? now : before).winner->body).member);
+          const Index member = record_links_.at((live(now) ? now : before).winner).member;
           if (seen.insert(member).second) work.push_back(member);
         }
         continue;
@@ -321,15 +328,15 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
 
     // Whether the rounds after this deletion stop changing here.
     std::int64_t total = changed_[static_cast<std::size_t>(round)];
-    std::set<Index> touched;
-    for (const auto& [key, value] : outcomes) touched.insert(key);
-    for (const auto& [key, value] : overlay.outcomes[static_cast<std::size_t>(round - 1)]) touched.insert(key);
-    for (Index key : touched) {
+    auto recount = [&](Index key) {
       total -= !histories_[key].at(round).same_as(histories_[key].at(round - 1));
       total += !outcome(key, round, &overlay).same_as(outcome(key, round - 1, &overlay));
+    };
+    for (const auto& [key, value] : outcomes) recount(key);
+    for (const auto& [key, value] : overlay.outcomes[static_cast<std::size_t>(round - 1)]) {
+      if (!outcomes.contains(key)) recount(key);
     }
     changed[static_cast<std::size_t>(round)] = static_cast<std::uint32_t>(total);
-    for (const auto& [key, value] : outcomes) region_keys.insert(key);
     if (converged_at == 0 && total == 0) converged_at = round;
     if (converged_at != 0 && round >= final_round_) {
       last = round;
@@ -340,9 +347,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
   Moved moved;
   for (const auto& [key, value] : overlay.outcomes[static_cast<std::size_t>(last)]) moved.keys.push_back(key);
   for (Index user : moved_users) moved.users.push_back(std::get<principal_ref::User>(principal_refs_[user]));
-  differences_ += region_keys.size();
-
-  commit(overlay, last);
+  differences_ += commit(overlay, last);
   for (int round = 1; round <= kMaxAuthorityRounds; ++round) {
     changed_[static_cast<std::size_t>(round)] = round <= last ? changed[static_cast<std::size_t>(round)] : 0;
   }
@@ -351,7 +356,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
   return moved;
 }
 
-void AuthorityTrajectory::commit(const Overlay& overlay, int last) {
+std::size_t AuthorityTrajectory::commit(const Overlay& overlay, int last) {
   std::set<Index> keys;
   std::set<Index> permissions;
   for (int round = 1; round <= last; ++round) {
@@ -375,6 +380,7 @@ void AuthorityTrajectory::commit(const Overlay& overlay, int last) {
             [&](int round) -> const std::int32_t& { return values[static_cast<std::size_t>(round - 1)]; },
             [](std::int32_t a, std::int32_t b) { return a == b; });
   }
+  return keys.size();
 }
 
 }  // namespace morvik::core::validate

@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -88,7 +89,8 @@ class AuthorityTrajectory {
   authz::AuthoritySet authority(Index principal, int round, const Overlay* overlay) const;
   const KeyOutcome& outcome(Index key, int round, const Overlay* overlay) const;
   std::int32_t count(Index permission, int round, const Overlay* overlay) const;
-  void commit(const Overlay& overlay, int last);
+  // Answers how many keys differ in some round.
+  std::size_t commit(const Overlay& overlay, int last);
   // Takes `histories` as the rounds, with what follows from them.
   void adopt(std::vector<KeyHistory> histories, bool converged);
 
@@ -116,9 +118,19 @@ class AuthorityTrajectory {
   std::vector<const GrantPermissionV1*> permission_values_;
   std::vector<Index> permission_grantee_;
   std::vector<CountHistory> counts_;
+  // Per grant record, the (grantee, permission) it counts for; per
+  // membership record, its group and member.
+  struct RecordLinks {
+    Index permission;
+    Index group;
+    Index member;
+  };
+  std::unordered_map<const VerifiedRecord*, RecordLinks> record_links_;
   Index root_ = kNone;
 
   std::uint64_t differences_ = 0;
+  std::vector<std::uint64_t> due_;
+  std::uint64_t stamp_ = 0;
 };
 
 }  // namespace morvik::core::validate

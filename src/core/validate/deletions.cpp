@@ -43,7 +43,8 @@ bool may_delete(const EffectiveState& state, const VerifiedRecord& record) {
 // moved are asked again.
 ResolvedState resolve_along_trajectory(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
                                        const RollbackFloors& floors,
-                                       const std::vector<const VerifiedRecord*>& deletions) {
+                                       const std::vector<const VerifiedRecord*>& deletions,
+                                       std::optional<std::uint64_t> limit) {
   const EffectiveInputs inputs(records, floors);
   auto compute = [&](const std::set<HashValue>& applied, std::vector<KeyHistory>* histories) {
     UserRecordV1 root_user{root.user_id, root.signing_public_key, root.encryption_public_key, 0};
@@ -77,7 +78,7 @@ ResolvedState resolve_along_trajectory(const SelectedRoot& root, const std::vect
   }
   DeletionEffects effects(records, floors, root.user_id, deletions);
   std::vector<const VerifiedRecord*> batch;
-  const std::uint64_t work_limit = deletion_work_limit(inputs.keys.size());
+  const std::uint64_t work_limit = limit.value_or(deletion_work_limit(inputs.keys.size()));
   bool state_current = true;
   while (!ready.empty()) {
     // The lowest that qualifies, and those after it that qualify too as long
@@ -122,7 +123,8 @@ ResolvedState resolve_along_trajectory(const SelectedRoot& root, const std::vect
         }
       }
     }
-    if (trajectory.differences() > work_limit) {
+    resolved.work = trajectory.differences();
+    if (resolved.work > work_limit) {
       resolved.state = EffectiveState{};
       resolved.work_limit_exceeded = true;
       return resolved;
@@ -144,7 +146,7 @@ ResolvedState resolve_along_trajectory(const SelectedRoot& root, const std::vect
 
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
                                                const RollbackFloors& floors, DeletionUpdate update,
-                                               RoundUpdate rounds) {
+                                               RoundUpdate rounds, std::optional<std::uint64_t> work_limit) {
   std::vector<const VerifiedRecord*> deletions;
   for (const auto& record : records) {
     if (std::holds_alternative<UserDeletedRecordV1>(*record.body) ||
@@ -155,7 +157,9 @@ ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const s
   }
   std::sort(deletions.begin(), deletions.end(),
             [](const auto* a, const auto* b) { return merge::compare_lww(*a, *b) < 0; });
-  if (update == DeletionUpdate::AlongTrajectory) return resolve_along_trajectory(root, records, floors, deletions);
+  if (update == DeletionUpdate::AlongTrajectory) {
+    return resolve_along_trajectory(root, records, floors, deletions, work_limit);
+  }
 
   const EffectiveInputs inputs(records, floors);
   auto compute = [&](const std::set<HashValue>& applied) {

@@ -8,6 +8,7 @@
 // under one computation.
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct ResolvedState {
   // The deletions changed the authority rounds more than the work limit
   // allows: the state is the empty one, and the vault is refused.
   bool work_limit_exceeded = false;
+  // What the deletions changed, on the measure the work limit bounds; none
+  // is counted when they are not followed through the rounds.
+  std::uint64_t work = 0;
 };
 
 // How the state follows an applied deletion. `AlongTrajectory` keeps the
@@ -41,11 +45,12 @@ enum class DeletionUpdate : std::uint8_t { AlongTrajectory, WhenNeeded, Recomput
 // keys outside the floors. An honest history changes each key a few
 // times at most; one whose every deletion switches much of the state off
 // or on reaches the limit after a bounded number of steps.
-constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 64 * std::uint64_t{keys} + (1u << 20); }
+constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 8 * std::uint64_t{keys} + (1u << 20); }
 
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
                                                const RollbackFloors& floors,
                                                DeletionUpdate update = DeletionUpdate::AlongTrajectory,
-                                               RoundUpdate rounds = RoundUpdate::WhenChanged);
+                                               RoundUpdate rounds = RoundUpdate::WhenChanged,
+                                               std::optional<std::uint64_t> work_limit = std::nullopt);
 
 }  // namespace morvik::core::validate

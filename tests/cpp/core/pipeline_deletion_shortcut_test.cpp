@@ -463,6 +463,38 @@ TEST(DeletionTrajectoryTest, GivesWhatThePlainPassGivesInDelicateCases) {
   }
 }
 
+// Histories a vault's writers use stay far below the work limit: the
+// deletions change each key's rounds about once.
+TEST(DeletionWorkLimitTest, HonestHistoriesStayFarBelowIt) {
+  for (auto shape : {VaultShape::Ordinary, VaultShape::RevokedGrants, VaultShape::DelegationChainDeletions,
+                     VaultShape::RepeatedAppointments, VaultShape::DependentDeletions, VaultShape::GroupsTimesGrants}) {
+    SCOPED_TRACE(std::string(shape_name(shape)));
+    const auto checked = check(sample_vault(shape, 3000));
+    const auto resolved = resolve_effective_with_deletions(checked.root, checked.verified, {});
+    const core::validate::EffectiveInputs inputs(checked.verified, {});
+    EXPECT_FALSE(resolved.work_limit_exceeded);
+    EXPECT_LE(resolved.work, inputs.keys.size());
+  }
+}
+
+// Each deletion switches hundreds of grants off or on: once the changes
+// pass the limit (here without its fixed allowance, which a small vault
+// never reaches), the deletions are not followed further and the state is
+// the empty one. Under the same limit, the honest shapes pass.
+TEST(DeletionWorkLimitTest, AFlipFlopHistoryIsStopped) {
+  const auto checked = check(sample_vault(VaultShape::FlipFlop, 1000));
+  const core::validate::EffectiveInputs inputs(checked.verified, {});
+  const auto limit = 8 * std::uint64_t{inputs.keys.size()};
+  const auto stopped = resolve_effective_with_deletions(checked.root, checked.verified, {},
+                                                        DeletionUpdate::AlongTrajectory, RoundUpdate::WhenChanged, limit);
+  EXPECT_TRUE(stopped.work_limit_exceeded);
+  EXPECT_GT(stopped.work, limit);
+  EXPECT_TRUE(stopped.state.did_not_converge);
+  EXPECT_TRUE(stopped.state.grants.empty());
+  // It stopped early: the plain pass applies every deletion.
+  EXPECT_LT(stopped.order.size(), resolve_both_ways(checked.root, checked.verified).order.size());
+}
+
 // A grant from anyone but the root can arrive rounds after the grant it
 // repeats: until it does, the grantee's authority differs, and here that
 // decides what the grantee's own deletions do.
