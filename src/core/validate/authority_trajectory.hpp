@@ -5,8 +5,9 @@
 // liveness and the applied deletions, so the rounds under one more applied
 // deletion follow from the rounds before it by resolving, round by round,
 // only the keys whose inputs differ between the two: the deletion's own
-// key, the keys signed by a user whose authority differs, and the keys
-// reading the liveness of a user or group whose liveness differs. The
+// key, the keys signed by a user whose authority may differ (a grant or
+// membership it, or a group above it, holds differs), and the keys reading
+// the liveness of a user or group whose liveness differs. The
 // outcome is that of computing the rounds again from nothing; the fixpoint
 // itself is not monotone, so resuming it from its last state would not be.
 
@@ -39,7 +40,8 @@ class AuthorityTrajectory {
   AuthorityTrajectory(const EffectiveInputs& inputs, const UserId& root_user_id, std::vector<KeyHistory> histories,
                       bool converged);
 
-  // What an applied deletion changed in the final state.
+  // What an applied deletion may have changed in the final state: keys
+  // whose outcome differs, users whose authority may differ.
   struct Moved {
     std::vector<std::uint32_t> keys;
     std::vector<UserId> users;
