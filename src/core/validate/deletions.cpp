@@ -54,6 +54,11 @@ ResolvedState resolve_along_trajectory(const SelectedRoot& root, const std::vect
   std::vector<KeyHistory> histories;
   ResolvedState resolved;
   resolved.state = compute({}, &histories);
+  // Without a deletion to apply, nothing is followed.
+  if (std::none_of(deletions.begin(), deletions.end(),
+                   [&](const auto* deletion) { return may_delete(resolved.state, *deletion); })) {
+    return resolved;
+  }
   AuthorityTrajectory trajectory(inputs, root.user_id, std::move(histories), !resolved.state.did_not_converge);
 
   auto qualifies = [&](const VerifiedRecord& deletion) {
