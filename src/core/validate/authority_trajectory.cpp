@@ -77,6 +77,7 @@ AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const Us
       }
     }
   }
+  counted_.assign(permission_values_.size(), 0);
   adopt(std::move(histories), converged);
 }
 
@@ -357,15 +358,28 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
 }
 
 std::size_t AuthorityTrajectory::commit(const Overlay& overlay, int last) {
-  std::set<Index> keys;
-  std::set<Index> permissions;
+  // Each key and count once, whatever the rounds it differs in.
+  const std::uint64_t stamp = ++stamp_;
+  std::vector<Index> keys;
+  std::vector<Index> permissions;
   for (int round = 1; round <= last; ++round) {
-    for (const auto& [key, value] : overlay.outcomes[static_cast<std::size_t>(round)]) keys.insert(key);
-    for (const auto& [permission, value] : overlay.counts[static_cast<std::size_t>(round)]) permissions.insert(permission);
+    for (const auto& [key, value] : overlay.outcomes[static_cast<std::size_t>(round)]) {
+      if (due_[key] != stamp) {
+        due_[key] = stamp;
+        keys.push_back(key);
+      }
+    }
+    for (const auto& [permission, value] : overlay.counts[static_cast<std::size_t>(round)]) {
+      if (counted_[permission] != stamp) {
+        counted_[permission] = stamp;
+        permissions.push_back(permission);
+      }
+    }
   }
   // Values are read from the overlay before each history is rewritten.
   for (Index key : keys) {
     std::vector<KeyOutcome> values;
+    values.reserve(static_cast<std::size_t>(last));
     for (int round = 1; round <= last; ++round) values.push_back(outcome(key, round, &overlay));
     auto& history = histories_[key];
     rewrite(history.rounds, history.outcomes, KeyOutcome{}, last,

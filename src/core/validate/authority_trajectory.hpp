@@ -131,7 +131,9 @@ class AuthorityTrajectory {
   Index root_ = kNone;
 
   std::uint64_t differences_ = 0;
+  // Per key and per count, the stamp of the step that last listed it.
   std::vector<std::uint64_t> due_;
+  std::vector<std::uint64_t> counted_;
   std::uint64_t stamp_ = 0;
 };
 
