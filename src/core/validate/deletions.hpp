@@ -39,10 +39,11 @@ struct ResolvedState {
 enum class DeletionUpdate : std::uint8_t { AlongTrajectory, WhenNeeded, Recompute };
 
 // How far applying deletions may change the authority rounds before the
-// vault is refused: summed over the deletions, in the order applied, the
-// user, group, membership and grant keys whose outcome differs in some
-// round between the rounds before and after each one. `keys` counts the
-// keys outside the floors. An honest history changes each key a few
+// vault is refused: summed over the steps that apply them (the lowest that
+// qualifies, with those after it that qualify and cannot change whether
+// any pending one does), the user, group, membership and grant keys whose
+// outcome differs in some round between the rounds before and after the
+// step. `keys` counts the keys outside the floors. An honest history changes each key a few
 // times at most; one whose every deletion switches much of the state off
 // or on reaches the limit after a bounded number of steps.
 constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 8 * std::uint64_t{keys} + (1u << 20); }
