@@ -135,6 +135,8 @@ bool DeletionEffects::try_add(const VerifiedRecord& deletion) {
       new_keys_.push_back(at);
       const std::uint32_t others = pending_grant_deletions_[at] - (own_grant_deletion && at == own_key ? 1 : 0);
       ok = others == 0;
+      // Nothing more to learn once a pending deletion is reached.
+      if (!ok) break;
       for (Index subject : subjects_[at]) work_.emplace_back(false, subject);
       // A covered grantee keeps its authority: its cover changes only with
       // the grantee's liveness, whose key marks the grantee itself.
@@ -152,6 +154,7 @@ bool DeletionEffects::try_add(const VerifiedRecord& deletion) {
       new_principals_.push_back(at);
       const std::uint32_t others = pending_signed_[at] - (at == own_signer ? 1 : 0);
       ok = others == 0;
+      if (!ok) break;
       for (Index key : signed_[at]) work_.emplace_back(true, key);
       for (Index member : members_[at]) work_.emplace_back(false, member);
     }

@@ -8,6 +8,7 @@
 // under one computation.
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -18,17 +19,39 @@ namespace morvik::core::validate {
 
 struct ResolvedState {
   EffectiveState state;
-  // Record hashes of the deletions applied.
+  // Record hashes of the deletions applied, and the same in the order they
+  // were applied.
   std::set<HashValue> applied;
+  std::vector<HashValue> order;
+  // The deletions changed the authority rounds more than the work limit
+  // allows: the state is the empty one, and the vault is refused.
+  bool work_limit_exceeded = false;
+  // What the deletions changed, on the measure the work limit bounds; none
+  // is counted when they are not followed through the rounds.
+  std::uint64_t work = 0;
 };
 
-// How the state follows an applied deletion. `Recompute` computes it again
-// from scratch every time, the plain way, which tests compare against.
-enum class DeletionUpdate : std::uint8_t { WhenNeeded, Recompute };
+// How the state follows an applied deletion. `AlongTrajectory` keeps the
+// fixpoint's rounds and follows each deletion through them;
+// `WhenNeeded` computes the state again after each deletion that can change
+// whether another qualifies; `Recompute` computes it again from scratch
+// every time, the plain way, which tests compare against.
+enum class DeletionUpdate : std::uint8_t { AlongTrajectory, WhenNeeded, Recompute };
+
+// How far applying deletions may change the authority rounds before the
+// vault is refused: summed over the steps that apply them (the lowest that
+// qualifies, with those after it that qualify and cannot change whether
+// any pending one does), the user, group, membership and grant keys whose
+// outcome differs in some round between the rounds before and after the
+// step. `keys` counts the keys outside the floors. An honest history changes each key a few
+// times at most; one whose every deletion switches much of the state off
+// or on reaches the limit after a bounded number of steps.
+constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 8 * std::uint64_t{keys} + (1u << 20); }
 
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
                                                const RollbackFloors& floors,
-                                               DeletionUpdate update = DeletionUpdate::WhenNeeded,
-                                               RoundUpdate rounds = RoundUpdate::WhenChanged);
+                                               DeletionUpdate update = DeletionUpdate::AlongTrajectory,
+                                               RoundUpdate rounds = RoundUpdate::WhenChanged,
+                                               std::optional<std::uint64_t> work_limit = std::nullopt);
 
 }  // namespace morvik::core::validate

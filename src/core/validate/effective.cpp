@@ -145,10 +145,11 @@ SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& input
 }
 
 EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root, const EffectiveInputs& inputs,
-                                       const std::set<HashValue>& applied_deletions, RoundUpdate update) {
-  auto [selection, authorities, converged] = update == RoundUpdate::Recompute
+                                       const std::set<HashValue>& applied_deletions, RoundUpdate update,
+                                       std::vector<KeyHistory>* histories) {
+  auto [selection, authorities, converged] = update == RoundUpdate::Recompute && !histories
                                                  ? recompute_rounds(inputs, root_user, applied_deletions)
-                                                 : settle_selection(inputs, root_user, applied_deletions);
+                                                 : settle_selection(inputs, root_user, applied_deletions, histories);
 
   EffectiveState state;
   auto& slots = selection.conflict_slots;

@@ -70,9 +70,12 @@ SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& input
                                                     const AuthorityGraph& previous);
 
 // The state without its verified records, secret winners and maximum
-// counter, which the pipeline attaches afterwards.
+// counter, which the pipeline attaches afterwards. With `histories`, the
+// rounds resolve only what changes, and each key's outcomes through them
+// are kept there.
 EffectiveState compute_effective_state(UserRecordV1 root_user, HashValue trusted_root, const EffectiveInputs& inputs,
                                        const std::set<HashValue>& applied_deletions,
-                                       RoundUpdate update = RoundUpdate::WhenChanged);
+                                       RoundUpdate update = RoundUpdate::WhenChanged,
+                                       std::vector<KeyHistory>* histories = nullptr);
 
 }  // namespace morvik::core::validate

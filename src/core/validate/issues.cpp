@@ -15,6 +15,7 @@ std::string debug_string(const ValidationIssue& issue) {
           [](const I::RootNotTrusted&) { return std::string("RootNotTrusted"); },
           [](const I::AmbiguousRoot&) { return std::string("AmbiguousRoot"); },
           [](const I::AuthorityDidNotConverge&) { return std::string("AuthorityDidNotConverge"); },
+          [](const I::DeletionWorkLimitExceeded&) { return std::string("DeletionWorkLimitExceeded"); },
           [](const I::FormatVersionRegression& c) {
             return "FormatVersionRegression { remembered: " + std::to_string(c.remembered) +
                    ", current: " + std::to_string(c.current) + " }";

@@ -40,6 +40,11 @@ struct ValidationIssue {
   struct AuthorityDidNotConverge {
     auto operator<=>(const AuthorityDidNotConverge&) const = default;
   };
+  // Applying the deletions changed the authority rounds more than a history
+  // of this size allows; the vault is refused rather than followed.
+  struct DeletionWorkLimitExceeded {
+    auto operator<=>(const DeletionWorkLimitExceeded&) const = default;
+  };
   struct FormatVersionRegression {
     std::uint64_t remembered = 0;
     std::uint64_t current = 0;
@@ -47,7 +52,7 @@ struct ValidationIssue {
   };
 
   using Case = std::variant<InvalidStructure, InvalidSignature, UnknownSignerKey, RootNotTrusted, AmbiguousRoot,
-                            AuthorityDidNotConverge, FormatVersionRegression>;
+                            AuthorityDidNotConverge, DeletionWorkLimitExceeded, FormatVersionRegression>;
   Case value;
 
   template <class C>

@@ -141,6 +141,7 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
   // What the vault admits, against which the ratchet's watermarks are
   // measured, comes from a first resolution without floors.
   auto first = resolve_effective_with_deletions(checked.root, records, {});
+  if (first.work_limit_exceeded) return fatal_report(ValidationIssue::DeletionWorkLimitExceeded{});
   auto writes = first.state.secret_writes(records);
   AdmittedWatermarks admitted = admitted_watermarks(records, first.state, std::move(first.applied), writes);
   const auto floors = rollback_floors(ratchet, admitted);
@@ -150,7 +151,9 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
   if (floors.empty()) {
     report.state = std::move(first.state);
   } else {
-    report.state = resolve_effective_with_deletions(checked.root, records, floors).state;
+    auto second = resolve_effective_with_deletions(checked.root, records, floors);
+    if (second.work_limit_exceeded) return fatal_report(ValidationIssue::DeletionWorkLimitExceeded{});
+    report.state = std::move(second.state);
     writes = report.state.secret_writes(records);
   }
   if (report.state.did_not_converge) report.issues.push_back(ValidationIssue::AuthorityDidNotConverge{});

@@ -11,14 +11,17 @@ namespace {
 
 class Rounds {
  public:
-  Rounds(const EffectiveInputs& inputs, const UserRecordV1& root_user, const std::set<HashValue>& applied)
+  Rounds(const EffectiveInputs& inputs, const UserRecordV1& root_user, const std::set<HashValue>& applied,
+         std::vector<KeyHistory>* histories)
       : inputs_(inputs),
         root_user_(root_user),
         root_(principal_ref::User{root_user.user_id}),
         applied_(applied),
         own_(index_authorities(root_authorities(root_user.user_id))),
         outcomes_(inputs.keys.size()),
-        due_(inputs.keys.size(), false) {
+        due_(inputs.keys.size(), false),
+        histories_(histories) {
+    if (histories_) histories_->assign(inputs.keys.size(), {});
     settled_.authorities = AuthorityGraph(own_);
     settled_.selection.users.emplace(root_user.user_id, root_user);
     // The first round resolves every key.
@@ -26,7 +29,7 @@ class Rounds {
   }
 
   SettledSelection run() && {
-    for (int round = 1; round <= kMaxAuthorityRounds; ++round) {
+    for (round_ = 1; round_ <= kMaxAuthorityRounds; ++round_) {
       // Users and groups first: memberships and grants read who they leave live.
       bool changed = resolve(std::exchange(first_due_, {}));
       changed |= resolve(std::exchange(later_due_, {}));
@@ -66,25 +69,19 @@ class Rounds {
       add_outcome(settled_.selection, record_key, outcome);
       follow(key, outcomes_[key], false);
       follow(key, outcome, true);
+      if (histories_) {
+        (*histories_)[key].rounds.push_back(static_cast<std::uint8_t>(round_));
+        (*histories_)[key].outcomes.push_back(outcome);
+      }
       outcomes_[key] = std::move(outcome);
     }
     return changed;
   }
 
   KeyOutcome evaluate(std::uint32_t key) {
-    tied_.clear();
-    for (const auto* record : inputs_.keys[key].records) {
-      if (!competes(*record, root_user_.user_id, applied_, settled_.selection, settled_.authorities)) continue;
-      // Only the records sharing the highest counter among those competing.
-      if (!tied_.empty()) {
-        const auto top = tied_.front()->counter();
-        const auto counter = record->counter();
-        if (counter < top) continue;
-        if (counter > top) tied_.clear();
-      }
-      tied_.push_back(record);
-    }
-    return key_outcome(tied_, inputs_.entry_point_users);
+    return resolve_key(inputs_.keys[key].records, inputs_.entry_point_users, tied_, [&](const VerifiedRecord& record) {
+      return competes(record, root_user_.user_id, applied_, settled_.selection, settled_.authorities);
+    });
   }
 
   // What an outcome entering or leaving the selection changes
@@ -190,13 +187,16 @@ class Rounds {
   std::set<PrincipalRefV1> own_changed_;
   std::set<PrincipalRefV1> reached_;
   std::vector<const VerifiedRecord*> tied_;
+  // When asked for, each key's outcome from every round it changed in.
+  std::vector<KeyHistory>* histories_;
+  int round_ = 0;
 };
 
 }  // namespace
 
 SettledSelection settle_selection(const EffectiveInputs& inputs, const UserRecordV1& root_user,
-                                  const std::set<HashValue>& applied_deletions) {
-  return Rounds(inputs, root_user, applied_deletions).run();
+                                  const std::set<HashValue>& applied_deletions, std::vector<KeyHistory>* histories) {
+  return Rounds(inputs, root_user, applied_deletions, histories).run();
 }
 
 }  // namespace morvik::core::validate

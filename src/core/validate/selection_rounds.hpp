@@ -9,6 +9,7 @@
 // round over every record per link.
 
 #include <set>
+#include <vector>
 
 #include "core/validate/effective.hpp"
 
@@ -23,8 +24,11 @@ struct SettledSelection {
 };
 
 // The selection and authority after the same rounds that resolving every
-// key in every round would take, and the same outcome.
+// key in every round would take, and the same outcome. With `histories`,
+// also each key's outcomes through the rounds, in the order of
+// `inputs.keys`.
 SettledSelection settle_selection(const EffectiveInputs& inputs, const UserRecordV1& root_user,
-                                  const std::set<HashValue>& applied_deletions);
+                                  const std::set<HashValue>& applied_deletions,
+                                  std::vector<KeyHistory>* histories = nullptr);
 
 }  // namespace morvik::core::validate

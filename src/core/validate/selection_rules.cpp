@@ -1,6 +1,6 @@
 #include "core/validate/selection_rules.hpp"
 
-#include "core/overloaded.hpp"
+#include <algorithm>
 
 namespace morvik::core::validate {
 namespace {
@@ -55,28 +55,9 @@ void place_outcome(SelectedAuthorizedRecords& selection, const RecordKey& key, c
 
 bool competes(const VerifiedRecord& record, const UserId& root_user_id, const std::set<HashValue>& applied,
               const SelectedAuthorizedRecords& selection, const AuthorityGraph& previous) {
-  auto admin = [&] { return previous.of(record.signer).admin(); };
-  auto was_applied = [&] { return applied.contains(record.hash); };
-  return std::visit(
-      Overloaded{
-          [&](const UserRecordV1& user) { return user.user_id != root_user_id && admin(); },
-          // The root user stays, whoever deletes it.
-          [&](const UserDeletedRecordV1& deleted) { return deleted.user_id != root_user_id && was_applied(); },
-          [&](const GroupRecordV1&) { return admin(); },
-          [&](const GroupDeletedRecordV1&) { return was_applied(); },
-          [&](const GroupMemberRecordV1& membership) {
-            return admin() && selection.groups.contains(membership.group_id) &&
-                   live_principal(selection, membership.member);
-          },
-          [&](const GroupMemberDeletedRecordV1&) { return admin(); },
-          [&](const GrantRecordV1& grant) {
-            return live_principal(selection, grant.grantee) &&
-                   previous.of(record.signer).can_create_permission(grant.permission);
-          },
-          [&](const GrantDeletedRecordV1&) { return was_applied(); },
-          [](const auto&) { return false; },
-      },
-      *record.body);
+  return competes_under(
+      record, root_user_id, applied, [&](const PrincipalRefV1& principal) { return live_principal(selection, principal); },
+      [&](const UserId& signer) { return previous.of(signer); });
 }
 
 bool KeyOutcome::same_as(const KeyOutcome& other) const {
@@ -108,6 +89,12 @@ KeyOutcome key_outcome(const std::vector<const VerifiedRecord*>& tied, const std
       },
       *winner.body);
   return KeyOutcome{kind, &winner, {}};
+}
+
+const KeyOutcome& KeyHistory::at(int round) const {
+  static const KeyOutcome nothing;
+  const auto after = std::upper_bound(rounds.begin(), rounds.end(), round);
+  return after == rounds.begin() ? nothing : outcomes[static_cast<std::size_t>(after - rounds.begin() - 1)];
 }
 
 void add_outcome(SelectedAuthorizedRecords& selection, const RecordKey& key, const KeyOutcome& outcome) {

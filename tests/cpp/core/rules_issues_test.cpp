@@ -17,6 +17,7 @@ TEST(IssuesTest, DebugFormsOfIssues) {
       {ValidationIssue::RootNotTrusted{}, "RootNotTrusted"},
       {ValidationIssue::AmbiguousRoot{}, "AmbiguousRoot"},
       {ValidationIssue::AuthorityDidNotConverge{}, "AuthorityDidNotConverge"},
+      {ValidationIssue::DeletionWorkLimitExceeded{}, "DeletionWorkLimitExceeded"},
       {ValidationIssue::FormatVersionRegression{2, 1}, "FormatVersionRegression { remembered: 2, current: 1 }"},
   };
   for (const auto& [issue, expected] : cases) EXPECT_EQ(debug_string(issue), expected);

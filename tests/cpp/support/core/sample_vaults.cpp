@@ -152,6 +152,37 @@ TestVault revoked_appointments(std::size_t total, std::uint32_t times) {
   return vault;
 }
 
+// Administrator X, appointed by the root, signs read grants to Z. At each
+// flip, X revokes its own appointment (X holds it until then) and the root
+// deletes the user V blocking W's appointment, letting W in, whose
+// appointment of X has a higher counter than X's revocation. The flips
+// alternate in last-writer-wins order, so each deletion is applied under
+// the state the previous one left. Identities cap the flips at 100.
+TestVault flip_flop(std::size_t total) {
+  TestVault vault;
+  const auto& x = vault.add_user(2, 1);
+  const auto& z = vault.add_user(3, 1);
+  const std::uint32_t flips = static_cast<std::uint32_t>(std::clamp<std::size_t>(total / 20, 1, 100));
+  const auto appointment = numbered_seed(0, 0xF1);
+  vault.add(vault.root(), grant_body(appointment, user_ref(x), admin_permission(), 1));
+  for (std::uint32_t i = 1; i <= flips; ++i) {
+    const auto& v = vault.add_user(static_cast<std::uint8_t>(2 + 2 * i), 1);
+    const auto& w = vault.add_user(static_cast<std::uint8_t>(3 + 2 * i), 1);
+    const auto w_seed = numbered_seed(i, 0xF4);
+    vault.add(vault.root(), grant_body(numbered_seed(i, 0xF3), user_ref(v), admin_permission(), 1));
+    vault.add(vault.root(), grant_body(w_seed, user_ref(w), admin_permission(), 1));
+    // Outranks W's appointment for as long as V stands.
+    vault.add(v, grant_body(w_seed, user_ref(w), read_permission(prefix({"w"})), 2));
+    vault.add(w, grant_body(appointment, user_ref(x), admin_permission(), 2 * std::uint64_t{i} + 1));
+    vault.add(x, grant_deleted_body(grant_id_of(appointment), admin_permission(), 2 * std::uint64_t{i}));
+    vault.add(vault.root(), user_deleted_body(v.user_id, 2 * std::uint64_t{i} + 1));
+  }
+  for (std::uint32_t n = 0; record_count(vault) < total; ++n) {
+    vault.add(x, grant_body(numbered_seed(n, 0xF2), user_ref(z), read_permission(prefix({"app", std::to_string(n)})), 1));
+  }
+  return vault;
+}
+
 TestVault groups_times_grants(std::size_t total) {
   TestVault vault;
   const std::uint32_t each = static_cast<std::uint32_t>(std::max<std::size_t>(total / 3, 1));
@@ -285,6 +316,7 @@ std::string_view shape_name(VaultShape shape) {
     case VaultShape::DelegationChainDeletions: return "delegation-chain-deletions";
     case VaultShape::RepeatedAppointments: return "repeated-appointments";
     case VaultShape::DependentDeletions: return "dependent-deletions";
+    case VaultShape::FlipFlop: return "flip-flop";
     case VaultShape::GroupsTimesGrants: return "groups-times-grants";
     case VaultShape::TinyRecords: return "tiny-records";
     case VaultShape::NarrowWriteGrants: return "narrow-write-grants";
@@ -310,6 +342,7 @@ TestVault sample_vault(VaultShape shape, std::size_t records) {
     case VaultShape::DelegationChainDeletions: return delegation_chain_deletions(records);
     case VaultShape::RepeatedAppointments: return revoked_appointments(records, 1);
     case VaultShape::DependentDeletions: return revoked_appointments(records, 2);
+    case VaultShape::FlipFlop: return flip_flop(records);
     case VaultShape::GroupsTimesGrants: return groups_times_grants(records);
     case VaultShape::TinyRecords: return tiny_records(records);
     case VaultShape::NarrowWriteGrants: return narrow_write_grants(records);

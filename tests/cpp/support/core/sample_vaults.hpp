@@ -35,6 +35,11 @@ enum class VaultShape {
   // tell, each deletion can change the authority of the signer of the next,
   // so each is applied after a computation of its own.
   DependentDeletions,
+  // An administrator who gives up its appointment, is appointed again by
+  // another administrator that a deletion lets in, gives it up again, and
+  // so on: each deletion switches on or off the many grants it signed, so
+  // the state changes by all of them at every step.
+  FlipFlop,
   // Groups that are all members of one group holding many grants.
   GroupsTimesGrants,
   // The smallest records there are: 16 bytes, of a kind no reader knows.
@@ -59,6 +64,7 @@ inline constexpr std::array kVaultShapes{VaultShape::Ordinary,
                                          VaultShape::DelegationChainDeletions,
                                          VaultShape::RepeatedAppointments,
                                          VaultShape::DependentDeletions,
+                                         VaultShape::FlipFlop,
                                          VaultShape::GroupsTimesGrants,
                                          VaultShape::TinyRecords,
                                          VaultShape::NarrowWriteGrants,

@@ -1,0 +1,140 @@
+#pragma once
+
+// The rounds of the authority fixpoint, kept from one applied deletion to
+// the next. A round reads only the previous round's authority, its own
+// liveness and the applied deletions, so the rounds under one more applied
+// deletion follow from the rounds before it by resolving, round by round,
+// only the keys whose inputs differ between the two: the deletion's own
+// key, the keys signed by a user whose authority may differ (a grant or
+// membership it, or a group above it, holds differs), and the keys reading
+// the liveness of a user or group whose liveness differs. The
+// outcome is that of computing the rounds again from nothing; the fixpoint
+// itself is not monotone, so resuming it from its last state would not be.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "core/validate/effective.hpp"
+
+namespace morvik::core::validate {
+
+// A whole authority answering as competing records and deletions ask it.
+struct AuthorityAnswers {
+  const authz::AuthoritySet& set;
+  bool admin() const { return set.admin; }
+  bool can_create_permission(const GrantPermissionV1& permission) const {
+    return set.can_create_permission(permission);
+  }
+};
+
+class AuthorityTrajectory {
+ public:
+  // `histories`: each key's outcomes through the rounds of the computation
+  // that gave `converged`, under the deletions applied so far.
+  AuthorityTrajectory(const EffectiveInputs& inputs, const UserId& root_user_id, std::vector<KeyHistory> histories,
+                      bool converged);
+
+  // What an applied deletion may have changed in the final state: keys
+  // whose outcome differs, users whose authority may differ.
+  struct Moved {
+    std::vector<std::uint32_t> keys;
+    std::vector<UserId> users;
+  };
+  // Follows more applied deletions, already in `applied`, through the
+  // rounds, together: none of them may change whether another qualifies.
+  Moved apply(const std::vector<const VerifiedRecord*>& deletions, const std::set<HashValue>& applied);
+
+  // The final state's answers.
+  authz::AuthoritySet final_authority(const UserId& user) const;
+  // The permission of the grant when it is live.
+  const GrantPermissionV1* final_grant_permission(const GrantId& grant) const;
+  std::optional<std::uint32_t> key_index(const RecordKey& key) const;
+
+  // Takes the rounds computed again from nothing under more applied
+  // deletions; answers how many keys' outcomes differ in some round.
+  std::uint64_t replace(std::vector<KeyHistory> histories, bool converged);
+
+  // Summed over every step: the keys whose outcome differs in some round
+  // between the rounds before and after it.
+  std::uint64_t differences() const { return differences_; }
+  // The round that changed nothing, or the last one allowed.
+  int final_round() const { return final_round_; }
+
+ private:
+  using Index = std::uint32_t;
+  static constexpr Index kNone = UINT32_MAX;
+
+  // A grantee's count of live grants carrying one permission, through the
+  // rounds: from each round listed on, the count beside it.
+  struct CountHistory {
+    std::vector<std::uint8_t> rounds;
+    std::vector<std::int32_t> counts;
+    std::int32_t at(int round) const;
+  };
+  // One applied deletion's rounds, where they differ from those kept.
+  struct Overlay;
+
+  Index principal(const PrincipalRefV1& principal);
+  Index find_principal(const PrincipalRefV1& principal) const;
+  // The (grantee, permission) a live grant outcome counts for, else kNone.
+  Index counted_permission(const KeyOutcome& outcome) const;
+  // The group a live membership outcome passes authority from, else kNone.
+  Index member_of(const KeyOutcome& outcome) const;
+  // A principal's authority in a round, reading outcomes and counts from
+  // `overlay` where given.
+  authz::AuthoritySet authority(Index principal, int round, const Overlay* overlay) const;
+  const KeyOutcome& outcome(Index key, int round, const Overlay* overlay) const;
+  std::int32_t count(Index permission, int round, const Overlay* overlay) const;
+  // Answers how many keys differ in some round.
+  std::size_t commit(const Overlay& overlay, int last);
+  // Takes `histories` as the rounds, with what follows from them.
+  void adopt(std::vector<KeyHistory> histories, bool converged);
+
+  const EffectiveInputs& inputs_;
+  UserId root_user_id_;
+  std::map<RecordKey, Index> keys_;
+  std::vector<KeyHistory> histories_;
+  // How many keys change outcome in each round, and the round that changed
+  // nothing (kMaxAuthorityRounds when none did).
+  std::array<std::uint32_t, kMaxAuthorityRounds + 1> changed_{};
+  int final_round_ = kMaxAuthorityRounds;
+  bool converged_ = false;
+
+  // Every principal a record names, and per principal: its user's or
+  // group's key, its (grantee, permission) counts, the membership keys
+  // naming it as member, and those naming it as group.
+  std::map<PrincipalRefV1, Index> principals_;
+  std::vector<PrincipalRefV1> principal_refs_;
+  std::vector<Index> own_key_;
+  std::vector<std::vector<Index>> permissions_of_;
+  std::vector<std::vector<Index>> memberships_of_;
+  std::vector<std::vector<Index>> members_in_;
+  // Per (grantee, permission): the permission, and its counts.
+  std::map<std::pair<Index, GrantPermissionV1>, Index> permission_index_;
+  std::vector<const GrantPermissionV1*> permission_values_;
+  std::vector<Index> permission_grantee_;
+  std::vector<CountHistory> counts_;
+  // Per grant record, the (grantee, permission) it counts for; per
+  // membership record, its group and member.
+  struct RecordLinks {
+    Index permission;
+    Index group;
+    Index member;
+  };
+  std::unordered_map<const VerifiedRecord*, RecordLinks> record_links_;
+  Index root_ = kNone;
+
+  std::uint64_t differences_ = 0;
+  // Per key and per count, the stamp of the step that last listed it.
+  std::vector<std::uint64_t> due_;
+  std::vector<std::uint64_t> counted_;
+  std::uint64_t stamp_ = 0;
+};
+
+}  // namespace morvik::core::validate
