@@ -58,11 +58,11 @@ run: module workspace-tool
 	@$(PY) examples/quickstart.py --builder $(WORKSPACE_TOOL)
 
 test-cpp: build
-	@scripts/run-cpp-tests.sh $(BUILD)
+	@JOBS=$(JOBS) scripts/run-cpp-tests.sh $(BUILD)
 	@scripts/replay-fuzz-corpus.sh $(BUILD)
 
 test-asan: build-asan
-	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-cpp-tests.sh $(ASAN)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 JOBS=$(JOBS) scripts/run-cpp-tests.sh $(ASAN)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/replay-fuzz-corpus.sh $(ASAN)
 
 test-python: build module
