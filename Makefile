@@ -13,7 +13,8 @@ ASAN     := build-asan
 BENCHDIR := build-bench
 FUZZDIR  := build-fuzz
 SECONDS  ?= 60
-# scikit-build-core's build tree, kept so that reinstalling is incremental.
+# The build tree of a plain `pip install .`, kept so that reinstalling is
+# incremental (`make module` keeps its own under $(BUILD)).
 PYBUILD  := build-py
 # Lets build directories of different checkouts share ccache's results.
 export CCACHE_BASEDIR ?= $(CURDIR)
@@ -36,9 +37,15 @@ build-asan: deps
 	@$(CMAKE) --build $(ASAN) -j $(JOBS)
 
 # The extension module, installed into the venv exactly as `pip install .`
-# installs it for a user; the venv already has the build requirements.
+# installs it for a user; the venv already has the build requirements. It
+# links the release build's libraries rather than compiling them again, and
+# keeps its own build tree beside them.
 module: deps
-	@$(PY) -m pip install -q --no-build-isolation --no-deps .
+	@$(CMAKE) -S . -B $(BUILD) $(RELEASE_FLAGS) >/dev/null
+	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target morvik_frontend
+	@CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY) -m pip install -q --no-build-isolation --no-deps \
+	  -C build-dir=$(abspath $(BUILD))/python/{wheel_tag} \
+	  -C cmake.define.MORVIK_LIBRARIES_FROM=$(abspath $(BUILD)) .
 
 # The workspace builder, a test tool that lays out throwaway workspaces for
 # the quickstart and the Python benchmark; only it is built.
@@ -51,11 +58,11 @@ run: module workspace-tool
 	@$(PY) examples/quickstart.py --builder $(WORKSPACE_TOOL)
 
 test-cpp: build
-	@scripts/run-cpp-tests.sh $(BUILD)
+	@JOBS=$(JOBS) scripts/run-cpp-tests.sh $(BUILD)
 	@scripts/replay-fuzz-corpus.sh $(BUILD)
 
 test-asan: build-asan
-	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-cpp-tests.sh $(ASAN)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 JOBS=$(JOBS) scripts/run-cpp-tests.sh $(ASAN)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/replay-fuzz-corpus.sh $(ASAN)
 
 test-python: build module

@@ -12,6 +12,8 @@ done
 # Tools count as present when their command works, wherever it came from.
 command -v g++ >/dev/null || missing+=(g++)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
+# Keeps compiled units between builds and clones on this machine.
+command -v ccache >/dev/null || missing+=(ccache)
 command -v "$python" >/dev/null || missing+=(python3)
 "$python" -c 'import venv, ensurepip' >/dev/null 2>&1 || missing+=(python3-venv)
 if ((${#missing[@]})); then
