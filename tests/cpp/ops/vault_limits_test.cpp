@@ -66,10 +66,6 @@ TEST_F(VaultLimitsTest, AWriteBeyondTheRecordLimitIsRefused) {
 }
 
 TEST_F(VaultLimitsTest, AWriteBeyondTheSizeLimitIsRefused) {
-#ifdef __SANITIZE_ADDRESS__
-  // Several copies of a 256 MiB vault take minutes under the sanitizer.
-  GTEST_SKIP() << "too slow under the address sanitizer";
-#endif
   // Filled to a few bytes below the limit, which the new record passes.
   constexpr std::size_t kTarget = core::validate::kMaxVaultFileBytes - 64;
   constexpr std::size_t kLargest = cord::kMaxLength - 4;
