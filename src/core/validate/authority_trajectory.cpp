@@ -1,6 +1,8 @@
 #include "core/validate/authority_trajectory.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <span>
 
 #include "core/validate/authority_propagation.hpp"
 
@@ -16,45 +18,159 @@ std::optional<PrincipalRefV1> owner_of(const RecordKey& key) {
   return std::nullopt;
 }
 
-// Rewrites change points from the values of rounds 1..`last`, the value
-// holding on after it; `before` is the value ahead of round 1.
-template <class Value, class Same, class At>
-void rewrite(std::vector<std::uint8_t>& rounds, std::vector<Value>& values, const Value& before, int last, At at,
-             Same same) {
-  std::vector<std::uint8_t> new_rounds;
-  std::vector<Value> new_values;
-  for (int round = 1; round <= last; ++round) {
-    const Value& value = at(round);
-    if (same(value, new_values.empty() ? before : new_values.back())) continue;
-    new_rounds.push_back(static_cast<std::uint8_t>(round));
-    new_values.push_back(value);
-  }
-  rounds = std::move(new_rounds);
-  values = std::move(new_values);
+// The rounds of a change list as a mask, bit r-1 for round r.
+std::uint64_t round_mask(const std::vector<std::uint8_t>& rounds) {
+  std::uint64_t mask = 0;
+  for (auto round : rounds) mask |= std::uint64_t{1} << (round - 1);
+  return mask;
+}
+
+// The first round after `round` in a change list, or one past the last round.
+int next_change(const std::vector<std::uint8_t>& rounds, int round) {
+  const auto after = std::upper_bound(rounds.begin(), rounds.end(), round);
+  return after == rounds.end() ? kMaxAuthorityRounds + 1 : *after;
 }
 
 }  // namespace
-
-struct AuthorityTrajectory::Overlay {
-  // Per round, the keys whose outcome differs, and the count changes.
-  std::array<std::unordered_map<Index, KeyOutcome>, kMaxAuthorityRounds + 1> outcomes;
-  std::array<std::unordered_map<Index, std::int32_t>, kMaxAuthorityRounds + 1> counts;
-};
 
 std::int32_t AuthorityTrajectory::CountHistory::at(int round) const {
   const auto after = std::upper_bound(rounds.begin(), rounds.end(), round);
   return after == rounds.begin() ? 0 : counts[static_cast<std::size_t>(after - rounds.begin() - 1)];
 }
 
+class AuthorityTrajectory::Step {
+ public:
+  Step(AuthorityTrajectory& trajectory, const std::set<HashValue>& applied)
+      : t_(trajectory), applied_(applied), stamp_(++trajectory.stamp_) {}
+
+  // Follows the rounds from the deletions' own keys until both sets of
+  // rounds stand still, then takes the new ones as kept.
+  Moved run(const std::vector<Index>& own);
+
+  // The new rounds' values.
+  const KeyOutcome& outcome(Index key, int round) const {
+    if (round >= 1 && t_.key_stamp_[key] == stamp_) {
+      const KeyChange& change = keys_[t_.key_slot_[key]];
+      // Before it is first looked at, a key is as it was.
+      if (!change.rounds.empty() && round >= change.rounds.front()) {
+        const auto after = std::upper_bound(change.rounds.begin(), change.rounds.end(), round);
+        return change.outcomes[static_cast<std::size_t>(after - change.rounds.begin() - 1)];
+      }
+    }
+    return t_.histories_[key].at(round);
+  }
+  std::int32_t count(Index permission, int round) const {
+    std::int32_t value = t_.counts_[permission].at(round);
+    if (round >= 1 && t_.count_stamp_[permission] == stamp_) {
+      const CountChange& change = counts_[t_.count_slot_[permission]];
+      const auto after = std::upper_bound(change.rounds.begin(), change.rounds.end(), round);
+      if (after != change.rounds.begin()) value += change.deltas[static_cast<std::size_t>(after - change.rounds.begin() - 1)];
+    }
+    return value;
+  }
+
+ private:
+  // A key of the region: the round it joined, the last round it was looked
+  // at, and its new values from each round listed on.
+  struct KeyChange {
+    Index key;
+    int entry;
+    int looked = 0;
+    std::vector<std::uint8_t> rounds;
+    std::vector<KeyOutcome> outcomes;
+  };
+  // A count's new value less its kept one, from each round listed on.
+  struct CountChange {
+    std::vector<std::uint8_t> rounds;
+    std::vector<std::int32_t> deltas;
+  };
+  // A principal met by the step: whether it is in the region (its authority
+  // may differ), the rounds it was last queued for and looked at, the keys of
+  // the region it signs, and its kept input rounds once asked.
+  struct PrincipalChange {
+    bool in_region = false;
+    int queued = 0;
+    int looked = 0;
+    std::vector<Index> signed_in_region;
+    std::optional<std::uint64_t> input_rounds;
+  };
+  // What looking at a key in a round found: whether its value changes in
+  // the new rounds, in the kept ones, and differs between them; and per
+  // value (new, new before, kept, kept before) the count or member it
+  // feeds, and its liveness.
+  struct Look {
+    bool moved;
+    bool kept_moved;
+    bool differs;
+    std::array<Index, 4> fed;
+    std::array<bool, 4> live;
+  };
+
+  bool in_region(Index key) const { return t_.key_stamp_[key] == stamp_; }
+  bool principal_in_region(Index principal) const {
+    return t_.principal_stamp_[principal] == stamp_ && principals_[t_.principal_slot_[principal]].in_region;
+  }
+  PrincipalChange& principal_change(Index principal) {
+    if (t_.principal_stamp_[principal] != stamp_) {
+      t_.principal_stamp_[principal] = stamp_;
+      t_.principal_slot_[principal] = static_cast<std::uint32_t>(principals_.size());
+      principals_.emplace_back();
+      met_.push_back(principal);
+    }
+    return principals_[t_.principal_slot_[principal]];
+  }
+  std::span<const Index> signers(Index key) const {
+    return {t_.signers_.data() + t_.signer_starts_[key], t_.signers_.data() + t_.signer_starts_[key + 1]};
+  }
+  std::span<const Index> names(Index key) const {
+    return {t_.names_.data() + t_.name_starts_[key], t_.names_.data() + t_.name_starts_[key + 1]};
+  }
+
+  void join_key(Index key, int round);
+  void join_principal(Index principal, int round);
+  KeyOutcome evaluate(Index key, int round);
+  Look look_at(Index key, int round);
+  std::uint64_t input_rounds(Index principal);
+  void schedule_key(Index key, int round);
+  void schedule_principal(Index principal, int round);
+  void add_delta(Index permission, int round, std::int32_t delta);
+  // The (grantee, permission) entries the principal holds in a round, as
+  // `step` has them where given, in `list`: equal lists, equal authority.
+  const std::vector<Index>& held(Index principal, int round, const Step* step, std::vector<Index>& list) const;
+  void look_at_principal(Index principal, int round);
+  Moved commit(int last, const std::array<std::uint32_t, kMaxAuthorityRounds + 1>& changed, int converged_at);
+
+  AuthorityTrajectory& t_;
+  const std::set<HashValue>& applied_;
+  const std::uint64_t stamp_;
+  std::vector<KeyChange> keys_;
+  std::vector<CountChange> counts_;
+  std::vector<Index> count_permissions_;
+  std::vector<PrincipalChange> principals_;
+  std::vector<Index> met_;
+  // Per round, the keys and principals to look at.
+  std::array<std::vector<Index>, kMaxAuthorityRounds + 1> due_keys_;
+  std::array<std::vector<Index>, kMaxAuthorityRounds + 1> due_principals_;
+  // The round's signers' authority in the round before.
+  std::unordered_map<Index, authz::AuthoritySet> signer_authority_;
+  std::vector<const VerifiedRecord*> tied_;
+  std::vector<Index> held_now_;
+  std::vector<Index> held_before_;
+  std::vector<Index> held_kept_;
+};
+
 AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const UserId& root_user_id,
                                          std::vector<KeyHistory> histories, bool converged)
     : inputs_(inputs), root_user_id_(root_user_id) {
   root_ = principal(principal_ref::User{root_user_id});
-  due_.assign(inputs.keys.size(), 0);
+  key_owner_.assign(inputs.liveness_readers_start, kNone);
   for (Index key = 0; key < inputs.keys.size(); ++key) {
     const RecordKey& record_key = *inputs.keys[key].key;
     keys_.emplace(record_key, key);
-    if (auto owner = owner_of(record_key)) own_key_[principal(*owner)] = key;
+    if (auto owner = owner_of(record_key)) {
+      key_owner_[key] = principal(*owner);
+      own_key_[key_owner_[key]] = key;
+    }
     for (const auto* record : inputs.keys[key].records) {
       if (const auto* grant = std::get_if<GrantRecordV1>(record->body.get())) {
         const Index grantee = principal(grant->grantee);
@@ -77,7 +193,38 @@ AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const Us
       }
     }
   }
-  counted_.assign(permission_values_.size(), 0);
+  // Each key's signers and names, inverted from the inputs' indexes.
+  std::vector<std::vector<Index>> signers(inputs.keys.size());
+  std::vector<std::vector<Index>> names(inputs.keys.size());
+  for (const auto& [signer, keys] : inputs.keys_signed_by) {
+    const Index at = principal(principal_ref::User{signer});
+    for (auto key : keys) signers[key].push_back(at);
+  }
+  for (const auto& [named, keys] : inputs.keys_reading_liveness) {
+    const Index at = principal(named);
+    for (auto key : keys) names[key].push_back(at);
+  }
+  auto flatten = [](const std::vector<std::vector<Index>>& lists, std::vector<std::uint32_t>& starts,
+                    std::vector<Index>& flat) {
+    starts.push_back(0);
+    for (const auto& list : lists) {
+      flat.insert(flat.end(), list.begin(), list.end());
+      starts.push_back(static_cast<std::uint32_t>(flat.size()));
+    }
+  };
+  flatten(signers, signer_starts_, signers_);
+  flatten(names, name_starts_, names_);
+  signed_keys_.assign(principal_refs_.size(), nullptr);
+  liveness_readers_.assign(principal_refs_.size(), nullptr);
+  for (const auto& [signer, keys] : inputs.keys_signed_by) signed_keys_[principals_.at(principal_ref::User{signer})] = &keys;
+  for (const auto& [named, keys] : inputs.keys_reading_liveness) liveness_readers_[principals_.at(named)] = &keys;
+
+  key_stamp_.assign(inputs.keys.size(), 0);
+  key_slot_.assign(inputs.keys.size(), 0);
+  count_stamp_.assign(permission_values_.size(), 0);
+  count_slot_.assign(permission_values_.size(), 0);
+  principal_stamp_.assign(principal_refs_.size(), 0);
+  principal_slot_.assign(principal_refs_.size(), 0);
   adopt(std::move(histories), converged);
 }
 
@@ -164,42 +311,68 @@ AuthorityTrajectory::Index AuthorityTrajectory::member_of(const KeyOutcome& outc
   return found == record_links_.end() ? kNone : found->second.group;
 }
 
-const KeyOutcome& AuthorityTrajectory::outcome(Index key, int round, const Overlay* overlay) const {
-  if (overlay && round >= 1) {
-    const auto& changed = overlay->outcomes[static_cast<std::size_t>(round)];
-    if (auto found = changed.find(key); found != changed.end()) return found->second;
-  }
-  return histories_[key].at(round);
+AuthorityTrajectory::Index AuthorityTrajectory::member_in(const KeyOutcome& outcome) const {
+  if (!live(outcome)) return kNone;
+  auto found = record_links_.find(outcome.winner);
+  return found == record_links_.end() ? kNone : found->second.member;
 }
 
-std::int32_t AuthorityTrajectory::count(Index permission, int round, const Overlay* overlay) const {
-  std::int32_t value = counts_[permission].at(round);
-  if (overlay && round >= 1) {
-    const auto& changed = overlay->counts[static_cast<std::size_t>(round)];
-    if (auto found = changed.find(permission); found != changed.end()) value += found->second;
-  }
-  return value;
+const KeyOutcome& AuthorityTrajectory::outcome(Index key, int round, const Step* step) const {
+  return step ? step->outcome(key, round) : histories_[key].at(round);
 }
 
-authz::AuthoritySet AuthorityTrajectory::authority(Index start, int round, const Overlay* overlay) const {
-  if (start == root_) return authz::AuthoritySet::root();
-  if (round < 1) return {};
+std::int32_t AuthorityTrajectory::count(Index permission, int round, const Step* step) const {
+  return step ? step->count(permission, round) : counts_[permission].at(round);
+}
+
+void AuthorityTrajectory::held_permissions(Index start, int round, const Step* step, std::vector<Index>& held) const {
+  held.clear();
+  if (round < 1) return;
   // What the principal and every group it reaches hold of their own.
-  std::vector<const GrantPermissionV1*> permissions;
   std::vector<Index> reached{start};
   std::set<Index> seen{start};
   while (!reached.empty()) {
     const Index at = reached.back();
     reached.pop_back();
     for (Index permission : permissions_of_[at]) {
-      if (count(permission, round, overlay) > 0) permissions.push_back(permission_values_[permission]);
+      if (count(permission, round, step) > 0) held.push_back(permission);
     }
     for (Index key : memberships_of_[at]) {
-      const Index group = member_of(outcome(key, round, overlay));
+      const Index group = member_of(outcome(key, round, step));
       if (group != kNone && seen.insert(group).second) reached.push_back(group);
     }
   }
+}
+
+authz::AuthoritySet AuthorityTrajectory::authority(Index start, int round, const Step* step) const {
+  if (start == root_) return authz::AuthoritySet::root();
+  std::vector<Index> held;
+  held_permissions(start, round, step, held);
+  std::vector<const GrantPermissionV1*> permissions;
+  permissions.reserve(held.size());
+  for (Index permission : held) permissions.push_back(permission_values_[permission]);
   return own_authority_of({}, permissions);
+}
+
+std::uint64_t AuthorityTrajectory::input_rounds(Index start) const {
+  std::uint64_t rounds = 0;
+  std::vector<Index> reached{start};
+  std::set<Index> seen{start};
+  while (!reached.empty()) {
+    const Index at = reached.back();
+    reached.pop_back();
+    for (Index permission : permissions_of_[at]) rounds |= round_mask(counts_[permission].rounds);
+    for (Index key : memberships_of_[at]) {
+      rounds |= round_mask(histories_[key].rounds);
+      // Whichever record of the key stands, the group it names.
+      for (const auto* record : inputs_.keys[key].records) {
+        auto found = record_links_.find(record);
+        if (found == record_links_.end() || found->second.group == kNone) continue;
+        if (seen.insert(found->second.group).second) reached.push_back(found->second.group);
+      }
+    }
+  }
+  return rounds;
 }
 
 authz::AuthoritySet AuthorityTrajectory::final_authority(const UserId& user) const {
@@ -216,185 +389,298 @@ const GrantPermissionV1* AuthorityTrajectory::final_grant_permission(const Grant
   return record ? &record->permission : nullptr;
 }
 
-AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const VerifiedRecord*>& deletions,
-                                                      const std::set<HashValue>& applied) {
-  Overlay overlay;
-  std::vector<Index> own;
-  for (const auto* deletion : deletions) {
-    if (auto key = key_index(deletion->key)) own.push_back(*key);
+void AuthorityTrajectory::Step::join_key(Index key, int round) {
+  if (round > kMaxAuthorityRounds) return;
+  if (!in_region(key)) {
+    t_.key_stamp_[key] = stamp_;
+    t_.key_slot_[key] = static_cast<std::uint32_t>(keys_.size());
+    keys_.push_back({key, round, 0, {}, {}});
+    for (Index signer : signers(key)) principal_change(signer).signed_in_region.push_back(key);
   }
-  std::array<std::uint32_t, kMaxAuthorityRounds + 1> changed{};
+  due_keys_[static_cast<std::size_t>(std::max(round, keys_[t_.key_slot_[key]].entry))].push_back(key);
+}
 
-  // Users whose authority differs in the round before.
-  std::set<Index> moved_users;
+void AuthorityTrajectory::Step::join_principal(Index principal, int round) {
+  // The root's authority is the same whatever the rounds hold.
+  if (principal == t_.root_) return;
+  PrincipalChange& change = principal_change(principal);
+  change.in_region = true;
+  if (change.queued == round) return;
+  change.queued = round;
+  due_principals_[static_cast<std::size_t>(round)].push_back(principal);
+}
+
+KeyOutcome AuthorityTrajectory::Step::evaluate(Index key, int round) {
+  auto authority_of = [&](const UserId& signer) {
+    const Index at = t_.find_principal(principal_ref::User{signer});
+    auto found = signer_authority_.find(at);
+    if (found == signer_authority_.end()) {
+      found = signer_authority_.emplace(at, at == kNone ? authz::AuthoritySet{} : t_.authority(at, round - 1, this))
+                  .first;
+    }
+    return AuthorityAnswers{found->second};
+  };
+  auto is_live = [&](const PrincipalRefV1& ref) {
+    const Index at = t_.find_principal(ref);
+    if (at == t_.root_) return true;
+    return at != kNone && t_.own_key_[at] != kNone && live(outcome(t_.own_key_[at], round));
+  };
+  return resolve_key(t_.inputs_.keys[key].records, t_.inputs_.entry_point_users, tied_,
+                     [&](const VerifiedRecord& record) {
+                       return competes_under(record, t_.root_user_id_, applied_, is_live, authority_of);
+                     });
+}
+
+AuthorityTrajectory::Step::Look AuthorityTrajectory::Step::look_at(Index key, int round) {
+  KeyOutcome now = evaluate(key, round);
+  const KeyOutcome& before = outcome(key, round - 1);
+  const KeyOutcome& kept = t_.histories_[key].at(round);
+  const KeyOutcome& kept_before = t_.histories_[key].at(round - 1);
+  Look look{!now.same_as(before), !kept.same_as(kept_before), !now.same_as(kept), {}, {}};
+  const bool grant = std::holds_alternative<record_key::Grant>(*t_.inputs_.keys[key].key);
+  std::size_t i = 0;
+  for (const KeyOutcome* value : {static_cast<const KeyOutcome*>(&now), &before, &kept, &kept_before}) {
+    look.live[i] = live(*value);
+    look.fed[i] = grant ? t_.counted_permission(*value) : t_.member_in(*value);
+    ++i;
+  }
+  KeyChange& change = keys_[t_.key_slot_[key]];
+  change.looked = round;
+  if (change.outcomes.empty() || !change.outcomes.back().same_as(now)) {
+    change.rounds.push_back(static_cast<std::uint8_t>(round));
+    change.outcomes.push_back(std::move(now));
+  }
+  schedule_key(key, round);
+  return look;
+}
+
+std::uint64_t AuthorityTrajectory::Step::input_rounds(Index principal) {
+  auto& known = principal_change(principal).input_rounds;
+  if (!known) known = t_.input_rounds(principal);
+  return *known;
+}
+
+void AuthorityTrajectory::Step::schedule_key(Index key, int round) {
+  // Its kept value changes: so may an input outside the region.
+  int next = next_change(t_.histories_[key].rounds, round);
+  // A signer outside the region whose kept authority moves in a round
+  // moves it in the new rounds alike, read from the round after.
+  for (Index signer : signers(key)) {
+    if (signer == t_.root_ || principal_in_region(signer)) continue;
+    const std::uint64_t from = input_rounds(signer) >> (round - 1);
+    if (from != 0) next = std::min(next, round + std::countr_zero(from) + 1);
+  }
+  // A user or group outside the region whose kept liveness changes.
+  for (Index named : names(key)) {
+    const Index own = t_.own_key_[named];
+    if (named == t_.root_ || own == kNone || in_region(own)) continue;
+    next = std::min(next, next_change(t_.histories_[own].rounds, round));
+  }
+  if (next <= kMaxAuthorityRounds) due_keys_[static_cast<std::size_t>(next)].push_back(key);
+}
+
+void AuthorityTrajectory::Step::schedule_principal(Index principal, int round) {
+  if (round >= kMaxAuthorityRounds) return;
+  const std::uint64_t after = input_rounds(principal) >> round;
+  if (after != 0) due_principals_[static_cast<std::size_t>(round + 1 + std::countr_zero(after))].push_back(principal);
+}
+
+void AuthorityTrajectory::Step::add_delta(Index permission, int round, std::int32_t delta) {
+  if (t_.count_stamp_[permission] != stamp_) {
+    t_.count_stamp_[permission] = stamp_;
+    t_.count_slot_[permission] = static_cast<std::uint32_t>(counts_.size());
+    counts_.emplace_back();
+    count_permissions_.push_back(permission);
+  }
+  CountChange& change = counts_[t_.count_slot_[permission]];
+  if (!change.rounds.empty() && change.rounds.back() == round) {
+    change.deltas.back() += delta;
+    return;
+  }
+  change.rounds.push_back(static_cast<std::uint8_t>(round));
+  change.deltas.push_back((change.deltas.empty() ? 0 : change.deltas.back()) + delta);
+}
+
+const std::vector<AuthorityTrajectory::Index>& AuthorityTrajectory::Step::held(Index principal, int round,
+                                                                               const Step* step,
+                                                                               std::vector<Index>& list) const {
+  t_.held_permissions(principal, round, step, list);
+  std::sort(list.begin(), list.end());
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+  return list;
+}
+
+void AuthorityTrajectory::Step::look_at_principal(Index principal, int round) {
+  const bool group = std::holds_alternative<principal_ref::Group>(t_.principal_refs_[principal]);
+  const auto* signed_keys = t_.signed_keys_[principal];
+  // A user signing nothing the rounds read decides nothing in them.
+  if (!group && !signed_keys) return;
+  held(principal, round, this, held_now_);
+  held(principal, round - 1, this, held_before_);
+  held(principal, round, nullptr, held_kept_);
+  const bool differs = held_now_ != held_kept_;
+  const bool moved = held_now_ != held_before_;
+  if (differs && signed_keys) {
+    // What it signs reads a different authority from the next round.
+    for (auto key : *signed_keys) join_key(key, round + 1);
+  } else if (moved && signed_keys) {
+    // The same change in both: only what is already in the region, whose
+    // new values are not the kept ones, looks again.
+    const std::vector<Index> region = principal_change(principal).signed_in_region;
+    for (Index key : region) join_key(key, round + 1);
+  }
+  if (group && (differs || moved)) {
+    for (Index key : t_.members_in_[principal]) {
+      for (const auto* record : t_.inputs_.keys[key].records) {
+        auto found = t_.record_links_.find(record);
+        if (found != t_.record_links_.end() && found->second.group == principal) {
+          join_principal(found->second.member, round);
+        }
+      }
+    }
+  }
+  schedule_principal(principal, round);
+}
+
+AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Index>& own) {
+  for (Index key : own) join_key(key, 1);
+  std::array<std::uint32_t, kMaxAuthorityRounds + 1> changed{};
   int converged_at = 0;
   int last = kMaxAuthorityRounds;
-  std::vector<const VerifiedRecord*> tied;
-
+  std::vector<Index> later;
+  std::vector<Index> touched;
   for (int round = 1; round <= kMaxAuthorityRounds; ++round) {
-    auto& outcomes = overlay.outcomes[static_cast<std::size_t>(round)];
-    auto& counts = overlay.counts[static_cast<std::size_t>(round)];
-    std::map<Index, authz::AuthoritySet> signers;
-    auto signer_authority = [&](const UserId& signer) {
-      const Index at = find_principal(principal_ref::User{signer});
-      auto found = signers.find(at);
-      if (found == signers.end()) {
-        found = signers.emplace(at, at == kNone ? authz::AuthoritySet{} : authority(at, round - 1, &overlay)).first;
-      }
-      return AuthorityAnswers{found->second};
-    };
-    auto is_live = [&](const PrincipalRefV1& ref) {
-      const Index at = find_principal(ref);
-      if (at == root_) return true;
-      return at != kNone && own_key_[at] != kNone && live(outcome(own_key_[at], round, &overlay));
-    };
-    auto resolve = [&](Index key) {
-      KeyOutcome now = resolve_key(inputs_.keys[key].records, inputs_.entry_point_users, tied,
-                                   [&](const VerifiedRecord& record) {
-                                     return competes_under(record, root_user_id_, applied, is_live, signer_authority);
-                                   });
-      const KeyOutcome& before = histories_[key].at(round);
-      const bool liveness_moved = live(now) != live(before);
-      if (!now.same_as(before)) outcomes.insert_or_assign(key, std::move(now));
-      return liveness_moved;
-    };
-
-    // Users and groups read only the previous round's authority;
-    // memberships and grants also who those leave live.
-    // Each key once a round: `due_` holds the stamp of the round it was
-    // last added in.
-    const std::uint64_t stamp = ++stamp_;
-    std::vector<Index> first;
-    std::vector<Index> later;
-    auto add = [&](Index key) {
-      if (due_[key] == stamp) return;
-      due_[key] = stamp;
-      (key < inputs_.liveness_readers_start ? first : later).push_back(key);
-    };
-    for (Index key : own) add(key);
-    for (Index user : moved_users) {
-      const auto& signed_keys = inputs_.keys_signed_by;
-      if (auto found = signed_keys.find(std::get<principal_ref::User>(principal_refs_[user]));
-          found != signed_keys.end()) {
-        for (auto key : found->second) add(key);
-      }
-    }
-    for (Index key : first) {
-      if (!resolve(key)) continue;
-      const auto owner = owner_of(*inputs_.keys[key].key);
-      if (auto found = inputs_.keys_reading_liveness.find(*owner); found != inputs_.keys_reading_liveness.end()) {
-        for (auto reader : found->second) add(reader);
-      }
-    }
-    std::set<Index> seeds;
-    for (Index key : later) {
-      resolve(key);
-      auto found = outcomes.find(key);
-      if (found == outcomes.end()) continue;
-      const KeyOutcome& before = histories_[key].at(round);
-      using Signed = std::pair<const KeyOutcome*, int>;
-      for (auto [value, sign] : {Signed{&found->second, 1}, Signed{&before, -1}}) {
-        if (Index permission = counted_permission(*value); permission != kNone) counts[permission] += sign;
-        if (Index group = member_of(*value); group != kNone) {
-          seeds.insert(record_links_.at(value->winner).member);
-        }
-      }
-    }
-
-    // A grantee holds a permission differently only when one of its counts
-    // crosses zero.
-    for (const auto& [permission, delta] : counts) {
-      const std::int32_t before = counts_[permission].at(round);
-      if (delta != 0 && (before > 0) != (before + delta > 0)) seeds.insert(permission_grantee_[permission]);
-    }
-    // The users below a seed: what their authority is made of differs.
-    moved_users.clear();
-    std::vector<Index> work(seeds.begin(), seeds.end());
-    std::set<Index> seen(seeds.begin(), seeds.end());
-    while (!work.empty()) {
-      const Index at = work.back();
-      work.pop_back();
-      if (std::holds_alternative<principal_ref::Group>(principal_refs_[at])) {
-        for (Index key : members_in_[at]) {
-          const KeyOutcome& now = outcome(key, round, &overlay);
-          const KeyOutcome& before = histories_[key].at(round);
-          if (!live(now) && !live(before)) continue;
-          const Index member = record_links_.at((live(now) ? now : before).winner).member;
-          if (seen.insert(member).second) work.push_back(member);
-        }
+    signer_authority_.clear();
+    later.clear();
+    touched.clear();
+    std::int64_t total = t_.changed_[static_cast<std::size_t>(round)];
+    // Users and groups first: memberships and grants read who they leave
+    // live, and join the round's list when that may differ.
+    auto& due = due_keys_[static_cast<std::size_t>(round)];
+    for (std::size_t i = 0; i < due.size(); ++i) {
+      const Index key = due[i];
+      if (key >= t_.inputs_.liveness_readers_start) {
+        later.push_back(key);
         continue;
       }
-      if (at != root_) moved_users.insert(at);
+      if (keys_[t_.key_slot_[key]].looked == round) continue;
+      const Look look = look_at(key, round);
+      total += look.moved - look.kept_moved;
+      if (look.live[0] == look.live[1] && look.live[0] == look.live[2] && look.live[2] == look.live[3]) continue;
+      if (const auto* readers = t_.liveness_readers_[t_.key_owner_[key]]) {
+        for (auto reader : *readers) join_key(reader, round);
+      }
     }
-
-    // Whether the rounds after this deletion stop changing here.
-    std::int64_t total = changed_[static_cast<std::size_t>(round)];
-    auto recount = [&](Index key) {
-      total -= !histories_[key].at(round).same_as(histories_[key].at(round - 1));
-      total += !outcome(key, round, &overlay).same_as(outcome(key, round - 1, &overlay));
-    };
-    for (const auto& [key, value] : outcomes) recount(key);
-    for (const auto& [key, value] : overlay.outcomes[static_cast<std::size_t>(round - 1)]) {
-      if (!outcomes.contains(key)) recount(key);
+    for (Index key : later) {
+      if (keys_[t_.key_slot_[key]].looked == round) continue;
+      const Look look = look_at(key, round);
+      total += look.moved - look.kept_moved;
+      if (!look.moved && !look.kept_moved && !look.differs) continue;
+      if (std::holds_alternative<record_key::Grant>(*t_.inputs_.keys[key].key)) {
+        // Neither set of rounds changes here: the counts do not either.
+        if (!look.moved && !look.kept_moved) continue;
+        constexpr std::array<std::int32_t, 4> kSign{1, -1, -1, 1};
+        for (std::size_t i = 0; i < 4; ++i) {
+          if (look.fed[i] == kNone) continue;
+          add_delta(look.fed[i], round, kSign[i]);
+          touched.push_back(look.fed[i]);
+        }
+      } else {
+        for (Index member : look.fed) {
+          if (member != kNone) join_principal(member, round);
+        }
+      }
+    }
+    for (Index permission : touched) join_principal(t_.permission_grantee_[permission], round);
+    // Principals, each computed from the memberships directly, so in any
+    // order; a group that moves passes it to its members in the same round.
+    auto& queue = due_principals_[static_cast<std::size_t>(round)];
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+      const Index principal = queue[i];
+      PrincipalChange& change = principal_change(principal);
+      if (!change.in_region || change.looked == round) continue;
+      change.looked = round;
+      look_at_principal(principal, round);
     }
     changed[static_cast<std::size_t>(round)] = static_cast<std::uint32_t>(total);
     if (converged_at == 0 && total == 0) converged_at = round;
-    if (converged_at != 0 && round >= final_round_) {
+    // Past both sets' last change, both stand still.
+    if (converged_at != 0 && round >= t_.final_round_) {
       last = round;
       break;
     }
   }
+  return commit(last, changed, converged_at);
+}
 
+AuthorityTrajectory::Moved AuthorityTrajectory::Step::commit(
+    int last, const std::array<std::uint32_t, kMaxAuthorityRounds + 1>& changed, int converged_at) {
   Moved moved;
-  for (const auto& [key, value] : overlay.outcomes[static_cast<std::size_t>(last)]) moved.keys.push_back(key);
-  for (Index user : moved_users) moved.users.push_back(std::get<principal_ref::User>(principal_refs_[user]));
-  differences_ += commit(overlay, last);
-  for (int round = 1; round <= kMaxAuthorityRounds; ++round) {
-    changed_[static_cast<std::size_t>(round)] = round <= last ? changed[static_cast<std::size_t>(round)] : 0;
+  std::uint64_t differing = 0;
+  // Users whose final authority may differ, read before the counts and
+  // memberships are taken as kept.
+  for (Index principal : met_) {
+    const auto* user = std::get_if<principal_ref::User>(&t_.principal_refs_[principal]);
+    if (!user || !principals_[t_.principal_slot_[principal]].in_region) continue;
+    if (held(principal, kMaxAuthorityRounds, this, held_now_) != held(principal, kMaxAuthorityRounds, nullptr, held_kept_)) {
+      moved.users.push_back(*user);
+    }
   }
-  converged_ = converged_at != 0;
-  final_round_ = converged_ ? converged_at : kMaxAuthorityRounds;
+  for (KeyChange& change : keys_) {
+    if (change.rounds.empty()) continue;
+    KeyHistory& kept = t_.histories_[change.key];
+    KeyHistory merged;
+    for (std::size_t i = 0; i < kept.rounds.size() && kept.rounds[i] < change.rounds.front(); ++i) {
+      merged.rounds.push_back(kept.rounds[i]);
+      merged.outcomes.push_back(kept.outcomes[i]);
+    }
+    for (std::size_t i = 0; i < change.rounds.size(); ++i) {
+      static const KeyOutcome nothing;
+      if (change.outcomes[i].same_as(merged.outcomes.empty() ? nothing : merged.outcomes.back())) continue;
+      merged.rounds.push_back(change.rounds[i]);
+      merged.outcomes.push_back(std::move(change.outcomes[i]));
+    }
+    const bool same = merged.rounds == kept.rounds &&
+                      std::equal(merged.outcomes.begin(), merged.outcomes.end(), kept.outcomes.begin(),
+                                 [](const KeyOutcome& a, const KeyOutcome& b) { return a.same_as(b); });
+    if (same) continue;
+    ++differing;
+    if (!merged.at(kMaxAuthorityRounds).same_as(kept.at(kMaxAuthorityRounds))) moved.keys.push_back(change.key);
+    kept = std::move(merged);
+  }
+  for (std::size_t slot = 0; slot < counts_.size(); ++slot) {
+    const CountChange& change = counts_[slot];
+    CountHistory& kept = t_.counts_[count_permissions_[slot]];
+    CountHistory merged;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < kept.rounds.size() || j < change.rounds.size()) {
+      const int round = std::min(i < kept.rounds.size() ? kept.rounds[i] : 255, j < change.rounds.size() ? change.rounds[j] : 255);
+      while (i < kept.rounds.size() && kept.rounds[i] <= round) ++i;
+      while (j < change.rounds.size() && change.rounds[j] <= round) ++j;
+      const std::int32_t value = (i ? kept.counts[i - 1] : 0) + (j ? change.deltas[j - 1] : 0);
+      if (value == (merged.counts.empty() ? 0 : merged.counts.back())) continue;
+      merged.rounds.push_back(static_cast<std::uint8_t>(round));
+      merged.counts.push_back(value);
+    }
+    kept = std::move(merged);
+  }
+  t_.differences_ += differing;
+  for (int round = 1; round <= kMaxAuthorityRounds; ++round) {
+    t_.changed_[static_cast<std::size_t>(round)] = round <= last ? changed[static_cast<std::size_t>(round)] : 0;
+  }
+  t_.converged_ = converged_at != 0;
+  t_.final_round_ = t_.converged_ ? converged_at : kMaxAuthorityRounds;
   return moved;
 }
 
-std::size_t AuthorityTrajectory::commit(const Overlay& overlay, int last) {
-  // Each key and count once, whatever the rounds it differs in.
-  const std::uint64_t stamp = ++stamp_;
-  std::vector<Index> keys;
-  std::vector<Index> permissions;
-  for (int round = 1; round <= last; ++round) {
-    for (const auto& [key, value] : overlay.outcomes[static_cast<std::size_t>(round)]) {
-      if (due_[key] != stamp) {
-        due_[key] = stamp;
-        keys.push_back(key);
-      }
-    }
-    for (const auto& [permission, value] : overlay.counts[static_cast<std::size_t>(round)]) {
-      if (counted_[permission] != stamp) {
-        counted_[permission] = stamp;
-        permissions.push_back(permission);
-      }
-    }
+AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const VerifiedRecord*>& deletions,
+                                                      const std::set<HashValue>& applied) {
+  std::vector<Index> own;
+  for (const auto* deletion : deletions) {
+    if (auto key = key_index(deletion->key)) own.push_back(*key);
   }
-  // Values are read from the overlay before each history is rewritten.
-  for (Index key : keys) {
-    std::vector<KeyOutcome> values;
-    values.reserve(static_cast<std::size_t>(last));
-    for (int round = 1; round <= last; ++round) values.push_back(outcome(key, round, &overlay));
-    auto& history = histories_[key];
-    rewrite(history.rounds, history.outcomes, KeyOutcome{}, last,
-            [&](int round) -> const KeyOutcome& { return values[static_cast<std::size_t>(round - 1)]; },
-            [](const KeyOutcome& a, const KeyOutcome& b) { return a.same_as(b); });
-  }
-  for (Index permission : permissions) {
-    std::vector<std::int32_t> values;
-    for (int round = 1; round <= last; ++round) values.push_back(count(permission, round, &overlay));
-    auto& history = counts_[permission];
-    rewrite(history.rounds, history.counts, std::int32_t{0}, last,
-            [&](int round) -> const std::int32_t& { return values[static_cast<std::size_t>(round - 1)]; },
-            [](std::int32_t a, std::int32_t b) { return a == b; });
-  }
-  return keys.size();
+  return Step(*this, applied).run(own);
 }
 
 }  // namespace morvik::core::validate

@@ -3,13 +3,16 @@
 // The rounds of the authority fixpoint, kept from one applied deletion to
 // the next. A round reads only the previous round's authority, its own
 // liveness and the applied deletions, so the rounds under one more applied
-// deletion follow from the rounds before it by resolving, round by round,
-// only the keys whose inputs differ between the two: the deletion's own
-// key, the keys signed by a user whose authority may differ (a grant or
-// membership it, or a group above it, holds differs), and the keys reading
-// the liveness of a user or group whose liveness differs. The
-// outcome is that of computing the rounds again from nothing; the fixpoint
-// itself is not monotone, so resuming it from its last state would not be.
+// deletion follow from the rounds before it by looking again only at what
+// may differ between the two: the deletion's own key, the keys signed by a
+// user whose authority may differ (a grant or membership it, or a group
+// above it, holds differs), and the keys reading the liveness of a user or
+// group whose liveness may differ. Such a key or principal is looked at
+// only in the rounds where one of its inputs, or its own kept value,
+// changes in either set of rounds: a difference that persists over many
+// rounds costs once, not once a round. The outcome is that of computing the
+// rounds again from nothing; the fixpoint itself is not monotone, so
+// resuming it from its last state would not be.
 
 #include <array>
 #include <cstdint>
@@ -77,22 +80,30 @@ class AuthorityTrajectory {
     std::vector<std::int32_t> counts;
     std::int32_t at(int round) const;
   };
-  // One applied deletion's rounds, where they differ from those kept.
-  struct Overlay;
+  // One step's propagation through the rounds: the keys, counts and
+  // principals whose rounds may differ from those kept, with their new
+  // values from the round each joined.
+  class Step;
 
   Index principal(const PrincipalRefV1& principal);
   Index find_principal(const PrincipalRefV1& principal) const;
   // The (grantee, permission) a live grant outcome counts for, else kNone.
   Index counted_permission(const KeyOutcome& outcome) const;
-  // The group a live membership outcome passes authority from, else kNone.
+  // The group a live membership outcome passes authority from, and the
+  // member it passes it to, else kNone.
   Index member_of(const KeyOutcome& outcome) const;
-  // A principal's authority in a round, reading outcomes and counts from
-  // `overlay` where given.
-  authz::AuthoritySet authority(Index principal, int round, const Overlay* overlay) const;
-  const KeyOutcome& outcome(Index key, int round, const Overlay* overlay) const;
-  std::int32_t count(Index permission, int round, const Overlay* overlay) const;
-  // Answers how many keys differ in some round.
-  std::size_t commit(const Overlay& overlay, int last);
+  Index member_in(const KeyOutcome& outcome) const;
+  // The (grantee, permission) entries a principal and every group it
+  // reaches hold in a round, reading outcomes and counts as `step` has them
+  // where given; in the order reached, possibly repeated.
+  void held_permissions(Index principal, int round, const Step* step, std::vector<Index>& held) const;
+  authz::AuthoritySet authority(Index principal, int round, const Step* step) const;
+  const KeyOutcome& outcome(Index key, int round, const Step* step) const;
+  std::int32_t count(Index permission, int round, const Step* step) const;
+  // The rounds (bit r-1 for round r) in which an input of the principal's
+  // kept authority changes: a count or membership of it or of any group a
+  // membership record names above it.
+  std::uint64_t input_rounds(Index principal) const;
   // Takes `histories` as the rounds, with what follows from them.
   void adopt(std::vector<KeyHistory> histories, bool converged);
 
@@ -130,10 +141,29 @@ class AuthorityTrajectory {
   std::unordered_map<const VerifiedRecord*, RecordLinks> record_links_;
   Index root_ = kNone;
 
+  // Per key: the principals signing a record of it whose chance reads
+  // their authority, and those whose liveness it reads (from `starts_[key]`
+  // to `starts_[key + 1]` of each list); per user's or group's key, its
+  // principal.
+  std::vector<std::uint32_t> signer_starts_;
+  std::vector<Index> signers_;
+  std::vector<std::uint32_t> name_starts_;
+  std::vector<Index> names_;
+  std::vector<Index> key_owner_;
+  // Per principal, the keys whose chance reads its authority and those
+  // reading its liveness, from the inputs' indexes (null when none).
+  std::vector<const std::vector<std::uint32_t>*> signed_keys_;
+  std::vector<const std::vector<std::uint32_t>*> liveness_readers_;
+
   std::uint64_t differences_ = 0;
-  // Per key and per count, the stamp of the step that last listed it.
-  std::vector<std::uint64_t> due_;
-  std::vector<std::uint64_t> counted_;
+  // A step's slots by key, count and principal: valid while the stamp is
+  // the step's own.
+  std::vector<std::uint64_t> key_stamp_;
+  std::vector<std::uint32_t> key_slot_;
+  std::vector<std::uint64_t> count_stamp_;
+  std::vector<std::uint32_t> count_slot_;
+  std::vector<std::uint64_t> principal_stamp_;
+  std::vector<std::uint32_t> principal_slot_;
   std::uint64_t stamp_ = 0;
 };
 
