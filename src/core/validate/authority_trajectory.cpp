@@ -1,6 +1,7 @@
 #include "core/validate/authority_trajectory.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <bit>
 #include <span>
 
@@ -40,21 +41,23 @@ std::int32_t AuthorityTrajectory::CountHistory::at(int round) const {
 
 class AuthorityTrajectory::Step {
  public:
-  Step(AuthorityTrajectory& trajectory, const std::set<HashValue>& applied)
-      : t_(trajectory), applied_(applied), stamp_(++trajectory.stamp_) {}
+  explicit Step(AuthorityTrajectory& trajectory) : t_(trajectory) {}
 
   // Follows the rounds from the deletions' own keys until both sets of
   // rounds stand still, then takes the new ones as kept.
-  Moved run(const std::vector<Index>& own);
+  Moved run(const std::vector<Index>& own, const std::set<HashValue>& applied);
 
   // The new rounds' values.
   const KeyOutcome& outcome(Index key, int round) const {
-    if (round >= 1 && t_.key_stamp_[key] == stamp_) {
+    if (round >= 1 && in_region(key)) {
       const KeyChange& change = keys_[t_.key_slot_[key]];
       // Before it is first looked at, a key is as it was.
-      if (!change.rounds.empty() && round >= change.rounds.front()) {
-        const auto after = std::upper_bound(change.rounds.begin(), change.rounds.end(), round);
-        return change.outcomes[static_cast<std::size_t>(after - change.rounds.begin() - 1)];
+      if (change.first != kNone && round >= key_points_[change.first].round) {
+        std::uint32_t at = change.first;
+        while (key_points_[at].next != kNone && key_points_[key_points_[at].next].round <= round) {
+          at = key_points_[at].next;
+        }
+        return key_points_[at].outcome;
       }
     }
     return t_.histories_[key].at(round);
@@ -62,36 +65,57 @@ class AuthorityTrajectory::Step {
   std::int32_t count(Index permission, int round) const {
     std::int32_t value = t_.counts_[permission].at(round);
     if (round >= 1 && t_.count_stamp_[permission] == stamp_) {
-      const CountChange& change = counts_[t_.count_slot_[permission]];
-      const auto after = std::upper_bound(change.rounds.begin(), change.rounds.end(), round);
-      if (after != change.rounds.begin()) value += change.deltas[static_cast<std::size_t>(after - change.rounds.begin() - 1)];
+      std::int32_t delta = 0;
+      for (std::uint32_t at = counts_[t_.count_slot_[permission]].first;
+           at != kNone && count_points_[at].round <= round; at = count_points_[at].next) {
+        delta = count_points_[at].delta;
+      }
+      value += delta;
     }
     return value;
   }
 
  private:
+  // Change points, chained per key or count in the order of their rounds;
+  // the chains of one step share a list.
+  struct KeyPoint {
+    std::uint8_t round;
+    std::uint32_t next;
+    KeyOutcome outcome;
+  };
+  struct CountPoint {
+    std::uint8_t round;
+    std::uint32_t next;
+    // The new count less the kept one, from this round on.
+    std::int32_t delta;
+  };
+  struct SignedLink {
+    Index key;
+    std::uint32_t next;
+  };
   // A key of the region: the round it joined, the last round it was looked
-  // at, and its new values from each round listed on.
+  // at, and the chain of its new values.
   struct KeyChange {
     Index key;
     int entry;
-    int looked = 0;
-    std::vector<std::uint8_t> rounds;
-    std::vector<KeyOutcome> outcomes;
+    int looked;
+    std::uint32_t first;
+    std::uint32_t last;
   };
-  // A count's new value less its kept one, from each round listed on.
   struct CountChange {
-    std::vector<std::uint8_t> rounds;
-    std::vector<std::int32_t> deltas;
+    Index permission;
+    std::uint32_t first;
+    std::uint32_t last;
   };
   // A principal met by the step: whether it is in the region (its authority
-  // may differ), the rounds it was last queued for and looked at, the keys of
-  // the region it signs, and its kept input rounds once asked.
+  // may differ), the rounds it was last queued for and looked at, the chain
+  // of the region's keys it signs, and its kept input rounds once asked.
   struct PrincipalChange {
     bool in_region = false;
     int queued = 0;
     int looked = 0;
-    std::vector<Index> signed_in_region;
+    std::uint32_t first_signed = kNone;
+    std::uint32_t last_signed = kNone;
     std::optional<std::uint64_t> input_rounds;
   };
   // What looking at a key in a round found: whether its value changes in
@@ -126,6 +150,7 @@ class AuthorityTrajectory::Step {
     return {t_.names_.data() + t_.name_starts_[key], t_.names_.data() + t_.name_starts_[key + 1]};
   }
 
+  void begin(const std::set<HashValue>& applied);
   void join_key(Index key, int round);
   void join_principal(Index principal, int round);
   KeyOutcome evaluate(Index key, int round);
@@ -139,14 +164,21 @@ class AuthorityTrajectory::Step {
   const std::vector<Index>& held(Index principal, int round, const Step* step, std::vector<Index>& list) const;
   void look_at_principal(Index principal, int round);
   Moved commit(int last, const std::array<std::uint32_t, kMaxAuthorityRounds + 1>& changed, int converged_at);
+  // Takes a key's or a count's new change points as kept; answers whether
+  // they differ from those kept.
+  bool commit_key(const KeyChange& change, Moved& moved);
+  void commit_count(const CountChange& change);
 
+  // Every list is emptied at the start of a step and keeps its capacity.
   AuthorityTrajectory& t_;
-  const std::set<HashValue>& applied_;
-  const std::uint64_t stamp_;
+  const std::set<HashValue>* applied_ = nullptr;
+  std::uint64_t stamp_ = 0;
   std::vector<KeyChange> keys_;
+  std::vector<KeyPoint> key_points_;
   std::vector<CountChange> counts_;
-  std::vector<Index> count_permissions_;
+  std::vector<CountPoint> count_points_;
   std::vector<PrincipalChange> principals_;
+  std::vector<SignedLink> signed_links_;
   std::vector<Index> met_;
   // Per round, the keys and principals to look at.
   std::array<std::vector<Index>, kMaxAuthorityRounds + 1> due_keys_;
@@ -154,13 +186,18 @@ class AuthorityTrajectory::Step {
   // The round's signers' authority in the round before.
   std::unordered_map<Index, authz::AuthoritySet> signer_authority_;
   std::vector<const VerifiedRecord*> tied_;
+  std::vector<Index> later_;
+  std::vector<Index> touched_;
   std::vector<Index> held_now_;
   std::vector<Index> held_before_;
   std::vector<Index> held_kept_;
+  std::vector<std::uint32_t> new_points_;
+  CountHistory new_counts_;
 };
 
 AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const UserId& root_user_id,
-                                         std::vector<KeyHistory> histories, bool converged)
+                                         std::vector<KeyHistory> histories, bool converged,
+                                         const std::vector<const VerifiedRecord*>& deletions)
     : inputs_(inputs), root_user_id_(root_user_id) {
   root_ = principal(principal_ref::User{root_user_id});
   key_owner_.assign(inputs.liveness_readers_start, kNone);
@@ -212,12 +249,15 @@ AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const Us
       starts.push_back(static_cast<std::uint32_t>(flat.size()));
     }
   };
+  for (const auto* deletion : deletions) principal(principal_ref::User{deletion->signer});
   flatten(signers, signer_starts_, signers_);
   flatten(names, name_starts_, names_);
   signed_keys_.assign(principal_refs_.size(), nullptr);
   liveness_readers_.assign(principal_refs_.size(), nullptr);
   for (const auto& [signer, keys] : inputs.keys_signed_by) signed_keys_[principals_.at(principal_ref::User{signer})] = &keys;
   for (const auto& [named, keys] : inputs.keys_reading_liveness) liveness_readers_[principals_.at(named)] = &keys;
+  signs_deletion_.assign(principal_refs_.size(), false);
+  for (const auto* deletion : deletions) signs_deletion_[principals_.at(principal_ref::User{deletion->signer})] = true;
 
   key_stamp_.assign(inputs.keys.size(), 0);
   key_slot_.assign(inputs.keys.size(), 0);
@@ -274,6 +314,13 @@ void AuthorityTrajectory::adopt(std::vector<KeyHistory> histories, bool converge
     }
   }
   final_round_ = converged_ ? last_change + 1 : kMaxAuthorityRounds;
+}
+
+std::size_t AuthorityTrajectory::PrincipalHash::operator()(const PrincipalRefV1& principal) const {
+  const auto& bytes = std::visit([](const auto& id) -> const cord::CompactBytes& { return id.hash.bytes; }, principal);
+  std::size_t hash = principal.index();
+  for (std::size_t i = 0; i < std::min<std::size_t>(bytes.size(), 8); ++i) hash = (hash << 8) ^ (hash >> 56) ^ bytes[i];
+  return hash;
 }
 
 AuthorityTrajectory::Index AuthorityTrajectory::principal(const PrincipalRefV1& ref) {
@@ -389,13 +436,37 @@ const GrantPermissionV1* AuthorityTrajectory::final_grant_permission(const Grant
   return record ? &record->permission : nullptr;
 }
 
+void AuthorityTrajectory::Step::begin(const std::set<HashValue>& applied) {
+  applied_ = &applied;
+  stamp_ = ++t_.stamp_;
+  keys_.clear();
+  key_points_.clear();
+  counts_.clear();
+  count_points_.clear();
+  principals_.clear();
+  signed_links_.clear();
+  met_.clear();
+  for (auto& due : due_keys_) due.clear();
+  for (auto& due : due_principals_) due.clear();
+}
+
 void AuthorityTrajectory::Step::join_key(Index key, int round) {
   if (round > kMaxAuthorityRounds) return;
   if (!in_region(key)) {
     t_.key_stamp_[key] = stamp_;
     t_.key_slot_[key] = static_cast<std::uint32_t>(keys_.size());
-    keys_.push_back({key, round, 0, {}, {}});
-    for (Index signer : signers(key)) principal_change(signer).signed_in_region.push_back(key);
+    keys_.push_back({key, round, 0, kNone, kNone});
+    for (Index signer : signers(key)) {
+      const auto link = static_cast<std::uint32_t>(signed_links_.size());
+      signed_links_.push_back({key, kNone});
+      PrincipalChange& change = principal_change(signer);
+      if (change.last_signed == kNone) {
+        change.first_signed = link;
+      } else {
+        signed_links_[change.last_signed].next = link;
+      }
+      change.last_signed = link;
+    }
   }
   due_keys_[static_cast<std::size_t>(std::max(round, keys_[t_.key_slot_[key]].entry))].push_back(key);
 }
@@ -427,7 +498,7 @@ KeyOutcome AuthorityTrajectory::Step::evaluate(Index key, int round) {
   };
   return resolve_key(t_.inputs_.keys[key].records, t_.inputs_.entry_point_users, tied_,
                      [&](const VerifiedRecord& record) {
-                       return competes_under(record, t_.root_user_id_, applied_, is_live, authority_of);
+                       return competes_under(record, t_.root_user_id_, *applied_, is_live, authority_of);
                      });
 }
 
@@ -441,14 +512,20 @@ AuthorityTrajectory::Step::Look AuthorityTrajectory::Step::look_at(Index key, in
   std::size_t i = 0;
   for (const KeyOutcome* value : {static_cast<const KeyOutcome*>(&now), &before, &kept, &kept_before}) {
     look.live[i] = live(*value);
-    look.fed[i] = grant ? t_.counted_permission(*value) : t_.member_in(*value);
+    look.fed[i] = !look.live[i] ? kNone : grant ? t_.counted_permission(*value) : t_.member_in(*value);
     ++i;
   }
   KeyChange& change = keys_[t_.key_slot_[key]];
   change.looked = round;
-  if (change.outcomes.empty() || !change.outcomes.back().same_as(now)) {
-    change.rounds.push_back(static_cast<std::uint8_t>(round));
-    change.outcomes.push_back(std::move(now));
+  if (change.last == kNone || !key_points_[change.last].outcome.same_as(now)) {
+    const auto point = static_cast<std::uint32_t>(key_points_.size());
+    key_points_.push_back({static_cast<std::uint8_t>(round), kNone, std::move(now)});
+    if (change.last == kNone) {
+      change.first = point;
+    } else {
+      key_points_[change.last].next = point;
+    }
+    change.last = point;
   }
   schedule_key(key, round);
   return look;
@@ -489,16 +566,22 @@ void AuthorityTrajectory::Step::add_delta(Index permission, int round, std::int3
   if (t_.count_stamp_[permission] != stamp_) {
     t_.count_stamp_[permission] = stamp_;
     t_.count_slot_[permission] = static_cast<std::uint32_t>(counts_.size());
-    counts_.emplace_back();
-    count_permissions_.push_back(permission);
+    counts_.push_back({permission, kNone, kNone});
   }
   CountChange& change = counts_[t_.count_slot_[permission]];
-  if (!change.rounds.empty() && change.rounds.back() == round) {
-    change.deltas.back() += delta;
+  if (change.last != kNone && count_points_[change.last].round == round) {
+    count_points_[change.last].delta += delta;
     return;
   }
-  change.rounds.push_back(static_cast<std::uint8_t>(round));
-  change.deltas.push_back((change.deltas.empty() ? 0 : change.deltas.back()) + delta);
+  const auto point = static_cast<std::uint32_t>(count_points_.size());
+  count_points_.push_back(
+      {static_cast<std::uint8_t>(round), kNone, (change.last == kNone ? 0 : count_points_[change.last].delta) + delta});
+  if (change.last == kNone) {
+    change.first = point;
+  } else {
+    count_points_[change.last].next = point;
+  }
+  change.last = point;
 }
 
 const std::vector<AuthorityTrajectory::Index>& AuthorityTrajectory::Step::held(Index principal, int round,
@@ -526,8 +609,9 @@ void AuthorityTrajectory::Step::look_at_principal(Index principal, int round) {
   } else if (moved && signed_keys) {
     // The same change in both: only what is already in the region, whose
     // new values are not the kept ones, looks again.
-    const std::vector<Index> region = principal_change(principal).signed_in_region;
-    for (Index key : region) join_key(key, round + 1);
+    for (auto link = principal_change(principal).first_signed; link != kNone; link = signed_links_[link].next) {
+      join_key(signed_links_[link].key, round + 1);
+    }
   }
   if (group && (differs || moved)) {
     for (Index key : t_.members_in_[principal]) {
@@ -542,17 +626,17 @@ void AuthorityTrajectory::Step::look_at_principal(Index principal, int round) {
   schedule_principal(principal, round);
 }
 
-AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Index>& own) {
+AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Index>& own,
+                                                          const std::set<HashValue>& applied) {
+  begin(applied);
   for (Index key : own) join_key(key, 1);
   std::array<std::uint32_t, kMaxAuthorityRounds + 1> changed{};
   int converged_at = 0;
   int last = kMaxAuthorityRounds;
-  std::vector<Index> later;
-  std::vector<Index> touched;
   for (int round = 1; round <= kMaxAuthorityRounds; ++round) {
     signer_authority_.clear();
-    later.clear();
-    touched.clear();
+    later_.clear();
+    touched_.clear();
     std::int64_t total = t_.changed_[static_cast<std::size_t>(round)];
     // Users and groups first: memberships and grants read who they leave
     // live, and join the round's list when that may differ.
@@ -560,7 +644,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Inde
     for (std::size_t i = 0; i < due.size(); ++i) {
       const Index key = due[i];
       if (key >= t_.inputs_.liveness_readers_start) {
-        later.push_back(key);
+        later_.push_back(key);
         continue;
       }
       if (keys_[t_.key_slot_[key]].looked == round) continue;
@@ -571,7 +655,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Inde
         for (auto reader : *readers) join_key(reader, round);
       }
     }
-    for (Index key : later) {
+    for (Index key : later_) {
       if (keys_[t_.key_slot_[key]].looked == round) continue;
       const Look look = look_at(key, round);
       total += look.moved - look.kept_moved;
@@ -583,7 +667,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Inde
         for (std::size_t i = 0; i < 4; ++i) {
           if (look.fed[i] == kNone) continue;
           add_delta(look.fed[i], round, kSign[i]);
-          touched.push_back(look.fed[i]);
+          touched_.push_back(look.fed[i]);
         }
       } else {
         for (Index member : look.fed) {
@@ -591,7 +675,7 @@ AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Inde
         }
       }
     }
-    for (Index permission : touched) join_principal(t_.permission_grantee_[permission], round);
+    for (Index permission : touched_) join_principal(t_.permission_grantee_[permission], round);
     // Principals, each computed from the memberships directly, so in any
     // order; a group that moves passes it to its members in the same round.
     auto& queue = due_principals_[static_cast<std::size_t>(round)];
@@ -613,58 +697,78 @@ AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Inde
   return commit(last, changed, converged_at);
 }
 
+bool AuthorityTrajectory::Step::commit_key(const KeyChange& change, Moved& moved) {
+  if (change.first == kNone) return false;
+  KeyHistory& kept = t_.histories_[change.key];
+  // Kept change points before the first new one stand; from there on, the
+  // new ones that change something.
+  const std::size_t from = static_cast<std::size_t>(
+      std::lower_bound(kept.rounds.begin(), kept.rounds.end(), key_points_[change.first].round) - kept.rounds.begin());
+  static const KeyOutcome nothing;
+  const KeyOutcome* previous = from ? &kept.outcomes[from - 1] : &nothing;
+  new_points_.clear();
+  for (auto at = change.first; at != kNone; at = key_points_[at].next) {
+    if (key_points_[at].outcome.same_as(*previous)) continue;
+    new_points_.push_back(at);
+    previous = &key_points_[at].outcome;
+  }
+  bool same = kept.rounds.size() - from == new_points_.size();
+  for (std::size_t i = 0; same && i < new_points_.size(); ++i) {
+    const KeyPoint& point = key_points_[new_points_[i]];
+    same = kept.rounds[from + i] == point.round && kept.outcomes[from + i].same_as(point.outcome);
+  }
+  if (same) return false;
+  if (!previous->same_as(kept.at(kMaxAuthorityRounds))) moved.keys.push_back(change.key);
+  kept.rounds.resize(from);
+  kept.outcomes.resize(from);
+  for (auto at : new_points_) {
+    kept.rounds.push_back(key_points_[at].round);
+    kept.outcomes.push_back(std::move(key_points_[at].outcome));
+  }
+  return true;
+}
+
+void AuthorityTrajectory::Step::commit_count(const CountChange& change) {
+  CountHistory& kept = t_.counts_[change.permission];
+  new_counts_.rounds.clear();
+  new_counts_.counts.clear();
+  // Each round where either the kept count or the difference moves.
+  std::size_t i = 0;
+  std::int32_t count = 0;
+  std::int32_t delta = 0;
+  auto at = change.first;
+  while (i < kept.rounds.size() || at != kNone) {
+    const int round = std::min<int>(i < kept.rounds.size() ? kept.rounds[i] : kMaxAuthorityRounds + 1,
+                                    at != kNone ? count_points_[at].round : kMaxAuthorityRounds + 1);
+    if (i < kept.rounds.size() && kept.rounds[i] == round) count = kept.counts[i++];
+    if (at != kNone && count_points_[at].round == round) {
+      delta = count_points_[at].delta;
+      at = count_points_[at].next;
+    }
+    const std::int32_t value = count + delta;
+    if (value == (new_counts_.counts.empty() ? 0 : new_counts_.counts.back())) continue;
+    new_counts_.rounds.push_back(static_cast<std::uint8_t>(round));
+    new_counts_.counts.push_back(value);
+  }
+  kept.rounds.assign(new_counts_.rounds.begin(), new_counts_.rounds.end());
+  kept.counts.assign(new_counts_.counts.begin(), new_counts_.counts.end());
+}
+
 AuthorityTrajectory::Moved AuthorityTrajectory::Step::commit(
     int last, const std::array<std::uint32_t, kMaxAuthorityRounds + 1>& changed, int converged_at) {
   Moved moved;
-  std::uint64_t differing = 0;
-  // Users whose final authority may differ, read before the counts and
-  // memberships are taken as kept.
+  // Signers of deletions whose final authority may differ, read before the
+  // counts and memberships are taken as kept.
   for (Index principal : met_) {
-    const auto* user = std::get_if<principal_ref::User>(&t_.principal_refs_[principal]);
-    if (!user || !principals_[t_.principal_slot_[principal]].in_region) continue;
-    if (held(principal, kMaxAuthorityRounds, this, held_now_) != held(principal, kMaxAuthorityRounds, nullptr, held_kept_)) {
-      moved.users.push_back(*user);
+    if (!t_.signs_deletion_[principal] || !principals_[t_.principal_slot_[principal]].in_region) continue;
+    if (held(principal, kMaxAuthorityRounds, this, held_now_) !=
+        held(principal, kMaxAuthorityRounds, nullptr, held_kept_)) {
+      moved.users.push_back(std::get<principal_ref::User>(t_.principal_refs_[principal]));
     }
   }
-  for (KeyChange& change : keys_) {
-    if (change.rounds.empty()) continue;
-    KeyHistory& kept = t_.histories_[change.key];
-    KeyHistory merged;
-    for (std::size_t i = 0; i < kept.rounds.size() && kept.rounds[i] < change.rounds.front(); ++i) {
-      merged.rounds.push_back(kept.rounds[i]);
-      merged.outcomes.push_back(kept.outcomes[i]);
-    }
-    for (std::size_t i = 0; i < change.rounds.size(); ++i) {
-      static const KeyOutcome nothing;
-      if (change.outcomes[i].same_as(merged.outcomes.empty() ? nothing : merged.outcomes.back())) continue;
-      merged.rounds.push_back(change.rounds[i]);
-      merged.outcomes.push_back(std::move(change.outcomes[i]));
-    }
-    const bool same = merged.rounds == kept.rounds &&
-                      std::equal(merged.outcomes.begin(), merged.outcomes.end(), kept.outcomes.begin(),
-                                 [](const KeyOutcome& a, const KeyOutcome& b) { return a.same_as(b); });
-    if (same) continue;
-    ++differing;
-    if (!merged.at(kMaxAuthorityRounds).same_as(kept.at(kMaxAuthorityRounds))) moved.keys.push_back(change.key);
-    kept = std::move(merged);
-  }
-  for (std::size_t slot = 0; slot < counts_.size(); ++slot) {
-    const CountChange& change = counts_[slot];
-    CountHistory& kept = t_.counts_[count_permissions_[slot]];
-    CountHistory merged;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < kept.rounds.size() || j < change.rounds.size()) {
-      const int round = std::min(i < kept.rounds.size() ? kept.rounds[i] : 255, j < change.rounds.size() ? change.rounds[j] : 255);
-      while (i < kept.rounds.size() && kept.rounds[i] <= round) ++i;
-      while (j < change.rounds.size() && change.rounds[j] <= round) ++j;
-      const std::int32_t value = (i ? kept.counts[i - 1] : 0) + (j ? change.deltas[j - 1] : 0);
-      if (value == (merged.counts.empty() ? 0 : merged.counts.back())) continue;
-      merged.rounds.push_back(static_cast<std::uint8_t>(round));
-      merged.counts.push_back(value);
-    }
-    kept = std::move(merged);
-  }
+  std::uint64_t differing = 0;
+  for (const KeyChange& change : keys_) differing += commit_key(change, moved);
+  for (const CountChange& change : counts_) commit_count(change);
   t_.differences_ += differing;
   for (int round = 1; round <= kMaxAuthorityRounds; ++round) {
     t_.changed_[static_cast<std::size_t>(round)] = round <= last ? changed[static_cast<std::size_t>(round)] : 0;
@@ -680,7 +784,10 @@ AuthorityTrajectory::Moved AuthorityTrajectory::apply(const std::vector<const Ve
   for (const auto* deletion : deletions) {
     if (auto key = key_index(deletion->key)) own.push_back(*key);
   }
-  return Step(*this, applied).run(own);
+  if (!step_) step_ = std::make_unique<Step>(*this);
+  return step_->run(own, applied);
 }
+
+AuthorityTrajectory::~AuthorityTrajectory() = default;
 
 }  // namespace morvik::core::validate

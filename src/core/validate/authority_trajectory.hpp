@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -39,12 +40,14 @@ struct AuthorityAnswers {
 class AuthorityTrajectory {
  public:
   // `histories`: each key's outcomes through the rounds of the computation
-  // that gave `converged`, under the deletions applied so far.
+  // that gave `converged`, under the deletions applied so far; `deletions`:
+  // those the pass considers, whose signers' final authority it asks.
   AuthorityTrajectory(const EffectiveInputs& inputs, const UserId& root_user_id, std::vector<KeyHistory> histories,
-                      bool converged);
+                      bool converged, const std::vector<const VerifiedRecord*>& deletions);
+  ~AuthorityTrajectory();
 
   // What an applied deletion may have changed in the final state: keys
-  // whose outcome differs, users whose authority may differ.
+  // whose outcome differs, signers of deletions whose authority may differ.
   struct Moved {
     std::vector<std::uint32_t> keys;
     std::vector<UserId> users;
@@ -120,7 +123,11 @@ class AuthorityTrajectory {
   // Every principal a record names, and per principal: its user's or
   // group's key, its (grantee, permission) counts, the membership keys
   // naming it as member, and those naming it as group.
-  std::map<PrincipalRefV1, Index> principals_;
+  // Identifiers are hashes: their leading bytes spread them well enough.
+  struct PrincipalHash {
+    std::size_t operator()(const PrincipalRefV1& principal) const;
+  };
+  std::unordered_map<PrincipalRefV1, Index, PrincipalHash> principals_;
   std::vector<PrincipalRefV1> principal_refs_;
   std::vector<Index> own_key_;
   std::vector<std::vector<Index>> permissions_of_;
@@ -154,6 +161,7 @@ class AuthorityTrajectory {
   // reading its liveness, from the inputs' indexes (null when none).
   std::vector<const std::vector<std::uint32_t>*> signed_keys_;
   std::vector<const std::vector<std::uint32_t>*> liveness_readers_;
+  std::vector<bool> signs_deletion_;
 
   std::uint64_t differences_ = 0;
   // A step's slots by key, count and principal: valid while the stamp is
@@ -165,6 +173,8 @@ class AuthorityTrajectory {
   std::vector<std::uint64_t> principal_stamp_;
   std::vector<std::uint32_t> principal_slot_;
   std::uint64_t stamp_ = 0;
+  // Made at the first step, and kept for its lists' capacity.
+  std::unique_ptr<Step> step_;
 };
 
 }  // namespace morvik::core::validate

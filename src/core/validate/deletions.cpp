@@ -59,7 +59,8 @@ ResolvedState resolve_along_trajectory(const SelectedRoot& root, const std::vect
                    [&](const auto* deletion) { return may_delete(resolved.state, *deletion); })) {
     return resolved;
   }
-  AuthorityTrajectory trajectory(inputs, root.user_id, std::move(histories), !resolved.state.did_not_converge);
+  AuthorityTrajectory trajectory(inputs, root.user_id, std::move(histories), !resolved.state.did_not_converge,
+                                 deletions);
 
   auto qualifies = [&](const VerifiedRecord& deletion) {
     const GrantPermissionV1* live_permission = nullptr;
