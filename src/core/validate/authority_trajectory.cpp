@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <bit>
+#include <cstring>
 #include <span>
 
 #include "core/validate/authority_propagation.hpp"
@@ -185,6 +186,8 @@ class AuthorityTrajectory::Step {
   std::array<std::vector<Index>, kMaxAuthorityRounds + 1> due_principals_;
   // The round's signers' authority in the round before.
   std::unordered_map<Index, authz::AuthoritySet> signer_authority_;
+  std::optional<UserId> last_signer_;
+  Index last_signer_index_ = kNone;
   std::vector<const VerifiedRecord*> tied_;
   std::vector<Index> later_;
   std::vector<Index> touched_;
@@ -203,7 +206,6 @@ AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const Us
   key_owner_.assign(inputs.liveness_readers_start, kNone);
   for (Index key = 0; key < inputs.keys.size(); ++key) {
     const RecordKey& record_key = *inputs.keys[key].key;
-    keys_.emplace(record_key, key);
     if (auto owner = owner_of(record_key)) {
       key_owner_[key] = principal(*owner);
       own_key_[key_owner_[key]] = key;
@@ -318,9 +320,9 @@ void AuthorityTrajectory::adopt(std::vector<KeyHistory> histories, bool converge
 
 std::size_t AuthorityTrajectory::PrincipalHash::operator()(const PrincipalRefV1& principal) const {
   const auto& bytes = std::visit([](const auto& id) -> const cord::CompactBytes& { return id.hash.bytes; }, principal);
-  std::size_t hash = principal.index();
-  for (std::size_t i = 0; i < std::min<std::size_t>(bytes.size(), 8); ++i) hash = (hash << 8) ^ (hash >> 56) ^ bytes[i];
-  return hash;
+  std::uint64_t leading = 0;
+  std::memcpy(&leading, bytes.data(), std::min<std::size_t>(bytes.size(), sizeof leading));
+  return static_cast<std::size_t>(leading ^ principal.index());
 }
 
 AuthorityTrajectory::Index AuthorityTrajectory::principal(const PrincipalRefV1& ref) {
@@ -341,9 +343,16 @@ AuthorityTrajectory::Index AuthorityTrajectory::find_principal(const PrincipalRe
 }
 
 std::optional<std::uint32_t> AuthorityTrajectory::key_index(const RecordKey& key) const {
-  auto found = keys_.find(key);
-  if (found == keys_.end()) return std::nullopt;
-  return found->second;
+  // The inputs list users' and groups' keys, then memberships' and grants',
+  // each part in key order.
+  const bool reads_liveness =
+      std::holds_alternative<record_key::GroupMember>(key) || std::holds_alternative<record_key::Grant>(key);
+  const auto start = inputs_.keys.begin() + static_cast<std::ptrdiff_t>(inputs_.liveness_readers_start);
+  const auto first = reads_liveness ? start : inputs_.keys.begin();
+  const auto end = reads_liveness ? inputs_.keys.end() : start;
+  const auto found = std::lower_bound(first, end, key, [](const auto& entry, const RecordKey& k) { return *entry.key < k; });
+  if (found == end || *found->key != key) return std::nullopt;
+  return static_cast<std::uint32_t>(found - inputs_.keys.begin());
 }
 
 AuthorityTrajectory::Index AuthorityTrajectory::counted_permission(const KeyOutcome& outcome) const {
@@ -483,7 +492,13 @@ void AuthorityTrajectory::Step::join_principal(Index principal, int round) {
 
 KeyOutcome AuthorityTrajectory::Step::evaluate(Index key, int round) {
   auto authority_of = [&](const UserId& signer) {
-    const Index at = t_.find_principal(principal_ref::User{signer});
+    // Most of a key's records, and of the keys looked at in a row, share
+    // their signer.
+    if (!last_signer_ || *last_signer_ != signer) {
+      last_signer_ = signer;
+      last_signer_index_ = t_.find_principal(principal_ref::User{signer});
+    }
+    const Index at = last_signer_index_;
     auto found = signer_authority_.find(at);
     if (found == signer_authority_.end()) {
       found = signer_authority_.emplace(at, at == kNone ? authz::AuthoritySet{} : t_.authority(at, round - 1, this))

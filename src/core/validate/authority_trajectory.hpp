@@ -112,7 +112,6 @@ class AuthorityTrajectory {
 
   const EffectiveInputs& inputs_;
   UserId root_user_id_;
-  std::map<RecordKey, Index> keys_;
   std::vector<KeyHistory> histories_;
   // How many keys change outcome in each round, and the round that changed
   // nothing (kMaxAuthorityRounds when none did).
