@@ -43,10 +43,12 @@ enum class DeletionUpdate : std::uint8_t { AlongTrajectory, WhenNeeded, Recomput
 // qualifies, with those after it that qualify and cannot change whether
 // any pending one does), the user, group, membership and grant keys whose
 // outcome differs in some round between the rounds before and after the
-// step. `keys` counts the keys outside the floors. An honest history changes each key a few
-// times at most; one whose every deletion switches much of the state off
-// or on reaches the limit after a bounded number of steps.
-constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 8 * std::uint64_t{keys} + (1u << 20); }
+// step, at most 32 times `keys` (the keys outside the floors) plus 2^20.
+// An honest history changes each key a few times at most; one whose every
+// deletion switches much of the state off or on reaches the limit after a
+// bounded number of steps, each of which costs about what its changed keys
+// cost to resolve once: at the largest vault, seconds.
+constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 32 * std::uint64_t{keys} + (1u << 20); }
 
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
                                                const RollbackFloors& floors,

@@ -484,7 +484,8 @@ TEST(DeletionWorkLimitTest, HonestHistoriesStayFarBelowIt) {
 TEST(DeletionWorkLimitTest, AFlipFlopHistoryIsStopped) {
   const auto checked = check(sample_vault(VaultShape::FlipFlop, 1000));
   const core::validate::EffectiveInputs inputs(checked.verified, {});
-  const auto limit = 8 * std::uint64_t{inputs.keys.size()};
+  const auto limit =
+      core::validate::deletion_work_limit(inputs.keys.size()) - core::validate::deletion_work_limit(0);
   const auto stopped = resolve_effective_with_deletions(checked.root, checked.verified, {},
                                                         DeletionUpdate::AlongTrajectory, RoundUpdate::WhenChanged, limit);
   EXPECT_TRUE(stopped.work_limit_exceeded);
