@@ -436,6 +436,50 @@ const DelicateCase kDelicateCases[] = {
        vault.add(x, grant_deleted_body(grant_id_of(id_seed(13)), read_permission(prefix({"a"})), 1));
      },
      true},
+    {"a group that loses a grant passes the loss to its members",
+     [](TestVault& vault) {
+       const auto& x = vault.add_user(2, 1);
+       const auto& y = vault.add_user(3, 1);
+       const auto& bystander = vault.add_user(4, 1);
+       const auto admins = id_seed(10);
+       vault.add(vault.root(), group_body(admins, "admins", 1));
+       vault.add(vault.root(), group_member_body(group_id_of(admins), user_ref(x), 1));
+       vault.add(vault.root(), grant_body(id_seed(11), group_ref(admins), admin_permission(), 1));
+       vault.add(x, grant_body(id_seed(12), user_ref(y), admin_permission(), 1));
+       vault.add(vault.root(), grant_body(id_seed(13), user_ref(bystander), read_permission(prefix({"a"})), 1));
+       // Y is an administrator only through X, and X only through the group.
+       vault.add(vault.root(), grant_deleted_body(grant_id_of(id_seed(11)), admin_permission(), 2));
+       vault.add(y, grant_deleted_body(grant_id_of(id_seed(13)), read_permission(prefix({"a"})), 3));
+     },
+     true},
+    {"a grant waits for its grantee after its signer's authority has settled",
+     [](TestVault& vault) {
+       // U is let in at the fifth round, at the end of a chain of
+       // administrators.
+       const crypto::Identity* appointer = &vault.root();
+       for (std::uint8_t link = 0; link < 3; ++link) {
+         const auto& admin = vault.add_user(std::uint8_t(20 + link), 1);
+         vault.add(*appointer, grant_body(id_seed(std::uint8_t(30 + link)), user_ref(admin), admin_permission(), 1));
+         appointer = &admin;
+       }
+       const auto u = identity(40);
+       vault.add(u, entry_point_body(vault.root_user_id(), u, 1));
+       vault.add(*appointer, user_body(u, 1));
+       // S's appointment is outranked for as long as V stands; once the root
+       // deletes V, S appoints U as soon as U is let in.
+       const auto& s = vault.add_user(41, 1);
+       const auto& v = vault.add_user(42, 1);
+       vault.add(vault.root(), grant_body(id_seed(43), user_ref(v), admin_permission(), 1));
+       vault.add(vault.root(), grant_body(id_seed(44), user_ref(s), admin_permission(), 1));
+       vault.add(v, grant_body(id_seed(44), user_ref(s), read_permission(prefix({"s"})), 2));
+       vault.add(s, grant_body(id_seed(45), user_ref(u), admin_permission(), 1));
+       vault.add(vault.root(), user_deleted_body(v.user_id, 2));
+       // Only an administrator U may delete the bystander's grant.
+       const auto& bystander = vault.add_user(46, 1);
+       vault.add(vault.root(), grant_body(id_seed(47), user_ref(bystander), admin_permission(), 1));
+       vault.add(u, grant_deleted_body(grant_id_of(id_seed(47)), admin_permission(), 3));
+     },
+     true},
     {"a deletion under a rollback floor",
      [](TestVault& vault) {
        const auto& x = vault.add_user(2, 1);
