@@ -233,27 +233,23 @@ AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const Us
     }
   }
   // Each key's signers and names, inverted from the inputs' indexes.
-  std::vector<std::vector<Index>> signers(inputs.keys.size());
-  std::vector<std::vector<Index>> names(inputs.keys.size());
-  for (const auto& [signer, keys] : inputs.keys_signed_by) {
-    const Index at = principal(principal_ref::User{signer});
-    for (auto key : keys) signers[key].push_back(at);
-  }
-  for (const auto& [named, keys] : inputs.keys_reading_liveness) {
-    const Index at = principal(named);
-    for (auto key : keys) names[key].push_back(at);
-  }
-  auto flatten = [](const std::vector<std::vector<Index>>& lists, std::vector<std::uint32_t>& starts,
-                    std::vector<Index>& flat) {
-    starts.push_back(0);
-    for (const auto& list : lists) {
-      flat.insert(flat.end(), list.begin(), list.end());
-      starts.push_back(static_cast<std::uint32_t>(flat.size()));
+  for (const auto* deletion : deletions) principal(principal_ref::User{deletion->signer});
+  auto invert = [&](const auto& index, auto principal_of, std::vector<std::uint32_t>& starts, std::vector<Index>& flat) {
+    starts.assign(inputs.keys.size() + 1, 0);
+    for (const auto& [owner, keys] : index) {
+      for (auto key : keys) ++starts[key + 1];
+    }
+    for (std::size_t key = 0; key < inputs.keys.size(); ++key) starts[key + 1] += starts[key];
+    flat.resize(starts.back());
+    std::vector<std::uint32_t> filled(starts.begin(), starts.end() - 1);
+    for (const auto& [owner, keys] : index) {
+      const Index at = principal(principal_of(owner));
+      for (auto key : keys) flat[filled[key]++] = at;
     }
   };
-  for (const auto* deletion : deletions) principal(principal_ref::User{deletion->signer});
-  flatten(signers, signer_starts_, signers_);
-  flatten(names, name_starts_, names_);
+  invert(inputs.keys_signed_by, [](const UserId& user) { return PrincipalRefV1{principal_ref::User{user}}; },
+         signer_starts_, signers_);
+  invert(inputs.keys_reading_liveness, [](const PrincipalRefV1& named) { return named; }, name_starts_, names_);
   signed_keys_.assign(principal_refs_.size(), nullptr);
   liveness_readers_.assign(principal_refs_.size(), nullptr);
   for (const auto& [signer, keys] : inputs.keys_signed_by) signed_keys_[principals_.at(principal_ref::User{signer})] = &keys;
