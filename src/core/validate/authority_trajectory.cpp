@@ -1,9 +1,9 @@
 #include "core/validate/authority_trajectory.hpp"
 
 #include <algorithm>
-#include <memory>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <span>
 
 #include "core/validate/authority_propagation.hpp"
