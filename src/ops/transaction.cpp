@@ -114,12 +114,14 @@ OpsResult<void> complete_transaction_locked(const store::WorkspacePaths& paths, 
   // The ratchet goes first: a vault ahead of its ratchet could be rolled back
   // unnoticed.
   if (!*ratchet_written) {
-    if (auto written = store::write_ratchet_bytes_atomic(paths, transaction.trusted_root, next_ratchet); !written) {
+    if (auto written =
+            store::write_ratchet_bytes_atomic(paths, transaction.trusted_root, next_ratchet, store::Decoded::Yes);
+        !written) {
       return fail(std::move(written.error()));
     }
   }
   if (!*vault_written) {
-    if (auto written = store::write_vault_bytes_atomic(paths, next_vault); !written) {
+    if (auto written = store::write_vault_bytes_atomic(paths, next_vault, store::Decoded::Yes); !written) {
       return fail(std::move(written.error()));
     }
   }
