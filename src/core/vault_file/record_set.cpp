@@ -4,23 +4,6 @@
 #include <functional>
 
 namespace morvik::core::validate {
-namespace {
-
-// A record that was not read from the set's file, with the encoding its
-// views point at: both live and die together.
-struct OwnedRecord {
-  VaultRecordV1 record;
-  cord::Bytes encoding;
-};
-
-HeldRecord owned(VaultRecordV1 record, cord::Bytes encoding, std::optional<RecordDigest> hash) {
-  auto owner = std::make_shared<const OwnedRecord>(OwnedRecord{std::move(record), std::move(encoding)});
-  const cord::ByteView encoding_view = owner->encoding;
-  return HeldRecord{std::shared_ptr<const VaultRecordV1>(owner, &owner->record), encoding_view, std::move(hash)};
-}
-
-}  // namespace
-
 RecordSet::RecordSet(std::shared_ptr<const cord::Bytes> file, std::shared_ptr<const VaultStore> records,
                      std::span<const cord::ByteView> encodings)
     : file_(std::move(file)) {
@@ -32,13 +15,26 @@ RecordSet::RecordSet(std::shared_ptr<const cord::Bytes> file, std::shared_ptr<co
 }
 
 CoreResult<RecordSet> RecordSet::of(const VaultStore& store) {
-  RecordSet set;
-  set.records_.reserve(vault_records(store).size());
-  for (const VaultRecordV1& record : vault_records(store)) {
-    auto encoding = cord::serialize(record);
-    if (!encoding) return fail(CoreError::cord(std::move(encoding.error())));
-    set.records_.push_back(owned(record, std::move(*encoding), std::nullopt));
+  auto records = std::make_shared<const VaultStore>(store);
+  auto encodings = std::make_shared<cord::Bytes>();
+  std::vector<std::size_t> ends;
+  for (const VaultRecordV1& record : vault_records(*records)) {
+    if (auto st = cord::write(cord::CordSerializer(*encodings), record); !st) {
+      return fail(CoreError::cord(std::move(st.error())));
+    }
+    ends.push_back(encodings->size());
   }
+  // Views are taken once the buffer has stopped growing.
+  RecordSet set;
+  set.records_.reserve(ends.size());
+  std::size_t start = 0;
+  auto end = ends.begin();
+  for (const VaultRecordV1& record : vault_records(*records)) {
+    const cord::ByteView encoding = cord::ByteView(*encodings).subspan(start, *end - start);
+    set.records_.push_back(HeldRecord{std::shared_ptr<const VaultRecordV1>(records, &record), encoding, {}});
+    start = *end++;
+  }
+  set.added_.push_back(std::move(encodings));
   return set;
 }
 
@@ -63,7 +59,8 @@ bool RecordSet::append_record(VaultRecordV1 record, cord::Bytes encoding, const 
   auto at = std::lower_bound(records_.begin(), records_.end(), record,
                              [](const HeldRecord& held, const VaultRecordV1& value) { return *held.record < value; });
   if (at != records_.end() && *at->record == record) return true;
-  records_.insert(at, owned(std::move(record), std::move(encoding), digest_of(hash)));
+  const auto& kept = added_.emplace_back(std::make_shared<const cord::Bytes>(std::move(encoding)));
+  records_.insert(at, HeldRecord{std::make_shared<const VaultRecordV1>(std::move(record)), *kept, digest_of(hash)});
   return false;
 }
 

@@ -3,8 +3,9 @@
 // A vault's record set as sessions hold it and validation reads it: each
 // record shared with the states validated from it, beside the bytes it is
 // encoded as and, once computed, its record hash. Records read from a vault
-// file keep views into that one file buffer rather than copies; records
-// added since own their encoding beside them. So validating the set hashes
+// file keep views into that one file buffer rather than copies; the
+// encodings of records added since are held by the set until it is written
+// to a file of its own. So validating the set hashes
 // and checks those bytes, and the file after a write is the old file with
 // the added records spliced in, without anything being encoded again.
 
@@ -85,6 +86,8 @@ class RecordSet {
 
  private:
   std::shared_ptr<const cord::Bytes> file_;
+  // The encodings of the records not read from `file_`.
+  std::vector<std::shared_ptr<const cord::Bytes>> added_;
   // Ordered as the records are, as VaultStore orders them.
   std::vector<HeldRecord> records_;
 };
