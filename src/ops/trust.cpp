@@ -46,7 +46,8 @@ OpsResult<core::HashValue> trusted_root_candidate(const core::VaultStore& vault,
       core::vault_records(vault), [](const core::VaultRecordV1& record) -> const auto& { return record; }, crypto);
 }
 
-OpsResult<core::HashValue> trusted_root_candidate(const core::validate::RecordSet& vault, const crypto::Crypto& crypto) {
+OpsResult<core::HashValue> trusted_root_candidate(const core::validate::RecordSet& vault,
+                                                  const crypto::Crypto& crypto) {
   return candidate_among(
       vault.records(), [](const core::validate::HeldRecord& held) -> const auto& { return *held.record; }, crypto);
 }

@@ -4,6 +4,7 @@
 #include <functional>
 
 namespace morvik::core::validate {
+
 RecordSet::RecordSet(std::shared_ptr<const cord::Bytes> file, std::shared_ptr<const VaultStore> records,
                      std::span<const cord::ByteView> encodings)
     : file_(std::move(file)) {
@@ -83,6 +84,8 @@ RecordDigest RecordSet::digest_of(const HashValue& hash) {
   return digest;
 }
 
-HashValue RecordSet::hash_of(const RecordDigest& digest) { return HashValue{cord::CompactBytes(digest.data(), digest.size())}; }
+HashValue RecordSet::hash_of(const RecordDigest& digest) {
+  return HashValue{cord::CompactBytes(digest.data(), digest.size())};
+}
 
 }  // namespace morvik::core::validate

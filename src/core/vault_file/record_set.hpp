@@ -5,9 +5,9 @@
 // encoded as and, once computed, its record hash. Records read from a vault
 // file keep views into that one file buffer rather than copies; the
 // encodings of records added since are held by the set until it is written
-// to a file of its own. So validating the set hashes
-// and checks those bytes, and the file after a write is the old file with
-// the added records spliced in, without anything being encoded again.
+// to a file of its own. So validating the set hashes and checks those bytes,
+// and the file after a write is the old file with the added records spliced
+// in, without anything being encoded again.
 
 #include <array>
 #include <cstdint>

@@ -172,7 +172,9 @@ CoreResult<EncodedVault> encode_records_framed(const RecordSet& records) {
   for (const HeldRecord& record : held) size += record.encoding.size();
   if (size > kMaxVaultFileBytes) return fail(file_too_large(size));
   file.reserve(size);
-  for (const std::size_t index : order) file.insert(file.end(), held[index].encoding.begin(), held[index].encoding.end());
+  for (const std::size_t index : order) {
+    file.insert(file.end(), held[index].encoding.begin(), held[index].encoding.end());
+  }
   auto bytes = std::make_shared<const cord::Bytes>(std::move(file));
   return EncodedVault{bytes, records.read_from(bytes, order)};
 }

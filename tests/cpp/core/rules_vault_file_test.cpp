@@ -250,7 +250,8 @@ TEST(VaultFileTest, AddedRecordsAreSplicedInWhereEncodingPutsThem) {
         EXPECT_TRUE(c.place(encoding, held.front(), held.back()));
       }
       const HashValue hash = kCrypto.hash(kRecordHashLabel, encoding);
-      EXPECT_EQ(records.append_record(record, std::move(encoding), hash), !vault_records(expected_store).insert(record));
+      const bool new_to_the_set = vault_records(expected_store).insert(record);
+      EXPECT_EQ(records.append_record(record, std::move(encoding), hash), !new_to_the_set);
     }
     const cord::Bytes expected = encode_vault(expected_store).value();
 
