@@ -132,9 +132,11 @@ Listing list_records(const RecordSet& source, const P& crypto, const std::set<Ha
   Listing listing;
   listing.records.reserve(source.size());
   const VerifiedDigests verified_digests(verified);
-  for (const HeldRecord& held : source.records()) {
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    const HeldRecord& held = source.records()[i];
     const VaultRecordV1& record = *held.record;
-    HashValue hash = held.hash ? RecordSet::hash_of(*held.hash) : crypto.hash(kRecordHashLabel, held.encoding);
+    const auto known = source.hash(i);
+    HashValue hash = known ? RecordSet::hash_of(*known) : crypto.hash(kRecordHashLabel, held.encoding);
     const bool trusted = verified_digests.contains(hash);
     // The body, then the key and the signature, each a u32 length and bytes.
     const std::size_t message_size =

@@ -11,7 +11,7 @@ RecordSet::RecordSet(std::shared_ptr<const cord::Bytes> file, std::shared_ptr<co
   records_.reserve(encodings.size());
   std::size_t at = 0;
   for (const VaultRecordV1& record : vault_records(*records)) {
-    records_.push_back(HeldRecord{std::shared_ptr<const VaultRecordV1>(records, &record), encodings[at++], {}});
+    records_.push_back(HeldRecord{std::shared_ptr<const VaultRecordV1>(records, &record), encodings[at++]});
   }
 }
 
@@ -32,7 +32,7 @@ CoreResult<RecordSet> RecordSet::of(const VaultStore& store) {
   auto end = ends.begin();
   for (const VaultRecordV1& record : vault_records(*records)) {
     const cord::ByteView encoding = cord::ByteView(*encodings).subspan(start, *end - start);
-    set.records_.push_back(HeldRecord{std::shared_ptr<const VaultRecordV1>(records, &record), encoding, {}});
+    set.records_.push_back(HeldRecord{std::shared_ptr<const VaultRecordV1>(records, &record), encoding});
     start = *end++;
   }
   set.added_.push_back(std::move(encodings));
@@ -43,6 +43,7 @@ RecordSet RecordSet::read_from(std::shared_ptr<const cord::Bytes> file,
                                std::span<const std::size_t> wire_order) const {
   RecordSet set;
   set.records_ = records_;
+  set.hashes_ = hashes_;
   // The elements follow the magic, the variant index and the count.
   std::size_t offset = file->size();
   for (const std::size_t index : wire_order) offset -= records_[index].encoding.size();
@@ -60,8 +61,11 @@ bool RecordSet::append_record(VaultRecordV1 record, cord::Bytes encoding, const 
   auto at = std::lower_bound(records_.begin(), records_.end(), record,
                              [](const HeldRecord& held, const VaultRecordV1& value) { return *held.record < value; });
   if (at != records_.end() && *at->record == record) return true;
+  const auto index = static_cast<std::size_t>(at - records_.begin());
   const auto& kept = added_.emplace_back(std::make_shared<const cord::Bytes>(std::move(encoding)));
-  records_.insert(at, HeldRecord{std::make_shared<const VaultRecordV1>(std::move(record)), *kept, digest_of(hash)});
+  records_.insert(at, HeldRecord{std::make_shared<const VaultRecordV1>(std::move(record)), *kept});
+  hashes_.resize(records_.size() - 1);
+  hashes_.insert(hashes_.begin() + static_cast<std::ptrdiff_t>(index), digest_of(hash));
   return false;
 }
 

@@ -32,8 +32,6 @@ struct HeldRecord {
   std::shared_ptr<const VaultRecordV1> record;
   // The record's canonical encoding.
   cord::ByteView encoding;
-  // The record hash of `encoding`; none until computed.
-  std::optional<RecordDigest> hash;
 };
 
 class RecordSet {
@@ -63,8 +61,9 @@ class RecordSet {
   template <CryptoProvider P>
   CoreResult<void> hash_records(const P& crypto) {
     try {
-      for (HeldRecord& held : records_) {
-        if (!held.hash) held.hash = digest_of(crypto.hash(kRecordHashLabel, held.encoding));
+      hashes_.resize(records_.size());
+      for (std::size_t i = 0; i < records_.size(); ++i) {
+        if (!hashes_[i]) hashes_[i] = digest_of(crypto.hash(kRecordHashLabel, records_[i].encoding));
       }
       return {};
     } catch (const std::bad_alloc&) {
@@ -73,6 +72,11 @@ class RecordSet {
   }
 
   std::span<const HeldRecord> records() const { return records_; }
+  // The record hash of the record at `index` in `records()`; none until
+  // computed.
+  std::optional<RecordDigest> hash(std::size_t index) const {
+    return index < hashes_.size() ? hashes_[index] : std::nullopt;
+  }
   std::size_t size() const { return records_.size(); }
   // The vault file the records read from it view; null when none was.
   const std::shared_ptr<const cord::Bytes>& file() const { return file_; }
@@ -90,6 +94,9 @@ class RecordSet {
   std::vector<std::shared_ptr<const cord::Bytes>> added_;
   // Ordered as the records are, as VaultStore orders them.
   std::vector<HeldRecord> records_;
+  // Beside `records_`, once any hash is known; empty until then, so that a
+  // set only decoded carries none.
+  std::vector<std::optional<RecordDigest>> hashes_;
 };
 
 }  // namespace morvik::core::validate
