@@ -20,8 +20,7 @@ namespace {
 void compare_deletion_passes(const core::VaultStore& vault, const core::HashValue& trusted_root,
                              const crypto::Crypto& crypto) {
   namespace validate = core::validate;
-  auto checked = validate::detail::check_record_set({std::make_shared<const core::VaultStore>(vault), {}},
-                                                    trusted_root, crypto, {});
+  auto checked = validate::detail::check_record_set(validate::RecordSet::of(vault).value(), trusted_root, crypto, {});
   if (!checked || !*checked) return;
   const auto& records = (*checked)->verified;
   const auto& root = (*checked)->root;

@@ -4,9 +4,9 @@
 #include "ops/transaction.hpp"
 #include "ops/trust.hpp"
 #include "ops/validation.hpp"
+#include "ops/vault_read.hpp"
 #include "store/ratchet_file.hpp"
 #include "store/state_locks.hpp"
-#include "store/vault_file.hpp"
 
 namespace morvik::ops {
 
@@ -21,7 +21,7 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
                                            const core::InvitationMaterial& material) {
   auto identity = crypto::Identity::from_master_seed(crypto, material.master_seed);
   if (!identity) return fail(std::move(identity.error()));
-  auto records = store::read_vault(paths);
+  auto records = read_decoded_vault(paths, crypto);
   if (!records) return fail(std::move(records.error()));
   auto root = trusted_root_candidate(*records, crypto);
   if (!root) return fail(std::move(root.error()));
@@ -40,8 +40,7 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
 
   if (!material.baseline) return fail(OpsError::InviteBaselineRequired{});
   core::ratchet::Ratchet ratchet = seed_ratchet_from_baseline(*root, *material.baseline);
-  auto report =
-      validate_records({std::make_shared<const core::VaultStore>(std::move(*records)), {}}, ratchet, crypto, {});
+  auto report = validate_records(*records, ratchet, crypto, {});
   if (!report) return fail(std::move(report.error()));
   if (has_suspected_rollback(*report)) return fail(OpsError::RolledBackPastBaseline{});
   if (!report->issues.empty()) return fail(OpsError::ValidationFailed{report->issues});

@@ -31,15 +31,16 @@ OpsResult<NewRecordSlot> new_record_slot(const EffectiveState& state, const cryp
   return NewRecordSlot{*counter, std::move(*secret_id)};
 }
 
-// Hashes the signed record and appends it to the working set.
+// Hashes the signed record and appends it to the working set, which keeps
+// its encoding and hash for the validation and the file that follow.
 template <class Output>
-OpsResult<BuiltRecord<Output>> append_signed(core::VaultStore& records, const crypto::Crypto& crypto,
+OpsResult<BuiltRecord<Output>> append_signed(core::validate::RecordSet& records, const crypto::Crypto& crypto,
                                              core::hazmat::HazmatResult<core::VaultRecordV1> record, Output output) {
   if (!record) return fail(std::move(record.error()));
   auto encoding = cord::serialize(*record);
   if (!encoding) return fail(core::CoreError::cord(std::move(encoding.error())));
   core::HashValue record_hash = crypto.hash(core::kRecordHashLabel, *encoding);
-  core::hazmat::append_record(records, std::move(*record));
+  records.append_record(std::move(*record), std::move(*encoding), record_hash);
   return BuiltRecord<Output>{std::move(output), std::move(record_hash)};
 }
 
@@ -92,7 +93,8 @@ OpsResult<core::SealedPayloadV1> seal_plaintext_payload(const EffectiveState& st
   return core::SealedPayloadV1{nonce_bytes, std::move(*ciphertext), std::move(slots)};
 }
 
-OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::VaultStore& records, const EffectiveState& state,
+OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::validate::RecordSet& records,
+                                                            const EffectiveState& state,
                                                             const crypto::Crypto& crypto,
                                                             const crypto::Identity& identity,
                                                             const core::SecretSelectorV1& selector,
@@ -109,7 +111,7 @@ OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::VaultStore& re
                        SetSecretOutput{std::move(slot->secret_id), selector, std::move(*payload)});
 }
 
-OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::VaultStore& records,
+OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::validate::RecordSet& records,
                                                                   const EffectiveState& state,
                                                                   const crypto::Crypto& crypto,
                                                                   const crypto::Identity& identity,

@@ -10,6 +10,7 @@
 #include "core/records.hpp"
 #include "core/selectors.hpp"
 #include "core/validate/state.hpp"
+#include "core/vault_file/record_set.hpp"
 #include "crypto/identity.hpp"
 #include "crypto/provider.hpp"
 #include "ops/binding.hpp"
@@ -53,7 +54,7 @@ struct BuiltRecord {
 
 // Seals `value`, signs a Secret record with the identity and appends it to
 // `records`. On failure `records` is unchanged.
-OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::VaultStore& records,
+OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::validate::RecordSet& records,
                                                             const core::validate::EffectiveState& state,
                                                             const crypto::Crypto& crypto,
                                                             const crypto::Identity& identity,
@@ -62,7 +63,7 @@ OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::VaultStore& re
 
 // Signs a SecretDeleted record with the identity and appends it to
 // `records`. On failure `records` is unchanged.
-OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::VaultStore& records,
+OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::validate::RecordSet& records,
                                                                   const core::validate::EffectiveState& state,
                                                                   const crypto::Crypto& crypto,
                                                                   const crypto::Identity& identity,

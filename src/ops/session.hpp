@@ -19,6 +19,7 @@
 #include "core/records.hpp"
 #include "core/selectors.hpp"
 #include "core/validate/pipeline.hpp"
+#include "core/vault_file/record_set.hpp"
 #include "cord/wire.hpp"
 #include "crypto/identity.hpp"
 #include "crypto/provider.hpp"
@@ -43,8 +44,8 @@ inline constexpr std::string_view kVaultMutation = "vault mutation";
 // Builds one record into the working record set from the session's current
 // state, and says what it built.
 template <class Output>
-using RecordStep =
-    std::function<OpsResult<BuiltRecord<Output>>(core::VaultStore& records, const core::validate::EffectiveState&)>;
+using RecordStep = std::function<OpsResult<BuiltRecord<Output>>(core::validate::RecordSet& records,
+                                                                const core::validate::EffectiveState&)>;
 
 // The value to store in place of a secret's current plaintext; none leaves
 // the secret as it is.
@@ -56,7 +57,8 @@ struct LockedSession {
   core::validate::ValidationReport report;
   store::WorkspacePaths paths;
   // The vault file exactly as validated: the before-image of the next commit.
-  cord::Bytes vault_bytes;
+  // Shared with `records`, which keep views into it.
+  std::shared_ptr<const cord::Bytes> vault_bytes;
   // The strongest ratchet of the trust root, raised by the clean validation.
   core::ratchet::Ratchet ratchet;
   // The signing key of the verification cache whose hashes this validation
@@ -64,8 +66,9 @@ struct LockedSession {
   std::optional<cord::Bytes> verified_by;
   // A commit journal of this root seen but not applied.
   std::optional<PendingTransaction> pending;
-  // Decoded from `vault_bytes`, and shared with the report's state.
-  std::shared_ptr<const core::VaultStore> records;
+  // Decoded from `vault_bytes`, each record with its bytes there and its
+  // record hash; the records are shared with the report's state.
+  core::validate::RecordSet records;
 
   // Reads, recovers and validates the vault of `paths`. Prompts for nothing
   // and unlocks no identity. With `invited_root`, a vault of any other trust

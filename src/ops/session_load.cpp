@@ -19,7 +19,7 @@ namespace {
 
 // What the load validates under the shared lock.
 struct LoadedFiles {
-  DecodedVault vault;
+  core::validate::RecordSet vault;
   StrongestRatchet strongest;
   std::optional<store::VerificationCacheV1> cache;
 };
@@ -32,19 +32,19 @@ struct LoadedFiles {
 // InviteRootMismatch on the invitation road) rather than validated against
 // this root's ratchet.
 OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths, const core::HashValue& root,
-                                              const crypto::Crypto& crypto, DecodedVault first,
+                                              const crypto::Crypto& crypto, core::validate::RecordSet first,
                                               const std::optional<core::HashValue>& invited_root) {
   auto lock = store::acquire_root_state_shared_lock(paths, root);
   if (!lock) return fail(std::move(lock.error()));
   auto bytes = store::read_vault_bytes(paths);
   if (!bytes) return fail(std::move(bytes.error()));
-  std::optional<DecodedVault> vault;
-  if (*bytes == first.bytes) {
+  std::optional<core::validate::RecordSet> vault;
+  if (*bytes == *first.file()) {
     vault = std::move(first);
   } else {
-    auto decoded = decode_vault_file(paths, std::move(*bytes));
+    auto decoded = decode_vault_file(paths, std::move(*bytes), crypto);
     if (!decoded) return fail(std::move(decoded.error()));
-    auto candidate = trusted_root_candidate(*decoded->records, crypto);
+    auto candidate = trusted_root_candidate(*decoded, crypto);
     if (!candidate) return fail(std::move(candidate.error()));
     if (*candidate != root) {
       if (invited_root) return fail(OpsError::InviteRootMismatch{});
@@ -61,9 +61,9 @@ OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths
 
 OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
                                              const std::optional<core::HashValue>& invited_root) {
-  auto first = read_decoded_vault(paths);
+  auto first = read_decoded_vault(paths, crypto);
   if (!first) return fail(std::move(first.error()));
-  auto root = trusted_root_candidate(*first->records, crypto);
+  auto root = trusted_root_candidate(*first, crypto);
   if (!root) return fail(std::move(root.error()));
   if (invited_root && *root != *invited_root) return fail(OpsError::InviteRootMismatch{});
   if (auto recovered = recover_for_root(paths, *root, crypto); !recovered) return fail(std::move(recovered.error()));
@@ -77,16 +77,16 @@ OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths,
     verified_by = std::move(files->cache->signer_public_key);
   }
   // Validation needs no lock: it reads only what was read under it.
-  auto report = validate_records(files->vault.source(), files->strongest.ratchet, crypto, verified);
+  auto report = validate_records(files->vault, files->strongest.ratchet, crypto, verified);
   if (!report) return fail(std::move(report.error()));
 
   LockedSession session{std::move(*report),
                         paths,
-                        std::move(files->vault.bytes),
+                        files->vault.file(),
                         std::move(files->strongest.ratchet),
                         std::move(verified_by),
                         std::move(files->strongest.pending),
-                        std::move(files->vault.records)};
+                        std::move(files->vault)};
   if (auto absorbed = session.absorb_clean_trust_raises(crypto); !absorbed) return fail(std::move(absorbed.error()));
   return session;
 }

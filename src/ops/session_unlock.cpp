@@ -75,7 +75,7 @@ OpsResult<void> LockedSession::attest_verifications(const crypto::Crypto& crypto
     // Hashes vouched for by another key prove nothing to this user. This
     // validation raises nothing: its ratchet is the one the load validated
     // against, already raised.
-    auto revalidated = validate_records({records, {}}, ratchet, crypto, {});
+    auto revalidated = validate_records(records, ratchet, crypto, {});
     if (!revalidated) return fail(std::move(revalidated.error()));
     report = std::move(*revalidated);
     verified_by.reset();

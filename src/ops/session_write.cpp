@@ -58,30 +58,33 @@ OpsResult<BuiltRecord<Output>> LockedSession::commit_record(const crypto::Crypto
 
   core::ratchet::Ratchet working_ratchet = ratchet;
   working_ratchet.apply_update(report.ratchet_update);
-  auto working_records = std::make_shared<core::VaultStore>(*records);
-  auto built = step(*working_records, report.state);
+  // The records are shared, not copied: the copy is of their handles.
+  core::validate::RecordSet working_records = records;
+  auto built = step(working_records, report.state);
   if (!built) return fail(std::move(built.error()));
 
   // Only the new record's signature is not known to be good.
-  auto next = validate_records({working_records, {}}, working_ratchet, crypto, report.state.verified_record_hashes());
+  auto next = validate_records(working_records, working_ratchet, crypto, report.state.verified_record_hashes());
   if (!next) return fail(std::move(next.error()));
   if (!next->issues.empty()) return fail(OpsError::ValidationFailed{next->issues});
   if (!next->state.secret_record_is_current(built->record_hash)) return fail(OpsError::NotEffective{not_effective});
   working_ratchet.apply_update(next->ratchet_update);
 
-  auto vault_after = core::validate::encode_vault(*working_records);
+  // The session's file with the new record spliced in.
+  auto vault_after = core::validate::encode_vault_records(working_records);
   if (!vault_after) return fail(std::move(vault_after.error()));
   auto ratchet_after = store::encode_ratchet(working_ratchet);
   if (!ratchet_after) return fail(std::move(ratchet_after.error()));
   // The journal takes its own copy of the after-image.
-  if (auto committed = commit_after_images_locked(paths, root, crypto, kVaultMutation, vault_bytes, *ratchet_before,
-                                                  *vault_after, std::move(*ratchet_after));
+  if (auto committed = commit_after_images_locked(paths, root, crypto, kVaultMutation, *vault_bytes, *ratchet_before,
+                                                  *vault_after->bytes, std::move(*ratchet_after));
       !committed) {
     return fail(std::move(committed.error()));
   }
 
-  records = std::move(working_records);
-  vault_bytes = std::move(*vault_after);
+  // The records now view the after-image, and the old file is let go.
+  records = std::move(vault_after->records);
+  vault_bytes = std::move(vault_after->bytes);
   ratchet = std::move(working_ratchet);
   report = std::move(*next);
   pending.reset();
@@ -99,22 +102,21 @@ OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& cryp
   if (!bytes) return fail(std::move(bytes.error()));
   auto strongest = read_strongest_ratchet_locked(paths, root, crypto);
   if (!strongest) return fail(std::move(strongest.error()));
-  const bool same_vault = *bytes == vault_bytes;
+  const bool same_vault = *bytes == *vault_bytes;
   if (same_vault && strongest->ratchet == ratchet) {
     pending = std::move(strongest->pending);
     return false;
   }
 
   // Only a ratchet raised elsewhere: the records in hand are those bytes.
-  std::optional<DecodedVault> decoded;
+  std::optional<core::validate::RecordSet> decoded;
   if (!same_vault) {
-    auto fresh = decode_vault_file(paths, std::move(*bytes));
+    auto fresh = decode_vault_file(paths, std::move(*bytes), crypto);
     if (!fresh) return fail(std::move(fresh.error()));
     decoded = std::move(*fresh);
   }
-  const core::validate::RecordSource next_records =
-      decoded ? decoded->source() : core::validate::RecordSource{records, {}};
-  auto candidate = trusted_root_candidate(*next_records.store, crypto);
+  const core::validate::RecordSet& next_records = decoded ? *decoded : records;
+  auto candidate = trusted_root_candidate(next_records, crypto);
   if (!candidate) return fail(std::move(candidate.error()));
   if (*candidate != root) return fail(store::StoreError{store::StoreError::TrustRootMismatch{*candidate, root}});
   // Issues are judged by the caller.
@@ -122,8 +124,8 @@ OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& cryp
   if (!next) return fail(std::move(next.error()));
 
   if (decoded) {
-    records = std::move(decoded->records);
-    vault_bytes = std::move(decoded->bytes);
+    vault_bytes = decoded->file();
+    records = std::move(*decoded);
   }
   ratchet = std::move(strongest->ratchet);
   report = std::move(*next);
@@ -137,7 +139,8 @@ OpsResult<BuiltRecord<SetSecretOutput>> LockedSession::set_secret_value(const cr
                                                                         const core::SecretValueV1& value) {
   if (auto signable = ensure_signable(crypto, identity, selector); !signable) return fail(std::move(signable.error()));
   return commit_record<SetSecretOutput>(
-      crypto, kValueNotEffective, [&](core::VaultStore& working, const core::validate::EffectiveState& state) {
+      crypto, kValueNotEffective,
+      [&](core::validate::RecordSet& working, const core::validate::EffectiveState& state) {
         return append_secret_value(working, state, crypto, identity, selector, value);
       });
 }
@@ -147,7 +150,8 @@ OpsResult<BuiltRecord<DeleteSecretOutput>> LockedSession::delete_secret(const cr
                                                                         core::SecretSelectorV1 selector) {
   if (auto signable = ensure_signable(crypto, identity, selector); !signable) return fail(std::move(signable.error()));
   return commit_record<DeleteSecretOutput>(
-      crypto, kDeletionNotEffective, [&](core::VaultStore& working, const core::validate::EffectiveState& state) {
+      crypto, kDeletionNotEffective,
+      [&](core::validate::RecordSet& working, const core::validate::EffectiveState& state) {
         return append_secret_deletion(working, state, crypto, identity, selector);
       });
 }
@@ -162,7 +166,7 @@ OpsResult<std::optional<BuiltRecord<SetSecretOutput>>> LockedSession::rewrite_se
   bool declined = false;
   auto built = commit_record<SetSecretOutput>(
       crypto, kValueNotEffective,
-      [&](core::VaultStore& working,
+      [&](core::validate::RecordSet& working,
           const core::validate::EffectiveState& state) -> OpsResult<BuiltRecord<SetSecretOutput>> {
         auto current = ops::get_secret(state, crypto, identity, selector);
         if (!current) return fail(std::move(current.error()));

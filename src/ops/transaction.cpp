@@ -1,6 +1,7 @@
 #include "ops/transaction.hpp"
 
 #include <algorithm>
+#include <deque>
 #include <utility>
 
 #include "core/domain_hash.hpp"
@@ -23,12 +24,49 @@ core::HashValue file_hash(const crypto::Crypto& crypto, cord::ByteView bytes) {
   return crypto.hash(core::kTransactionFileLabel, bytes);
 }
 
+// The file hashes of one commit. A file read again that holds bytes already
+// hashed (the vault before-image, read back at completion) takes their hash
+// rather than a second pass over the file: comparing costs a fraction of
+// hashing.
+class FileHashes {
+ public:
+  explicit FileHashes(const crypto::Crypto& crypto) : crypto_(crypto) {}
+
+  // Hashes bytes that outlive this object, and keeps their hash.
+  const core::HashValue& remember(cord::ByteView bytes) {
+    return known_.emplace_back(bytes, file_hash(crypto_, bytes)).second;
+  }
+  core::HashValue of(cord::ByteView bytes) const {
+    for (const auto& [known, hash] : known_) {
+      if (std::ranges::equal(known, bytes)) return hash;
+    }
+    return file_hash(crypto_, bytes);
+  }
+
+ private:
+  const crypto::Crypto& crypto_;
+  std::deque<std::pair<cord::ByteView, core::HashValue>> known_;
+};
+
+OpsResult<bool> classify(const FileHashes& hashes, const std::optional<cord::Bytes>& current,
+                         const tx::FilePreconditionV1& before, cord::ByteView after) {
+  const auto* before_hash = std::get_if<tx::file_precondition::Hash>(&before);
+  if (!current) {
+    if (before_hash == nullptr) return false;
+    return fail(OpsError::TransactionStateMismatch{});
+  }
+  const core::HashValue current_hash = hashes.of(*current);
+  if (current_hash == hashes.of(after)) return true;
+  if (before_hash != nullptr && current_hash == before_hash->value) return false;
+  return fail(OpsError::TransactionStateMismatch{});
+}
+
 bool same_bytes(const std::optional<cord::Bytes>& current, cord::ByteView expected) {
   return current && std::ranges::equal(*current, expected);
 }
 
 OpsResult<tx::TransactionV1> build_transaction(const store::WorkspacePaths& paths, const core::HashValue& root,
-                                               const crypto::Crypto& crypto, std::string_view operation,
+                                               FileHashes& hashes, std::string_view operation,
                                                cord::ByteView vault_before, cord::ByteView ratchet_before,
                                                cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes) {
   auto id = crypto::random_seed();
@@ -40,8 +78,8 @@ OpsResult<tx::TransactionV1> build_transaction(const store::WorkspacePaths& path
       root,
       std::move(*vault_path),
       std::string(operation),
-      tx::file_precondition::Hash{file_hash(crypto, vault_before)},
-      tx::file_precondition::Hash{file_hash(crypto, ratchet_before)},
+      tx::file_precondition::Hash{hashes.remember(vault_before)},
+      tx::file_precondition::Hash{hashes.remember(ratchet_before)},
       tx::AfterImage{std::move(next_vault_bytes)},
       tx::AfterImage{std::move(next_ratchet_bytes)},
   };
@@ -60,6 +98,52 @@ OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::Tran
   // The original failure is what the caller needs to hear about.
   (void)store::remove_file_durable(tx::transaction_path(paths, transaction.trusted_root));
   return fail(std::move(written.error()));
+}
+
+OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction,
+                                const FileHashes& hashes) {
+  const store::Path ratchet_file = store::ratchet_path(paths, transaction.trusted_root);
+  const cord::Bytes& next_vault = transaction.next_vault_bytes.bytes;
+  const cord::Bytes& next_ratchet = transaction.next_ratchet_bytes.bytes;
+
+  auto vault = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
+  if (!vault) return fail(std::move(vault.error()));
+  auto ratchet = read_current_file(ratchet_file, kMaxCurrentFileBytes);
+  if (!ratchet) return fail(std::move(ratchet.error()));
+
+  // Both are judged before either is written.
+  auto vault_written = classify(hashes, *vault, transaction.vault_before, next_vault);
+  if (!vault_written) return fail(std::move(vault_written.error()));
+  auto ratchet_written = classify(hashes, *ratchet, transaction.ratchet_before, next_ratchet);
+  if (!ratchet_written) return fail(std::move(ratchet_written.error()));
+
+  // The ratchet goes first: a vault ahead of its ratchet could be rolled back
+  // unnoticed.
+  if (!*ratchet_written) {
+    if (auto written =
+            store::write_ratchet_bytes_atomic(paths, transaction.trusted_root, next_ratchet, store::Decoded::Yes);
+        !written) {
+      return fail(std::move(written.error()));
+    }
+  }
+  if (!*vault_written) {
+    if (auto written = store::write_vault_bytes_atomic(paths, next_vault, store::Decoded::Yes); !written) {
+      return fail(std::move(written.error()));
+    }
+  }
+
+  auto ratchet_after = read_current_file(ratchet_file, kMaxCurrentFileBytes);
+  if (!ratchet_after) return fail(std::move(ratchet_after.error()));
+  auto vault_after = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
+  if (!vault_after) return fail(std::move(vault_after.error()));
+  if (!same_bytes(*ratchet_after, next_ratchet) || !same_bytes(*vault_after, next_vault)) {
+    return fail(OpsError::TransactionStateMismatch{});
+  }
+
+  if (auto removed = store::remove_file_durable(tx::transaction_path(paths, transaction.trusted_root)); !removed) {
+    return fail(std::move(removed.error()));
+  }
+  return {};
 }
 
 }  // namespace
@@ -86,56 +170,18 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
   if (!ratchet) return fail(std::move(ratchet.error()));
   if (!same_bytes(*ratchet, ratchet_before)) return fail(OpsError::PreconditionChanged{"ratchet"});
 
-  auto transaction = build_transaction(paths, root, crypto, operation, vault_before, ratchet_before,
+  FileHashes hashes(crypto);
+  auto transaction = build_transaction(paths, root, hashes, operation, vault_before, ratchet_before,
                                        std::move(next_vault_bytes), std::move(next_ratchet_bytes));
   if (!transaction) return fail(std::move(transaction.error()));
   if (auto checked = validate_transaction(*transaction, crypto, paths); !checked) return fail(std::move(checked.error()));
   if (auto written = write_journal(paths, *transaction); !written) return written;
-  return complete_transaction_locked(paths, *transaction, crypto);
+  return complete_locked(paths, *transaction, hashes);
 }
 
 OpsResult<void> complete_transaction_locked(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction,
                                             const crypto::Crypto& crypto) {
-  const store::Path ratchet_file = store::ratchet_path(paths, transaction.trusted_root);
-  const cord::Bytes& next_vault = transaction.next_vault_bytes.bytes;
-  const cord::Bytes& next_ratchet = transaction.next_ratchet_bytes.bytes;
-
-  auto vault = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
-  if (!vault) return fail(std::move(vault.error()));
-  auto ratchet = read_current_file(ratchet_file, kMaxCurrentFileBytes);
-  if (!ratchet) return fail(std::move(ratchet.error()));
-
-  // Both are judged before either is written.
-  auto vault_written = classify_file(crypto, *vault, transaction.vault_before, next_vault);
-  if (!vault_written) return fail(std::move(vault_written.error()));
-  auto ratchet_written = classify_file(crypto, *ratchet, transaction.ratchet_before, next_ratchet);
-  if (!ratchet_written) return fail(std::move(ratchet_written.error()));
-
-  // The ratchet goes first: a vault ahead of its ratchet could be rolled back
-  // unnoticed.
-  if (!*ratchet_written) {
-    if (auto written = store::write_ratchet_bytes_atomic(paths, transaction.trusted_root, next_ratchet); !written) {
-      return fail(std::move(written.error()));
-    }
-  }
-  if (!*vault_written) {
-    if (auto written = store::write_vault_bytes_atomic(paths, next_vault); !written) {
-      return fail(std::move(written.error()));
-    }
-  }
-
-  auto ratchet_after = read_current_file(ratchet_file, kMaxCurrentFileBytes);
-  if (!ratchet_after) return fail(std::move(ratchet_after.error()));
-  auto vault_after = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
-  if (!vault_after) return fail(std::move(vault_after.error()));
-  if (!same_bytes(*ratchet_after, next_ratchet) || !same_bytes(*vault_after, next_vault)) {
-    return fail(OpsError::TransactionStateMismatch{});
-  }
-
-  if (auto removed = store::remove_file_durable(tx::transaction_path(paths, transaction.trusted_root)); !removed) {
-    return fail(std::move(removed.error()));
-  }
-  return {};
+  return complete_locked(paths, transaction, FileHashes(crypto));
 }
 
 OpsResult<void> ensure_no_pending_transaction_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
@@ -176,15 +222,7 @@ OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& 
 
 OpsResult<bool> classify_file(const crypto::Crypto& crypto, const std::optional<cord::Bytes>& current,
                               const tx::FilePreconditionV1& before, cord::ByteView after) {
-  const auto* before_hash = std::get_if<tx::file_precondition::Hash>(&before);
-  if (!current) {
-    if (before_hash == nullptr) return false;
-    return fail(OpsError::TransactionStateMismatch{});
-  }
-  const core::HashValue current_hash = file_hash(crypto, *current);
-  if (current_hash == file_hash(crypto, after)) return true;
-  if (before_hash != nullptr && current_hash == before_hash->value) return false;
-  return fail(OpsError::TransactionStateMismatch{});
+  return classify(FileHashes(crypto), current, before, after);
 }
 
 OpsResult<std::optional<cord::Bytes>> read_current_file(const store::Path& path, std::uint64_t limit) {

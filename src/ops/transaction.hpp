@@ -55,6 +55,8 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
 // Brings the vault file of `paths` and the ratchet file of the journal's
 // root to the journal's after-images (the ratchet first), verifies both and
 // removes the journal. A file at neither state stops it before any write.
+// The journal passed validate_transaction: its after-images, which that
+// decoded, are not decoded again.
 OpsResult<void> complete_transaction_locked(const store::WorkspacePaths& paths,
                                             const store::transaction::TransactionV1& transaction,
                                             const crypto::Crypto& crypto);

@@ -9,9 +9,14 @@
 
 namespace morvik::ops {
 
-OpsResult<core::HashValue> trusted_root_candidate(const core::VaultStore& vault, const crypto::Crypto& crypto) {
+namespace {
+
+// The key hashes of the self-signed root records among `records`.
+template <class Records, class RecordOf>
+OpsResult<core::HashValue> candidate_among(const Records& records, RecordOf record_of, const crypto::Crypto& crypto) {
   std::set<core::HashValue> keys;
-  for (const core::VaultRecordV1& record : core::vault_records(vault)) {
+  for (const auto& element : records) {
+    const core::VaultRecordV1& record = record_of(element);
     const core::RecordBodyV1* body = record.body.known();
     const auto* root = body ? std::get_if<core::VaultRootRecordV1>(body) : nullptr;
     if (root == nullptr) continue;
@@ -32,6 +37,19 @@ OpsResult<core::HashValue> trusted_root_candidate(const core::VaultStore& vault,
     return fail(OpsError::MultipleSelfSignedRoots{std::vector<core::HashValue>(keys.begin(), keys.end())});
   }
   return *keys.begin();
+}
+
+}  // namespace
+
+OpsResult<core::HashValue> trusted_root_candidate(const core::VaultStore& vault, const crypto::Crypto& crypto) {
+  return candidate_among(
+      core::vault_records(vault), [](const core::VaultRecordV1& record) -> const auto& { return record; }, crypto);
+}
+
+OpsResult<core::HashValue> trusted_root_candidate(const core::validate::RecordSet& vault,
+                                                  const crypto::Crypto& crypto) {
+  return candidate_among(
+      vault.records(), [](const core::validate::HeldRecord& held) -> const auto& { return *held.record; }, crypto);
 }
 
 bool has_suspected_rollback(const core::validate::ValidationReport& report) {

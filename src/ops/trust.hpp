@@ -7,6 +7,7 @@
 #include "core/hash_value.hpp"
 #include "core/records.hpp"
 #include "core/validate/pipeline.hpp"
+#include "core/vault_file/record_set.hpp"
 #include "crypto/provider.hpp"
 #include "ops/error.hpp"
 
@@ -17,6 +18,8 @@ namespace morvik::ops {
 // Depends on the record set alone. None: NoSelfSignedRoot; several keys:
 // MultipleSelfSignedRoots, ascending. Takes no lock.
 OpsResult<core::HashValue> trusted_root_candidate(const core::VaultStore& vault, const crypto::Crypto& crypto);
+OpsResult<core::HashValue> trusted_root_candidate(const core::validate::RecordSet& vault,
+                                                  const crypto::Crypto& crypto);
 
 // Whether validation met a key whose counter the ratchet remembers above
 // what the vault holds: a vault that went back in time.

@@ -2,7 +2,7 @@
 
 namespace morvik::ops {
 
-OpsResult<core::validate::ValidationReport> validate_records(const core::validate::RecordSource& records,
+OpsResult<core::validate::ValidationReport> validate_records(const core::validate::RecordSet& records,
                                                              const core::ratchet::Ratchet& ratchet,
                                                              const crypto::Crypto& crypto,
                                                              const std::set<core::HashValue>& verified) {

@@ -10,13 +10,14 @@
 #include "core/ratchet/ratchet.hpp"
 #include "core/records.hpp"
 #include "core/validate/pipeline.hpp"
+#include "core/vault_file/record_set.hpp"
 #include "crypto/provider.hpp"
 #include "ops/error.hpp"
 
 namespace morvik::ops {
 
 // Signatures of records whose hashes are in `verified` are not checked again.
-OpsResult<core::validate::ValidationReport> validate_records(const core::validate::RecordSource& records,
+OpsResult<core::validate::ValidationReport> validate_records(const core::validate::RecordSet& records,
                                                              const core::ratchet::Ratchet& ratchet,
                                                              const crypto::Crypto& crypto,
                                                              const std::set<core::HashValue>& verified);

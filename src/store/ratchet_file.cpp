@@ -97,23 +97,27 @@ StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const Ratche
 }
 
 StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const core::HashValue& root,
-                                             cord::ByteView bytes) {
+                                             cord::ByteView bytes, Decoded decoded) {
   const Path path = ratchet_path(paths, root);
   if (bytes.size() > kMaxRatchetFileBytes) {
     return fail(invalid_data_at(path, "ratchet is " + std::to_string(bytes.size()) +
                                           " bytes, above the supported maximum of " +
                                           std::to_string(kMaxRatchetFileBytes)));
   }
-  auto decoded = decode_ratchet(path, bytes);
-  if (!decoded) return fail(std::move(decoded.error()));
-  if (decoded->trusted_root != root) {
-    return fail(StoreError{StoreError::TrustRootMismatch{decoded->trusted_root, root}});
+  if (decoded == Decoded::No) {
+    auto ratchet = decode_ratchet(path, bytes);
+    if (!ratchet) return fail(std::move(ratchet.error()));
+    if (ratchet->trusted_root != root) {
+      return fail(StoreError{StoreError::TrustRootMismatch{ratchet->trusted_root, root}});
+    }
   }
   auto read = write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes,
                                        invalid_data_at(path, "ratchet bytes differed immediately after atomic write"),
                                        WriterLock::Held);
   if (!read) return fail(std::move(read.error()));
-  if (auto again = decode_ratchet(path, *read); !again) return fail(std::move(again.error()));
+  if (decoded == Decoded::No) {
+    if (auto again = decode_ratchet(path, *read); !again) return fail(std::move(again.error()));
+  }
   return {};
 }
 

@@ -8,6 +8,7 @@
 #include "core/ratchet/ratchet.hpp"
 #include "core/ratchet_records.hpp"
 #include "cord/cord.hpp"
+#include "store/decoded.hpp"
 #include "store/error.hpp"
 #include "store/workspace_paths.hpp"
 
@@ -39,8 +40,9 @@ StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const core::
 // refused before anything is written unless they are a ratchet of `root`,
 // then read back and checked. Both writers are called with the root's state
 // lock held exclusively, and first remove the temporaries that killed
-// writers left beside the file.
+// writers left beside the file. With Decoded::Yes the caller decoded `bytes`
+// already as a ratchet of `root`, and the read-back is only compared.
 StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const core::HashValue& root,
-                                             cord::ByteView bytes);
+                                             cord::ByteView bytes, Decoded decoded = Decoded::No);
 
 }  // namespace morvik::store

@@ -75,11 +75,17 @@ StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction) {
   // The after-images make up nearly all of the file.
   const std::size_t expected_size =
       transaction.next_vault_bytes.bytes.size() + transaction.next_ratchet_bytes.bytes.size() + 512;
-  auto bytes =
-      encode_with_magic(kTransactionMagic, TransactionStore{transaction_store::V1{transaction}}, expected_size);
-  if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
-  if (bytes->size() > kMaxTransactionBytes) return fail(invalid(kEncodingPath, oversize_text(bytes->size())));
-  return std::move(*bytes);
+  // The bytes of TransactionStore's V1 (its variant index, then the
+  // transaction), written from the transaction in place: wrapping it in a
+  // TransactionStore would copy both after-images first.
+  cord::Bytes bytes(kTransactionMagic.begin(), kTransactionMagic.end());
+  bytes.reserve(bytes.size() + expected_size);
+  const cord::CordSerializer out(bytes);
+  static_assert(std::variant_size_v<TransactionStore> == 1);
+  if (auto st = out.write_variant_index(0); !st) return fail(StoreError{StoreError::Cord{std::move(st.error())}});
+  if (auto st = cord::write(out, transaction); !st) return fail(StoreError{StoreError::Cord{std::move(st.error())}});
+  if (bytes.size() > kMaxTransactionBytes) return fail(invalid(kEncodingPath, oversize_text(bytes.size())));
+  return bytes;
 }
 
 StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths& paths, const core::HashValue& root) {

@@ -29,15 +29,16 @@ StoreResult<cord::Bytes> vault_bytes_or_error(const Path& path, IoResult<cord::B
 }
 
 // The check after a write: the file now holds `bytes` and they decode.
-StoreResult<void> verify_vault(const WorkspacePaths& paths, cord::ByteView bytes) {
+StoreResult<void> verify_vault(const WorkspacePaths& paths, cord::ByteView bytes, Decoded decoded) {
   auto read = vault_bytes_or_error(paths.vault_path, read_back(paths.vault_path, kMaxVaultFileBytes));
   if (!read) return fail(std::move(read.error()));
   if (!std::equal(read->begin(), read->end(), bytes.begin(), bytes.end())) {
     return fail(invalid_vault(paths.vault_path,
                               core::CoreError::validation("vault bytes differed immediately after atomic write")));
   }
-  if (auto decoded = core::validate::check_vault_file(*read); !decoded) {
-    return fail(invalid_vault(paths.vault_path, std::move(decoded.error())));
+  if (decoded == Decoded::Yes) return {};
+  if (auto checked = core::validate::check_vault_file(*read); !checked) {
+    return fail(invalid_vault(paths.vault_path, std::move(checked.error())));
   }
   return {};
 }
@@ -57,7 +58,7 @@ StoreResult<core::VaultStore> read_vault(const WorkspacePaths& paths) {
   return std::move(*vault);
 }
 
-StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::ByteView bytes) {
+StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::ByteView bytes, Decoded decoded) {
   if (bytes.size() > kMaxVaultFileBytes) {
     return fail(invalid_vault(paths.vault_path,
                               core::CoreError::validation("vault is " + std::to_string(bytes.size()) +
@@ -69,7 +70,7 @@ StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::By
   remove_stale_temporaries(paths.vault_path);
   if (auto replaced = write_temporary_and_replace(paths.vault_path, bytes, 0666); !replaced) return replaced;
   if (auto synced = sync_parent_directory(paths.vault_path); !synced) return synced;
-  return verify_vault(paths, bytes);
+  return verify_vault(paths, bytes, decoded);
 }
 
 }  // namespace morvik::store

@@ -2,6 +2,7 @@
 
 #include "core/records.hpp"
 #include "cord/wire.hpp"
+#include "store/decoded.hpp"
 #include "store/error.hpp"
 #include "store/workspace_paths.hpp"
 
@@ -15,7 +16,9 @@ StoreResult<core::VaultStore> read_vault(const WorkspacePaths& paths);
 // and checks it. Unlike state files the vault is not private: it is created
 // with the default mode, 0666 before the umask. Called with the workspace
 // lock held; first removes the temporaries that killed writers left beside
-// the vault file.
-StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::ByteView bytes);
+// the vault file. With Decoded::Yes the caller decoded `bytes` already, and
+// the read-back is only compared.
+StoreResult<void> write_vault_bytes_atomic(const WorkspacePaths& paths, cord::ByteView bytes,
+                                           Decoded decoded = Decoded::No);
 
 }  // namespace morvik::store

@@ -23,6 +23,7 @@
 #include "core/validate/issues.hpp"
 #include "core/validate/state.hpp"
 #include "core/validate/structure.hpp"
+#include "core/vault_file/record_set.hpp"
 
 namespace morvik::core::validate {
 
@@ -35,16 +36,6 @@ struct ValidationReport {
   // In the order found.
   std::vector<ValidationIssue> issues;
   std::vector<ValidationWarning> warnings;
-};
-
-// The records one validation reads. The state it reports shares them with
-// the caller rather than copying them.
-struct RecordSource {
-  std::shared_ptr<const VaultStore> store;
-  // Each record's own encoding, in the store's order, when the store was
-  // decoded from a file (see decode_vault_records); empty when every record
-  // is to be encoded again.
-  std::span<const cord::ByteView> encodings;
 };
 
 // The report of a fatal finding: the empty state and that single issue.
@@ -67,21 +58,19 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
 namespace detail {
 
 struct ListedRecord {
-  const VaultRecordV1* record;
+  const HeldRecord* held;
   HashValue hash;
   // In the caller's verified set: its signature is not checked.
   bool trusted = false;
   // What its signature covers; empty when trusted.
   cord::ByteView message;
+
+  const VaultRecordV1& record() const { return *held->record; }
 };
 
 // The records to validate, each once, in record-set order.
 struct Listing {
   std::vector<ListedRecord> records;
-  // The encodings of records built in memory, whose messages point here. A
-  // record's encoding begins with its body's, which is what its signature
-  // covers, so the messages are kept from hashing rather than encoded again.
-  cord::Bytes encoded;
 };
 
 // The caller's verified hashes as one sorted block of digests: a lookup
@@ -115,8 +104,8 @@ class SignatureChecks {
     const ListedRecord& entry = listing_.records[i];
     if (entry.trusted) return true;
     if (outcome_[i] == Outcome::Unchecked) {
-      const bool good = crypto_.verify_signature(kSignedRecordLabel, entry.record->signing_public_key, entry.message,
-                                                 entry.record->signature);
+      const bool good = crypto_.verify_signature(kSignedRecordLabel, entry.record().signing_public_key, entry.message,
+                                                 entry.record().signature);
       outcome_[i] = good ? Outcome::Good : Outcome::Bad;
     }
     return outcome_[i] == Outcome::Good;
@@ -131,58 +120,29 @@ class SignatureChecks {
 
 template <class T>
 const T* body_as(const ListedRecord& entry) {
-  const RecordBodyV1* body = entry.record->body.known();
+  const RecordBodyV1* body = entry.record().body.known();
   return body ? std::get_if<T>(body) : nullptr;
 }
 
-// Hashes every record and drops repeats. Records decoded from a file are
-// hashed from the bytes they were read from; the others are encoded first.
+// Hashes every record whose hash the set does not hold yet, and drops
+// repeats. A record's encoding begins with its body's, which is what its
+// signature covers, so the signed messages are views into the encodings.
 template <CryptoProvider P>
-CoreResult<Listing> list_records(const RecordSource& source, const P& crypto, const std::set<HashValue>& verified) {
-  const auto& records = vault_records(*source.store);
-  const bool kept = !source.encodings.empty();
-  if (kept && source.encodings.size() != records.size()) {
-    return fail(CoreError::validation("record encodings do not match the record set"));
-  }
+Listing list_records(const RecordSet& source, const P& crypto, const std::set<HashValue>& verified) {
   Listing listing;
-  auto& encoded = listing.encoded;
-  // Offsets into `encoded` until it stops growing.
-  std::vector<std::pair<std::size_t, std::size_t>> encoded_messages;
-  listing.records.reserve(records.size());
+  listing.records.reserve(source.size());
   const VerifiedDigests verified_digests(verified);
-  std::size_t at = 0;
-  for (const VaultRecordV1& record : records) {
-    const std::size_t start = encoded.size();
-    cord::ByteView encoding;
-    if (kept) {
-      encoding = source.encodings[at++];
-    } else {
-      if (auto st = cord::write(cord::CordSerializer(encoded), record); !st) {
-        return fail(CoreError::cord(std::move(st.error())));
-      }
-      encoding = cord::ByteView(encoded).subspan(start);
-    }
-    HashValue hash = crypto.hash(kRecordHashLabel, encoding);
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    const HeldRecord& held = source.records()[i];
+    const VaultRecordV1& record = *held.record;
+    const auto known = source.hash(i);
+    HashValue hash = known ? RecordSet::hash_of(*known) : crypto.hash(kRecordHashLabel, held.encoding);
     const bool trusted = verified_digests.contains(hash);
     // The body, then the key and the signature, each a u32 length and bytes.
     const std::size_t message_size =
-        trusted ? 0 : encoding.size() - (4 + record.signing_public_key.size()) - (4 + record.signature.size());
-    if (!kept) {
-      encoded.resize(start + message_size);
-      encoded_messages.emplace_back(start, message_size);
-    }
-    // A message in `encoded` is pointed at once the buffer stops growing.
-    listing.records.push_back(
-        ListedRecord{&record, std::move(hash), trusted, kept ? encoding.first(message_size) : cord::ByteView()});
+        trusted ? 0 : held.encoding.size() - (4 + record.signing_public_key.size()) - (4 + record.signature.size());
+    listing.records.push_back(ListedRecord{&held, std::move(hash), trusted, held.encoding.first(message_size)});
   }
-  if (!kept) {
-    for (std::size_t i = 0; i < listing.records.size(); ++i) {
-      const auto [start, size] = encoded_messages[i];
-      listing.records[i].message = cord::ByteView(encoded).subspan(start, size);
-    }
-  }
-  // A repeat's message stays in the buffer unreferenced: repeats are rare,
-  // and each wastes no more than its own encoding.
   drop_repeated_hashes(listing.records);
   return listing;
 }
@@ -197,7 +157,7 @@ CoreResult<std::expected<SelectedRoot, ValidationIssue>> select_root(const std::
   for (std::size_t i = 0; i < list.size(); ++i) {
     const auto* root = body_as<VaultRootRecordV1>(list[i]);
     if (!root) continue;
-    const VaultRecordV1& record = *list[i].record;
+    const VaultRecordV1& record = list[i].record();
     auto user_id = derive_user_id(crypto, record.signing_public_key, root->root_encryption_public_key);
     if (!user_id) return fail(std::move(user_id.error()));
     if (*user_id != root->root_user_id) continue;
@@ -242,7 +202,7 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
   std::map<cord::Bytes, std::vector<std::size_t>> waiting;  // positions in `users`, ascending
   std::set<std::pair<std::size_t, std::size_t>> due;        // (pass, position in `users`)
   for (std::size_t at = 0; at < users.size(); ++at) {
-    const auto& signing_key = list[users[at]].record->signing_public_key;
+    const auto& signing_key = list[users[at]].record().signing_public_key;
     if (signing_key == root.signing_public_key) {
       due.emplace(0, at);
     } else {
@@ -269,7 +229,7 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
     const auto* entry = body_as<EntryPointRecordV1>(list[i]);
     if (!entry || entry->user_id != root.user_id) continue;
     if (!checks.verifies(i)) continue;
-    auto user_id = derive_user_id(crypto, list[i].record->signing_public_key, entry->encryption_public_key);
+    auto user_id = derive_user_id(crypto, list[i].record().signing_public_key, entry->encryption_public_key);
     if (!user_id) return fail(std::move(user_id.error()));
     entry_point_users.insert(std::move(*user_id));
   }
@@ -302,13 +262,12 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
 // Structure, signer and signature of every record; the records that pass
 // become verified records, in list order.
 template <CryptoProvider P>
-CoreResult<CheckedRecords> check_records(const std::shared_ptr<const VaultStore>& store,
-                                         const std::vector<ListedRecord>& list, SelectedRoot root,
+CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, SelectedRoot root,
                                          SignerAssignment assignment, SignatureChecks<P>& checks, const P& crypto) {
   CheckedRecords checked{std::move(root), {}, {}, 0, std::move(assignment.ambiguous_key_hashes)};
   checked.verified.reserve(list.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
-    const VaultRecordV1& record = *list[i].record;
+    const VaultRecordV1& record = list[i].record();
     const RecordBodyV1* body = record.body.known();
     if (!body) {
       ++checked.unknown_count;
@@ -331,8 +290,8 @@ CoreResult<CheckedRecords> check_records(const std::shared_ptr<const VaultStore>
       checked.issues.push_back(ValidationIssue::InvalidSignature{std::move(key)});
       continue;
     }
-    checked.verified.push_back(VerifiedRecord::shared(std::shared_ptr<const VaultRecordV1>(store, &record),
-                                                      std::move(key), list[i].hash, signer->second));
+    checked.verified.push_back(VerifiedRecord::shared(list[i].held->record, std::move(key), list[i].hash,
+                                                      signer->second));
   }
   return checked;
 }
@@ -340,24 +299,23 @@ CoreResult<CheckedRecords> check_records(const std::shared_ptr<const VaultStore>
 // Steps up to the per-record checks: the listing, with the signed messages
 // it keeps, is released before the resolution starts.
 template <CryptoProvider P>
-CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(const RecordSource& source,
+CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(const RecordSet& source,
                                                                            const HashValue& trusted_root,
                                                                            const P& crypto,
                                                                            const std::set<HashValue>& verified) {
   using Checked = std::expected<CheckedRecords, ValidationIssue>;
-  auto listing = list_records(source, crypto, verified);
-  if (!listing) return fail(std::move(listing.error()));
-  const auto& list = listing->records;
+  const Listing listing = list_records(source, crypto, verified);
+  const auto& list = listing.records;
   if (list.empty()) return Checked(std::unexpect, ValidationIssue::RootNotTrusted{});
 
-  SignatureChecks<P> checks(crypto, *listing);
+  SignatureChecks<P> checks(crypto, listing);
   auto root = select_root(list, trusted_root, checks, crypto);
   if (!root) return fail(std::move(root.error()));
   if (!*root) return Checked(std::unexpect, std::move(root->error()));
 
   auto assignment = assign_signers(list, **root, checks, crypto);
   if (!assignment) return fail(std::move(assignment.error()));
-  auto checked = check_records(source.store, list, std::move(**root), std::move(*assignment), checks, crypto);
+  auto checked = check_records(list, std::move(**root), std::move(*assignment), checks, crypto);
   if (!checked) return fail(std::move(checked.error()));
   return Checked(std::move(*checked));
 }
@@ -366,7 +324,7 @@ CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(cons
 
 // The version-1 pipeline.
 template <CryptoProvider P>
-CoreResult<ValidationReport> validate_v1(const RecordSource& source, const ratchet::Ratchet& ratchet, const P& crypto,
+CoreResult<ValidationReport> validate_v1(const RecordSet& source, const ratchet::Ratchet& ratchet, const P& crypto,
                                          const std::set<HashValue>& verified) {
   auto checked = detail::check_record_set(source, ratchet.trusted_root, crypto, verified);
   if (!checked) return fail(std::move(checked.error()));
@@ -378,7 +336,7 @@ CoreResult<ValidationReport> validate_v1(const RecordSource& source, const ratch
 // hash is in `verified` (signatures an earlier validation checked).
 // An allocation that fails on the way is reported as such, never thrown.
 template <CryptoProvider P>
-CoreResult<ValidationReport> validate_vault_with_verified(const RecordSource& source, const ratchet::Ratchet& ratchet,
+CoreResult<ValidationReport> validate_vault_with_verified(const RecordSet& source, const ratchet::Ratchet& ratchet,
                                                           const P& crypto, const std::set<HashValue>& verified) {
   try {
     // A vault of a newer format is not read at all.
@@ -400,8 +358,13 @@ template <CryptoProvider P>
 CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& store, const ratchet::Ratchet& ratchet,
                                                           const P& crypto, const std::set<HashValue>& verified) {
   try {
-    return validate_vault_with_verified(RecordSource{std::make_shared<const VaultStore>(store), {}}, ratchet, crypto,
-                                        verified);
+    // Encoding a record is part of reading it, which a newer format skips.
+    if (ratchet.format_version > kFormatVersion) {
+      return fatal_report(ValidationIssue::FormatVersionRegression{ratchet.format_version, kFormatVersion});
+    }
+    auto records = RecordSet::of(store);
+    if (!records) return fail(std::move(records.error()));
+    return validate_vault_with_verified(*records, ratchet, crypto, verified);
   } catch (const std::bad_alloc&) {
     return fail(CoreError::out_of_memory());
   }

@@ -1,8 +1,11 @@
 #include "core/vault_file/vault_file.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <optional>
+#include <vector>
 
 namespace morvik::core {
 namespace {
@@ -123,15 +126,57 @@ CoreResult<Store> decode_framed(cord::ByteView file) {
   return std::move(*store);
 }
 
-DecodedRecords split_spans(SpannedStore spanned) {
+RecordSet split_spans(std::shared_ptr<const cord::Bytes> file, SpannedStore spanned) {
   auto& records = std::get<0>(spanned).value;
-  DecodedRecords decoded;
-  decoded.encodings.reserve(records.size());
+  auto store = std::make_shared<VaultStore>();
+  std::vector<cord::ByteView> encodings;
+  encodings.reserve(records.size());
   records.drain([&](SpannedRecord&& record) {
-    decoded.encodings.push_back(record.encoding);
-    vault_records(decoded.store).append_last(std::move(record.record));
+    encodings.push_back(record.encoding);
+    vault_records(*store).append_last(std::move(record.record));
   });
-  return decoded;
+  return RecordSet(std::move(file), std::move(store), encodings);
+}
+
+// The positions in `records` in the order of their encodings: the file's
+// own in the order the file holds them, the others sorted and merged among
+// them.
+std::vector<std::size_t> wire_order(const RecordSet& records) {
+  const auto held = records.records();
+  std::vector<std::size_t> in_file;
+  std::vector<std::size_t> added;
+  in_file.reserve(held.size());
+  for (std::size_t i = 0; i < held.size(); ++i) (records.read_from_file(held[i]) ? in_file : added).push_back(i);
+  // Views into one canonical file: their addresses are their order.
+  std::sort(in_file.begin(), in_file.end(),
+            [&](std::size_t a, std::size_t b) { return held[a].encoding.data() < held[b].encoding.data(); });
+  auto by_encoding = [&](std::size_t a, std::size_t b) {
+    return cord::encoding_less(held[a].encoding, held[b].encoding);
+  };
+  std::sort(added.begin(), added.end(), by_encoding);
+  std::vector<std::size_t> order;
+  order.reserve(held.size());
+  std::merge(in_file.begin(), in_file.end(), added.begin(), added.end(), std::back_inserter(order), by_encoding);
+  return order;
+}
+
+CoreResult<EncodedVault> encode_records_framed(const RecordSet& records) {
+  if (records.size() > kMaxVaultRecords) return fail(too_many_records(records.size()));
+  const auto order = wire_order(records);
+  const auto held = records.records();
+  cord::Bytes file(kVaultMagic.begin(), kVaultMagic.end());
+  const cord::CordSerializer header(file);
+  if (auto st = header.write_variant_index(0); !st) return fail(CoreError::cord(std::move(st.error())));
+  if (auto st = header.write_count(records.size()); !st) return fail(CoreError::cord(std::move(st.error())));
+  std::size_t size = file.size();
+  for (const HeldRecord& record : held) size += record.encoding.size();
+  if (size > kMaxVaultFileBytes) return fail(file_too_large(size));
+  file.reserve(size);
+  for (const std::size_t index : order) {
+    file.insert(file.end(), held[index].encoding.begin(), held[index].encoding.end());
+  }
+  auto bytes = std::make_shared<const cord::Bytes>(std::move(file));
+  return EncodedVault{bytes, records.read_from(bytes, order)};
 }
 
 CoreResult<cord::Bytes> encode_framed(const VaultStore& store) {
@@ -148,20 +193,28 @@ CoreResult<cord::Bytes> encode_framed(const VaultStore& store) {
 
 }  // namespace
 
-CoreResult<DecodedRecords> decode_vault_records(cord::ByteView file) {
+CoreResult<RecordSet> decode_vault_records(cord::Bytes bytes) {
   try {
-    auto spanned = decode_framed<SpannedStore>(file);
+    auto file = std::make_shared<const cord::Bytes>(std::move(bytes));
+    auto spanned = decode_framed<SpannedStore>(*file);
     if (!spanned) return fail(std::move(spanned.error()));
-    return split_spans(std::move(*spanned));
+    return split_spans(std::move(file), std::move(*spanned));
   } catch (const std::bad_alloc&) {
     return fail(CoreError::out_of_memory());
   }
 }
 
 CoreResult<VaultStore> decode_vault(cord::ByteView file) {
-  auto decoded = decode_vault_records(file);
-  if (!decoded) return fail(std::move(decoded.error()));
-  return std::move(decoded->store);
+  try {
+    auto spanned = decode_framed<SpannedStore>(file);
+    if (!spanned) return fail(std::move(spanned.error()));
+    VaultStore store;
+    std::get<0>(*spanned).value.drain(
+        [&](SpannedRecord&& record) { vault_records(store).append_last(std::move(record.record)); });
+    return store;
+  } catch (const std::bad_alloc&) {
+    return fail(CoreError::out_of_memory());
+  }
 }
 
 CoreResult<void> check_vault_file(cord::ByteView file) {
@@ -191,6 +244,27 @@ CoreResult<VaultStore> decode_vault_roots(cord::ByteView file) {
 CoreResult<cord::Bytes> encode_vault(const VaultStore& store) {
   try {
     return encode_framed(store);
+  } catch (const std::bad_alloc&) {
+    return fail(CoreError::out_of_memory());
+  }
+}
+
+CoreResult<EncodedVault> encode_vault_records(const RecordSet& records) {
+  try {
+    auto encoded = encode_records_framed(records);
+#ifndef NDEBUG
+    // Checked builds encode every set they write again the long way: a
+    // splice that differs from it would write a vault that is not this set's
+    // file.
+    if (encoded) {
+      auto expected = encode_framed(records.store());
+      if (!expected || *encoded->bytes != *expected) {
+        std::fputs("encode_vault_records differs from encode_vault\n", stderr);
+        std::abort();
+      }
+    }
+#endif
+    return encoded;
   } catch (const std::bad_alloc&) {
     return fail(CoreError::out_of_memory());
   }

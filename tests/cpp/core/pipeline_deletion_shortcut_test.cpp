@@ -175,8 +175,8 @@ void add_random_appointments(TestVault& vault, std::mt19937& random) {
 
 // The checked records of a vault, ready for resolution.
 core::validate::CheckedRecords check(const TestVault& vault) {
-  auto checked = core::validate::detail::check_record_set(
-      {std::make_shared<const core::VaultStore>(vault.store()), {}}, vault.trusted_root(), kCrypto, {});
+  auto checked = core::validate::detail::check_record_set(core::validate::RecordSet::of(vault.store()).value(),
+                                                          vault.trusted_root(), kCrypto, {});
   EXPECT_TRUE(checked.has_value() && checked->has_value());
   return std::move(checked).value().value();
 }

@@ -99,8 +99,16 @@ TEST(PipelineSignersTest, TheRootKeyStaysTheRootsWhoeverDeclaresIt) {
 core::validate::detail::SignerAssignment assign_signers(const TestVault& vault,
                                                         const std::vector<core::VaultRecordV1>& records) {
   using namespace core::validate::detail;
+  core::VaultStore store;
+  for (const auto& record : records) core::vault_records(store).insert(record);
+  // Held in the order given, which a set would not keep.
+  const auto held = core::validate::RecordSet::of(store).value();
   Listing listing;
-  for (const auto& record : records) listing.records.push_back(ListedRecord{&record, record_hash(record), true, {}});
+  for (const auto& record : records) {
+    const auto at = std::find_if(held.records().begin(), held.records().end(),
+                                 [&](const core::validate::HeldRecord& h) { return *h.record == record; });
+    listing.records.push_back(ListedRecord{&*at, record_hash(record), true, {}});
+  }
   SignatureChecks<crypto::Crypto> checks(kCrypto, listing);
   const core::validate::SelectedRoot root{vault.root_user_id(), vault.root().encryption_public_key,
                                           vault.root().signing_public_key, vault.trusted_root()};

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "core/vault_file/vault_file.hpp"
 #include "support/core/allocation_probe.hpp"
+#include "support/core/selectors.hpp"
 #include "support/core/vault_factory.hpp"
 
 namespace morvik::core::validate {
@@ -44,7 +50,7 @@ std::string error_of(const Result& result) {
 // or nothing at all.
 std::string decode_error(cord::ByteView file) {
   const std::string error = error_of(decode_vault(file));
-  EXPECT_EQ(error_of(decode_vault_records(file)), error);
+  EXPECT_EQ(error_of(decode_vault_records(cord::Bytes(file.begin(), file.end()))), error);
   EXPECT_EQ(error_of(decode_vault_roots(file)), error);
   EXPECT_EQ(error_of(check_vault_file(file)), error);
   return error;
@@ -114,10 +120,17 @@ TEST(VaultFileTest, RecordLimitInBothDirections) {
 
   const char* over = "validation failed: vault carries 262145 records, above the supported maximum of 262144";
   EXPECT_EQ(decode_error(tiny_records_file(kMaxVaultRecords + 1)), over);
-  vault_records(*decoded).insert(VaultRecordV1{cord::UnknownPayload{{0, 0, 0, 13}}, {}, {}});
+  const VaultRecordV1 one_more{cord::UnknownPayload{{0, 0, 0, 13}}, {}, {}};
+  vault_records(*decoded).insert(one_more);
   auto encoded = encode_vault(*decoded);
   ASSERT_FALSE(encoded);
   EXPECT_EQ(encoded.error().message(), over);
+
+  auto records = decode_vault_records(at_limit).value();
+  records.append_record(one_more, cord::serialize(one_more).value(), HashValue{});
+  auto spliced = encode_vault_records(records);
+  ASSERT_FALSE(spliced);
+  EXPECT_EQ(spliced.error().message(), over);
 }
 
 TEST(VaultFileTest, OversizedSetStillReportsAMalformedRecordFirst) {
@@ -154,14 +167,14 @@ TEST(VaultFileTest, ReadersThatKeepLessKeepTheRightPart) {
 
   auto decoded = decode_vault_records(file);
   ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->store, vault.store());
-  ASSERT_EQ(decoded->encodings.size(), vault_records(vault.store()).size());
-  std::size_t i = 0;
-  for (const auto& record : vault_records(decoded->store)) {
-    const cord::ByteView encoding = decoded->encodings[i++];
-    EXPECT_EQ(cord::Bytes(encoding.begin(), encoding.end()), cord::serialize(record).value());
-    EXPECT_GE(encoding.data(), file.data());
-    EXPECT_LE(encoding.data() + encoding.size(), file.data() + file.size());
+  EXPECT_EQ(decoded->store(), vault.store());
+  const cord::Bytes& shared = *decoded->file();
+  for (std::size_t i = 0; i < decoded->size(); ++i) {
+    const auto& held = decoded->records()[i];
+    EXPECT_EQ(cord::Bytes(held.encoding.begin(), held.encoding.end()), cord::serialize(*held.record).value());
+    EXPECT_TRUE(decoded->read_from_file(held));
+    EXPECT_LE(held.encoding.data() + held.encoding.size(), shared.data() + shared.size());
+    EXPECT_FALSE(decoded->hash(i));
   }
 
   VaultStore roots;
@@ -172,6 +185,90 @@ TEST(VaultFileTest, ReadersThatKeepLessKeepTheRightPart) {
   EXPECT_EQ(vault_records(roots).size(), 2u);
   EXPECT_EQ(decode_vault_roots(file), roots);
   EXPECT_TRUE(check_vault_file(file));
+}
+
+// The file after a write is the old file with the added records spliced in:
+// byte for byte what encoding the whole set gives, and the set afterwards
+// views that file alone.
+TEST(VaultFileTest, AddedRecordsAreSplicedInWhereEncodingPutsThem) {
+  TestVault filled;
+  const auto& alice = filled.add_user(2, 1);
+  const auto readers = std::vector<UserId>{alice.user_id};
+  for (int i = 0; i < 40; ++i) {
+    filled.add(alice, secret_body(secret({"app", "s" + std::to_string(i)}), payload_for(readers), 2 + i % 5));
+  }
+  const VaultStore& base = filled.store();
+  auto secret_record = [&](const std::string& name, std::uint64_t counter) {
+    return sign(alice, secret_body(secret({"app", name}), payload_for(readers), counter));
+  };
+  // The shortest bodies sort first, the longest last.
+  const VaultRecordV1 tiny{cord::UnknownPayload{{0, 0, 0, 99}}, {}, {}};
+  const VaultRecordV1 long_handle = sign(filled.root(), vault_handle_body(std::string(5000, 'h'), 3));
+  std::vector<VaultRecordV1> many;
+  for (int i = 0; i < 60; ++i) many.push_back(secret_record("new" + std::to_string(i), 9));
+  many.push_back(tiny);
+  many.push_back(long_handle);
+
+  const auto before_all = [](const cord::Bytes& e, const cord::Bytes& first, const cord::Bytes&) {
+    return cord::encoding_less(e, first);
+  };
+  const auto after_all = [](const cord::Bytes& e, const cord::Bytes&, const cord::Bytes& last) {
+    return cord::encoding_less(last, e);
+  };
+  const auto between = [](const cord::Bytes& e, const cord::Bytes& first, const cord::Bytes& last) {
+    return cord::encoding_less(first, e) && cord::encoding_less(e, last);
+  };
+  using Place = std::function<bool(const cord::Bytes&, const cord::Bytes&, const cord::Bytes&)>;
+  struct Case {
+    const char* name;
+    VaultStore base;
+    std::vector<VaultRecordV1> added;
+    // Where the first added record falls among the base's encodings; none
+    // when the base is empty or nothing is added.
+    Place place;
+  };
+  const Case cases[] = {
+      {"nothing added", base, {}, {}},
+      {"into an empty vault", VaultStore{}, {secret_record("only", 2)}, {}},
+      {"first", base, {tiny}, before_all},
+      {"last", base, {long_handle}, after_all},
+      {"among the others", base, {secret_record("m", 4)}, between},
+      {"a later value of a secret held", base, {secret_record("s7", 30)}, between},
+      {"a record already held", base, {*vault_records(base).begin()}, {}},
+      {"many at once, in no order", base, many, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const cord::Bytes file = encode_vault(c.base).value();
+    auto records = decode_vault_records(file).value();
+    VaultStore expected_store = c.base;
+    for (const VaultRecordV1& record : c.added) {
+      cord::Bytes encoding = cord::serialize(record).value();
+      if (c.place) {
+        std::vector<cord::Bytes> held;
+        for (const auto& h : records.records()) held.emplace_back(h.encoding.begin(), h.encoding.end());
+        std::sort(held.begin(), held.end(), cord::encoding_less);
+        EXPECT_TRUE(c.place(encoding, held.front(), held.back()));
+      }
+      const HashValue hash = kCrypto.hash(kRecordHashLabel, encoding);
+      const bool new_to_the_set = vault_records(expected_store).insert(record);
+      EXPECT_EQ(records.append_record(record, std::move(encoding), hash), !new_to_the_set);
+    }
+    const cord::Bytes expected = encode_vault(expected_store).value();
+
+    auto spliced = encode_vault_records(records);
+    ASSERT_TRUE(spliced) << spliced.error().message();
+    EXPECT_EQ(*spliced->bytes, expected);
+    EXPECT_EQ(spliced->records.file(), spliced->bytes);
+    EXPECT_EQ(spliced->records.store(), expected_store);
+    for (const auto& held : spliced->records.records()) {
+      EXPECT_TRUE(spliced->records.read_from_file(held));
+      EXPECT_EQ(cord::Bytes(held.encoding.begin(), held.encoding.end()), cord::serialize(*held.record).value());
+    }
+    // Written again from there, and from records that no file holds.
+    EXPECT_EQ(*encode_vault_records(spliced->records).value().bytes, expected);
+    EXPECT_EQ(*encode_vault_records(RecordSet::of(expected_store).value()).value().bytes, expected);
+  }
 }
 
 // Decoded, a 16-byte record takes some 300 bytes: a set of them beyond the

@@ -77,24 +77,24 @@ TEST(SealSecretTest, ACounterOfExactlyTwoToTheSixtySecondIsUsedAndOneMoreIsRefus
   const auto selector = secret({"app", "db"});
   auto state = vault.state();
   state.max_counter = kCeiling - 1;
-  core::VaultStore records = vault.store();
+  auto records = core::validate::RecordSet::of(vault.store()).value();
   const auto built = ops::append_secret_value(records, state, kCrypto, vault.alice(), selector,
                                               core::SecretValueV1::from_primary(bytes_of("v")));
   ASSERT_TRUE(built.has_value()) << built.error().message();
   EXPECT_EQ(secret_of(record_with_hash(records, built->record_hash)).counter, kCeiling);
-  const auto report = validate_records(records, vault.fresh_ratchet());
+  const auto report = validate_records(records.store(), vault.fresh_ratchet());
   EXPECT_TRUE(report.issues.empty());
   EXPECT_TRUE(report.state.secret_record_is_current(built->record_hash));
 
   state.max_counter = kCeiling;
-  const core::VaultStore before = records;
+  const core::VaultStore before = records.store();
   const auto refused = ops::append_secret_value(records, state, kCrypto, vault.alice(), selector,
                                                 core::SecretValueV1::from_primary(bytes_of("v")));
   ASSERT_FALSE(refused.has_value());
   EXPECT_TRUE(refused.error().as<ops::OpsError::CounterExhausted>());
-  EXPECT_EQ(records, before);
+  EXPECT_EQ(records.store(), before);
   EXPECT_FALSE(ops::append_secret_deletion(records, state, kCrypto, vault.alice(), selector).has_value());
-  EXPECT_EQ(records, before);
+  EXPECT_EQ(records.store(), before);
 }
 
 TEST(SealSecretTest, SlotsGoToEveryCurrentReaderInAscendingOrder) {
@@ -145,13 +145,13 @@ TEST(SealSecretTest, BuiltRecordsValidateAndBecomeTheCurrentValue) {
   const auto value = core::SecretValueV1::from_primary(bytes_of("v"));
   const auto state = vault.state();
 
-  core::VaultStore records = vault.store();
+  auto records = core::validate::RecordSet::of(vault.store()).value();
   const auto set = ops::append_secret_value(records, state, kCrypto, vault.alice(), selector, value).value();
   const auto& stored = secret_of(record_with_hash(records, set.record_hash));
   EXPECT_EQ(set.output.secret_id, stored.secret_id);
   EXPECT_EQ(set.output.selector, selector);
   EXPECT_EQ(set.output.payload, stored.payload);
-  auto report = validate_records(records, vault.fresh_ratchet());
+  auto report = validate_records(records.store(), vault.fresh_ratchet());
   EXPECT_TRUE(report.issues.empty());
   EXPECT_TRUE(report.state.secret_record_is_current(set.record_hash));
   EXPECT_EQ(text_of(ops::get_secret(report.state, kCrypto, vault.alice(), selector).value().primary), "v");
@@ -159,7 +159,7 @@ TEST(SealSecretTest, BuiltRecordsValidateAndBecomeTheCurrentValue) {
   const auto deleted = ops::append_secret_deletion(records, report.state, kCrypto, vault.alice(), selector).value();
   EXPECT_EQ(deleted.output.secret_id, stored.secret_id);
   EXPECT_EQ(deleted.output.selector, selector);
-  report = validate_records(records, vault.fresh_ratchet());
+  report = validate_records(records.store(), vault.fresh_ratchet());
   EXPECT_TRUE(report.issues.empty());
   EXPECT_TRUE(report.state.secret_record_is_current(deleted.record_hash));
   EXPECT_TRUE(ops::get_secret(report.state, kCrypto, vault.alice(), selector).error().as<ops::OpsError::SecretMissing>());
@@ -193,11 +193,11 @@ TEST(SealSecretTest, AFailedStepLeavesTheRecordsUnchanged) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    core::VaultStore records = vault.store();
+    auto records = core::validate::RecordSet::of(vault.store()).value();
     const auto built = ops::append_secret_value(records, c.state, kCrypto, c.writer, selector, c.value);
     ASSERT_FALSE(built.has_value());
     EXPECT_EQ(built.error().message(), c.message);
-    EXPECT_EQ(records, vault.store());
+    EXPECT_EQ(records.store(), vault.store());
   }
 }
 

@@ -14,6 +14,7 @@
 #include "ops/join_commit.hpp"
 #include "ops/session.hpp"
 #include "ops/validation.hpp"
+#include "ops/vault_read.hpp"
 #include "store/atomic_write.hpp"
 #include "store/ratchet_file.hpp"
 #include "store/state_locks.hpp"
@@ -86,8 +87,9 @@ TEST_F(SessionLoadTest, HoldsTheValidatedVaultAndItsRatchet) {
   const LockedSession session = load();
   EXPECT_TRUE(session.report.issues.empty());
   EXPECT_EQ(session.paths, paths());
-  EXPECT_EQ(session.vault_bytes, read_file(paths().vault_path));
-  EXPECT_EQ(*session.records, vault_on_disk());
+  EXPECT_EQ(*session.vault_bytes, read_file(paths().vault_path));
+  EXPECT_EQ(session.records.file(), session.vault_bytes);
+  EXPECT_EQ(session.records.store(), vault_on_disk());
   EXPECT_EQ(session.ratchet, ratchet_on_disk());
   EXPECT_EQ(session.report.state.trusted_root, trusted_root());
   EXPECT_EQ(session.report.state.users.size(), 4u);
@@ -348,14 +350,13 @@ TEST_F(SessionLoadTest, AJournalOfACopyRaisesTheRatchetInMemoryOnly) {
 TEST_F(SessionLoadTest, AFileRaisedBeforeAbsorbingMakesTheNextWriteReload) {
   workspace_.add_records({sign(root(), user_handle_body("carol", carol().user_id, 6))});
   const core::ratchet::Ratchet validated_against = ratchet_on_disk();
-  const cord::Bytes vault_bytes = read_file(paths().vault_path);
-  const auto records = std::make_shared<const core::VaultStore>(vault_on_disk());
-  auto report = validate_records({records, {}}, validated_against, kCrypto, {}).value();
+  const auto records = ops::read_decoded_vault(paths(), kCrypto).value();
+  auto report = validate_records(records, validated_against, kCrypto, {}).value();
   ASSERT_TRUE(report.issues.empty());
-  LockedSession session{std::move(report), paths(), vault_bytes, validated_against, std::nullopt, std::nullopt,
+  LockedSession session{std::move(report), paths(), records.file(), validated_against, std::nullopt, std::nullopt,
                         records};
 
-  core::VaultStore copy = *records;
+  core::VaultStore copy = records.store();
   core::vault_records(copy).insert(sign(alice(), secret_body(kDb, payload_for({alice().user_id}), 50)));
   const core::ratchet::Ratchet raised_elsewhere = ratchet_after_load(copy, validated_against);
   ASSERT_TRUE(store::write_ratchet_atomic(paths(), raised_elsewhere));
@@ -372,7 +373,7 @@ TEST_F(SessionLoadTest, AFileRaisedBeforeAbsorbingMakesTheNextWriteReload) {
   ASSERT_TRUE(unlocked) << unlocked.error().message();
   const auto written = unlocked->set_secret(kCrypto, kDb, bytes_of("after the raise"));
   ASSERT_TRUE(written) << written.error().message();
-  EXPECT_GT(counter_of(record_with_hash(*unlocked->session().records, written->record_hash)), 50u);
+  EXPECT_GT(counter_of(record_with_hash(unlocked->session().records, written->record_hash)), 50u);
   EXPECT_EQ(text_of(unlocked->get_secret(kCrypto, kDb).value().primary), "after the raise");
 }
 

@@ -230,8 +230,8 @@ TEST(SessionStressTest, WritersAndAReaderShareOneWorkspace) {
 
   const UnlockedSession session = workspace.open_as(identity(kReaderSeed));
   std::map<core::SecretId, std::set<std::uint64_t>> stored;
-  for (const auto& record : core::vault_records(*session.session().records)) {
-    if (const auto* secret = std::get_if<core::SecretRecordV1>(record.body.known())) {
+  for (const auto& held : session.session().records.records()) {
+    if (const auto* secret = std::get_if<core::SecretRecordV1>(held.record->body.known())) {
       stored[secret->secret_id].insert(secret->counter);
     }
   }

@@ -49,7 +49,7 @@ class SessionWriteTest : public TeamWorkspaceTest {
     return core::record_key::Secret{core::derive_secret_id(kCrypto, selector).value()};
   }
   std::uint64_t counter_of_write(const UnlockedSession& session, const core::HashValue& hash) const {
-    return counter_of(record_with_hash(*session.session().records, hash));
+    return counter_of(record_with_hash(session.session().records, hash));
   }
   std::string read(const UnlockedSession& session, const core::SecretSelectorV1& selector) const {
     auto plaintext = session.get_secret(kCrypto, selector);
@@ -57,9 +57,14 @@ class SessionWriteTest : public TeamWorkspaceTest {
   }
   // The session's state matches the files, and nothing of the commit is left.
   void expect_committed(const UnlockedSession& session) const {
-    EXPECT_EQ(session.session().vault_bytes, read_file(paths().vault_path));
+    EXPECT_EQ(*session.session().vault_bytes, read_file(paths().vault_path));
     EXPECT_EQ(session.session().ratchet, ratchet_on_disk());
-    EXPECT_EQ(*session.session().records, core::validate::decode_vault(session.session().vault_bytes).value());
+    EXPECT_EQ(session.session().records.store(), core::validate::decode_vault(*session.session().vault_bytes).value());
+    // Every record views the file the session holds, none a file let go.
+    for (const auto& held : session.session().records.records()) {
+      EXPECT_TRUE(session.session().records.read_from_file(held));
+    }
+    EXPECT_EQ(session.session().records.file(), session.session().vault_bytes);
     EXPECT_FALSE(exists(tx::transaction_path(paths(), trusted_root())));
     EXPECT_EQ(store::testing::list_dir(paths().morvik_dir), (std::vector<std::string>{"vault.cord", "vault.cord.lock"}));
   }
@@ -212,7 +217,7 @@ TEST_F(SessionWriteTest, TheReloadReplacesTheStateOnlyWhenAFileChanged) {
 
   workspace_.set_secret(alice(), kApi, "elsewhere");
   EXPECT_EQ(reload(), true);
-  EXPECT_EQ(session.vault_bytes, read_file(paths().vault_path));
+  EXPECT_EQ(*session.vault_bytes, read_file(paths().vault_path));
   EXPECT_EQ(session.ratchet, ratchet_on_disk());
   EXPECT_EQ(reload(), false);
 

@@ -22,15 +22,15 @@ TEST(VaultReadTest, MalformedBytesAreAnInvalidVaultAndMemoryRunningOutIsNot) {
 
   cord::Bytes truncated = file;
   truncated.pop_back();
-  auto malformed = ops::decode_vault_file(paths(), truncated);
+  auto malformed = ops::decode_vault_file(paths(), truncated, kCrypto);
   ASSERT_FALSE(malformed);
   ASSERT_NE(malformed.error().as<ops::OpsError::Store>(), nullptr) << malformed.error().message();
 
-  std::optional<ops::OpsResult<ops::DecodedVault>> starved;
+  std::optional<ops::OpsResult<core::validate::RecordSet>> starved;
   cord::Bytes bytes = file;
   {
     const AllocationFailure failure(1);
-    starved = ops::decode_vault_file(paths(), std::move(bytes));
+    starved = ops::decode_vault_file(paths(), std::move(bytes), kCrypto);
   }
   ASSERT_FALSE(*starved);
   const auto* core = starved->error().as<ops::OpsError::Core>();

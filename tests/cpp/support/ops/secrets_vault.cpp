@@ -21,6 +21,13 @@ const core::VaultRecordV1& record_with_hash(const core::VaultStore& store, const
   throw std::logic_error("no record with that hash");
 }
 
+const core::VaultRecordV1& record_with_hash(const core::validate::RecordSet& records, const core::HashValue& hash) {
+  for (const auto& held : records.records()) {
+    if (kCrypto.hash(core::kRecordHashLabel, held.encoding) == hash) return *held.record;
+  }
+  throw std::logic_error("no record with that hash");
+}
+
 const core::SecretRecordV1& secret_of(const core::VaultRecordV1& record) {
   return std::get<core::SecretRecordV1>(*record.body.known());
 }
@@ -45,7 +52,7 @@ core::validate::EffectiveState SecretsVault::state() const {
 
 core::VaultRecordV1 SecretsVault::set(const crypto::Identity& writer, const core::SecretSelectorV1& selector,
                                       const core::SecretValueV1& value) {
-  core::VaultStore working = store();
+  auto working = core::validate::RecordSet::of(store()).value();
   auto built = ops::append_secret_value(working, state(), kCrypto, writer, selector, value);
   if (!built) throw std::logic_error(built.error().message());
   core::VaultRecordV1 record = record_with_hash(working, built->record_hash);
@@ -73,7 +80,7 @@ core::VaultRecordV1 SecretsVault::set_plaintext(const crypto::Identity& writer,
 }
 
 core::VaultRecordV1 SecretsVault::remove(const crypto::Identity& writer, const core::SecretSelectorV1& selector) {
-  core::VaultStore working = store();
+  auto working = core::validate::RecordSet::of(store()).value();
   auto built = ops::append_secret_deletion(working, state(), kCrypto, writer, selector);
   if (!built) throw std::logic_error(built.error().message());
   core::VaultRecordV1 record = record_with_hash(working, built->record_hash);

@@ -28,6 +28,7 @@ core::validate::ValidationReport validate_records(const core::VaultStore& store,
 
 // The stored record with this hash; fails the test when there is none.
 const core::VaultRecordV1& record_with_hash(const core::VaultStore& store, const core::HashValue& hash);
+const core::VaultRecordV1& record_with_hash(const core::validate::RecordSet& records, const core::HashValue& hash);
 // The Secret body of a record.
 const core::SecretRecordV1& secret_of(const core::VaultRecordV1& record);
 

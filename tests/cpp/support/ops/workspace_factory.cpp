@@ -1,5 +1,6 @@
 #include "support/ops/workspace_factory.hpp"
 
+#include "core/vault_file/vault_file.hpp"
 #include "keychain/files.hpp"
 #include "ops/seal_secret.hpp"
 #include "ops/transaction.hpp"
@@ -95,16 +96,17 @@ void TestWorkspace::set_secrets(const crypto::Identity& writer,
                                 const std::vector<std::pair<core::SecretSelectorV1, core::SecretValueV1>>& secrets) const {
   {
     const UnlockedSession session = open_as(writer);
-    core::VaultStore working = *session.session().records;
+    core::validate::RecordSet working = session.session().records;
     for (const auto& [selector, value] : secrets) {
       expect_ok(ensure_secret_writable(session.state(), selector, writer.user_id));
       expect_ok(append_secret_value(working, session.state(), kCrypto, session.identity(), selector, value));
     }
-    const core::ratchet::Ratchet ratchet = ratchet_after_load(working, session.session().ratchet);
+    const core::ratchet::Ratchet ratchet = ratchet_after_load(working.store(), session.session().ratchet);
     auto state_lock = expect_ok(store::acquire_root_state_lock(paths_, root_));
     auto workspace_lock = expect_ok(store::acquire_workspace_lock(paths_));
-    expect_ok(commit_after_images_locked(paths_, root_, kCrypto, kVaultMutation, session.session().vault_bytes,
-                                         store::testing::read_file(ratchet_path()), vault_file(working),
+    expect_ok(commit_after_images_locked(paths_, root_, kCrypto, kVaultMutation, *session.session().vault_bytes,
+                                         store::testing::read_file(ratchet_path()),
+                                         *expect_ok(core::validate::encode_vault_records(working)).bytes,
                                          ratchet_file(ratchet)));
   }
   // Opening attests every record it verified.
