@@ -8,34 +8,34 @@ namespace morvik::cord {
 namespace {
 
 // Shapes that cover every construct the system decodes.
-using Inner = std::variant<Unit<struct I0>, Tagged<struct I1, std::vector<std::string>>>;
+using SampleInner = std::variant<Unit<struct I0>, Tagged<struct I1, std::vector<std::string>>>;
 struct Entry {
   Bytes key;
   std::string name;
   std::optional<std::uint64_t> counter;
-  Inner inner;
+  SampleInner inner;
   static constexpr auto cord_fields() {
     return std::tuple{&Entry::key, &Entry::name, &Entry::counter, &Entry::inner};
   }
   auto operator<=>(const Entry&) const = default;
 };
-using Body = std::variant<Entry, Tagged<struct B1, Set<Bytes>>>;
-using Store = std::variant<Tagged<struct S0, Set<Evolving<Body>>>>;
+using SampleBody = std::variant<Entry, Tagged<struct B1, Set<Bytes>>>;
+using SampleStore = std::variant<Tagged<struct S0, Set<Evolving<SampleBody>>>>;
 
-Store sample() {
-  Set<Evolving<Body>> items;
-  items.insert(Evolving<Body>(Body{Entry{{1, 2, 3}, "caf\xC3\xA9", 42, Inner{}}}));
-  Inner listed{std::in_place_index<1>, Tagged<I1, std::vector<std::string>>{{"a", "b"}}};
-  items.insert(Evolving<Body>(Body{Entry{{}, "", std::nullopt, listed}}));
-  items.insert(Evolving<Body>(Body{std::in_place_index<1>, Tagged<B1, Set<Bytes>>{{Bytes{9}, Bytes{}}}}));
-  items.insert(Evolving<Body>(UnknownPayload{{0, 0, 0, 7}}));
-  return Store{std::in_place_index<0>, Tagged<S0, Set<Evolving<Body>>>{std::move(items)}};
+SampleStore sample() {
+  Set<Evolving<SampleBody>> items;
+  items.insert(Evolving<SampleBody>(SampleBody{Entry{{1, 2, 3}, "caf\xC3\xA9", 42, SampleInner{}}}));
+  SampleInner listed{std::in_place_index<1>, Tagged<I1, std::vector<std::string>>{{"a", "b"}}};
+  items.insert(Evolving<SampleBody>(SampleBody{Entry{{}, "", std::nullopt, listed}}));
+  items.insert(Evolving<SampleBody>(SampleBody{std::in_place_index<1>, Tagged<B1, Set<Bytes>>{{Bytes{9}, Bytes{}}}}));
+  items.insert(Evolving<SampleBody>(UnknownPayload{{0, 0, 0, 7}}));
+  return SampleStore{std::in_place_index<0>, Tagged<S0, Set<Evolving<SampleBody>>>{std::move(items)}};
 }
 
 // Whatever the input, decoding returns a value or an error; an accepted
 // input re-encodes to exactly itself.
 void check(ByteView input) {
-  auto value = deserialize<Store>(input);
+  auto value = deserialize<SampleStore>(input);
   if (!value) return;
   auto again = serialize(*value);
   ASSERT_TRUE(again);
@@ -46,7 +46,7 @@ TEST(RobustnessTest, TruncatedInputs) {
   Bytes valid = *serialize(sample());
   check(valid);
   for (std::size_t n = 0; n < valid.size(); ++n) {
-    auto cut = deserialize<Store>(ByteView(valid).first(n));
+    auto cut = deserialize<SampleStore>(ByteView(valid).first(n));
     ASSERT_FALSE(cut) << n;
   }
 }

@@ -13,7 +13,7 @@ using namespace model_test;
 static_assert(std::is_same_v<decltype(SecretValueV1::primary), SecretBytes>);
 static_assert(std::is_same_v<decltype(SecretFieldEntryV1::value), SecretBytes>);
 
-SecretBytes secret(std::string_view hex_text) {
+SecretBytes secret_hex(std::string_view hex_text) {
   const cord::Bytes bytes = hex(hex_text);
   return SecretBytes(bytes.begin(), bytes.end());
 }
@@ -33,16 +33,16 @@ struct ValueCase {
 TEST(ModelPayloadsTest, SecretValueEncodings) {
   const ValueCase cases[] = {
       {"abc, no fields", value_with({}), "00 00 00 03 61 62 63 | 00 00 00 00"},
-      {"abc, x = 01 02", value_with({{"x", secret("0102")}}),
+      {"abc, x = 01 02", value_with({{"x", secret_hex("0102")}}),
        "00 00 00 03 61 62 63 | 00 00 00 01 | 00 00 00 01 78 | 00 00 00 02 01 02"},
       {"empty primary", SecretValueV1::from_primary({}), "00 00 00 00 | 00 00 00 00"},
       // Entries sort by their encodings, which start with the key's length.
       {"b before aa", value_with({{"aa", {}}, {"b", {}}}),
        "00000003 616263 00000002 00000001 62 00000000 00000002 6161 00000000"},
       // Same key, different values: two elements.
-      {"x twice", value_with({{"x", secret("02")}, {"x", secret("01")}}),
+      {"x twice", value_with({{"x", secret_hex("02")}, {"x", secret_hex("01")}}),
        "00000003 616263 00000002 00000001 78 00000001 01 00000001 78 00000001 02"},
-      {"x twice, same value", value_with({{"x", secret("01")}, {"x", secret("01")}}),
+      {"x twice, same value", value_with({{"x", secret_hex("01")}, {"x", secret_hex("01")}}),
        "00000003 616263 00000001 00000001 78 00000001 01"},
   };
   for (const auto& c : cases) {
@@ -54,7 +54,7 @@ TEST(ModelPayloadsTest, SecretValueEncodings) {
     EXPECT_EQ(*decoded, c.value) << c.what;
   }
   EXPECT_EQ(cord::serialize(value_with({}))->size(), 11u);
-  EXPECT_EQ(cord::serialize(value_with({{"x", secret("0102")}}))->size(), 22u);
+  EXPECT_EQ(cord::serialize(value_with({{"x", secret_hex("0102")}}))->size(), 22u);
 }
 
 TEST(ModelPayloadsTest, FieldsOutOfOrderFailToDecode) {
@@ -66,8 +66,8 @@ TEST(ModelPayloadsTest, FieldsOutOfOrderFailToDecode) {
 
 TEST(ModelPayloadsTest, KeysEqualAfterNfcMakeTheWriteFail) {
   SecretValueV1 value = SecretValueV1::from_primary({});
-  value.fields.insert({"e\u0301", secret("01")});
-  value.fields.insert({"\u00e9", secret("01")});
+  value.fields.insert({"e\u0301", secret_hex("01")});
+  value.fields.insert({"\u00e9", secret_hex("01")});
   ASSERT_EQ(value.fields.size(), 2u);
   auto bytes = cord::serialize(value);
   ASSERT_FALSE(bytes);

@@ -25,11 +25,6 @@ SealedIdentityV1 plain_identity(std::uint8_t root, std::uint8_t user) {
                           cord::Bytes(48, 3)};
 }
 
-std::string reason_of(const KeychainError& e) {
-  const auto* invalid = e.as<KeychainError::InvalidKeychainFile>();
-  return invalid ? invalid->reason : "not InvalidKeychainFile: " + e.message();
-}
-
 TEST(KeychainDir, TakesTheFirstVariableThatIsSetEvenWhenEmpty) {
   struct Case {
     const char* keychain;

@@ -29,11 +29,6 @@ cord::Evolving<KeychainRecordV1> unknown_record(std::size_t extra = 0) {
   return cord::Evolving<KeychainRecordV1>(cord::UnknownPayload{payload});
 }
 
-std::string reason_of(const KeychainError& e) {
-  const auto* invalid = e.as<KeychainError::InvalidKeychainFile>();
-  return invalid ? invalid->reason : "not InvalidKeychainFile: " + e.message();
-}
-
 class CombinedMigration : public ::testing::Test {
  protected:
   store::Path combined() const { return keychain_path(dir.path(), kRoot); }

@@ -11,7 +11,7 @@ namespace {
 
 using namespace testing;
 
-const std::string kPassphrase = "tr0ub4dor&3";
+const std::string kUnlockPassphrase = "tr0ub4dor&3";
 const cord::Bytes kSeed(32, 0x42);
 
 // Counts the requests, so that tests can tell whether one was made.
@@ -36,7 +36,7 @@ class Unlock : public ::testing::Test {
     user_ = identity->user_id;
     SealInput input;
     input.master_seed = kSeed;
-    input.passphrase = kPassphrase;
+    input.passphrase = kUnlockPassphrase;
     input.root = root_;
     input.user = user_;
     sealed_ = seal_identity(input);
@@ -61,7 +61,7 @@ class Unlock : public ::testing::Test {
 
 TEST_F(Unlock, OpensTheIdentityFileWithTheRightPassphraseOnly) {
   write_file(identity_path(dir_.path(), root_, user_), identity_file(sealed_));
-  auto identity = unlock(kPassphrase);
+  auto identity = unlock(kUnlockPassphrase);
   ASSERT_TRUE(identity.has_value()) << identity.error().message();
   EXPECT_EQ(identity->user_id, user_);
   EXPECT_EQ(cord::Bytes(identity->master_seed.begin(), identity->master_seed.end()), kSeed);
@@ -73,21 +73,21 @@ TEST_F(Unlock, OpensTheIdentityFileWithTheRightPassphraseOnly) {
 
 TEST_F(Unlock, SplitsALegacyKeychainOnTheWayAndFindsTheFileNextTime) {
   write_file(legacy_keychain_path(dir_.path(), user_), keychain_file(records_of({identity_record(sealed_)})));
-  ASSERT_TRUE(unlock(kPassphrase).has_value());
+  ASSERT_TRUE(unlock(kUnlockPassphrase).has_value());
   EXPECT_FALSE(exists(legacy_keychain_path(dir_.path(), user_)));
-  EXPECT_TRUE(unlock(kPassphrase).has_value());
+  EXPECT_TRUE(unlock(kUnlockPassphrase).has_value());
 }
 
 TEST_F(Unlock, SplitsACombinedKeychainFirst) {
   write_file(keychain_path(dir_.path(), root_), keychain_file(records_of({identity_record(sealed_)})));
-  ASSERT_TRUE(unlock(kPassphrase).has_value());
+  ASSERT_TRUE(unlock(kUnlockPassphrase).has_value());
   EXPECT_FALSE(exists(keychain_path(dir_.path(), root_)));
 }
 
 TEST_F(Unlock, WithoutAnIdentityFailsBeforeAskingForAPassphrase) {
   write_file(legacy_keychain_path(dir_.path(), user_),
              keychain_file(records_of({identity_record(SealedIdentityV1{hash_of(0x99), user_, cheap_kdf(), {}, {}, {}})})));
-  auto result = unlock(kPassphrase);
+  auto result = unlock(kUnlockPassphrase);
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().message(), "no safe identity keychain is available for " + core::debug_string(user_));
   EXPECT_EQ(calls_, 0);
@@ -96,11 +96,11 @@ TEST_F(Unlock, WithoutAnIdentityFailsBeforeAskingForAPassphrase) {
 TEST_F(Unlock, ASeedOfTheWrongLengthIsACryptoError) {
   SealInput input;
   input.master_seed = cord::Bytes(31, 1);
-  input.passphrase = kPassphrase;
+  input.passphrase = kUnlockPassphrase;
   input.root = root_;
   input.user = user_;
   write_file(identity_path(dir_.path(), root_, user_), identity_file(seal_identity(input)));
-  auto result = unlock(kPassphrase);
+  auto result = unlock(kUnlockPassphrase);
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().message(),
             "crypto error: invalid byte length for identity master seed: expected 32, got 31");
@@ -129,7 +129,7 @@ TEST_F(Unlock, AsksForThePassphraseOnlyAfterReleasingTheKeychainLock) {
     KeychainResult<Passphrase> request_passphrase(const KeychainRequest& request) const {
       const store::LockRetry no_wait{std::chrono::milliseconds(1), std::chrono::milliseconds(0)};
       *lock_was_free = acquire_keychain_lock(base, request.root, no_wait).has_value();
-      return StaticPassphraseProvider(kPassphrase).request_passphrase(request);
+      return StaticPassphraseProvider(kUnlockPassphrase).request_passphrase(request);
     }
   };
   bool lock_was_free = false;

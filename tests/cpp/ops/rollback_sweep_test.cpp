@@ -28,7 +28,7 @@ using store::testing::read_file;
 using store::testing::write_file;
 
 const core::SecretSelectorV1 kNew = secret({"app", "new"});
-const core::SecretSelectorV1 kOther = secret({"app", "other"});
+const core::SecretSelectorV1 kOtherSecret = secret({"app", "other"});
 
 struct Version {
   std::string what;
@@ -76,7 +76,7 @@ class RollbackSweepTest : private MemoryTmpdir, public TeamWorkspaceTest {
     // Another client of the root's: only this machine's next load sees it.
     const core::GroupId readers = group_id_of(id_seed(kReadersGroup));
     workspace_.add_records(
-        {sign(root(), group_member_deleted_body(readers, user_ref(bob()), core::validate::next_counter(
+        {sign(root(), group_member_deleted_body(readers, morvik::testing::user_ref(bob()), core::validate::next_counter(
                                                                              load().report.state)))});
     keep("the root takes bob out of the readers");
     workspace_.set_secret(alice(), kApi, "key-3");
@@ -194,7 +194,7 @@ TEST_F(RollbackSweepTest, AWriteOverAnOlderVersionKeepsReportingIt) {
     put_back(versions_[older]);
     // A rollback is no validation issue: the write goes through, with a
     // counter above every remembered one, and its state keeps the report.
-    auto written = writer.set_secret(kCrypto, kOther, bytes_of("written over the past"));
+    auto written = writer.set_secret(kCrypto, kOtherSecret, bytes_of("written over the past"));
     ASSERT_TRUE(written) << written.error().message();
     expect_reported(writer.session(), newest_session, older, newest);
     auto next = LockedSession::load(paths(), kCrypto);

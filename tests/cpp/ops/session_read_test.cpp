@@ -40,7 +40,7 @@ class SessionReadTest : public TeamWorkspaceTest {
                             sign(root(), secret_body(kSplit, payload_for({root().user_id}), 40))});
     // Erin joins the readers after every value above was sealed.
     workspace_.add_records({sign(erin_, entry_point_body(root().user_id, erin_, 41)), sign(root(), user_body(erin_, 41)),
-                            sign(root(), group_member_body(group_id_of(id_seed(kReadersGroup)), user_ref(erin_), 41))});
+                            sign(root(), group_member_body(group_id_of(id_seed(kReadersGroup)), morvik::testing::user_ref(erin_), 41))});
   }
 
   crypto::Identity erin_;

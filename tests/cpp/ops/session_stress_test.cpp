@@ -60,11 +60,11 @@ TestVault stress_vault() {
   TestVault vault;
   for (int writer = 0; writer < kWriters; ++writer) {
     const auto& user = vault.add_user(static_cast<std::uint8_t>(kFirstWriterSeed + writer), 1);
-    vault.add(vault.root(), grant_body(id_seed(static_cast<std::uint8_t>(100 + writer)), user_ref(user),
+    vault.add(vault.root(), grant_body(id_seed(static_cast<std::uint8_t>(100 + writer)), morvik::testing::user_ref(user),
                                        write_permission(prefix({"w"})), 1));
   }
   const auto& reader = vault.add_user(kReaderSeed, 1);
-  vault.add(vault.root(), grant_body(id_seed(99), user_ref(reader), read_permission(prefix({"w"})), 1));
+  vault.add(vault.root(), grant_body(id_seed(99), morvik::testing::user_ref(reader), read_permission(prefix({"w"})), 1));
   return vault;
 }
 

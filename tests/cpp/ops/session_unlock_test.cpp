@@ -165,8 +165,6 @@ class UnlockFailures : public SessionUnlockTest {
   }
 };
 
-std::string user_debug(const crypto::Identity& user) { return core::debug_string(user.user_id); }
-
 TEST_F(UnlockFailures, WrongPassphrase) {
   EXPECT_EQ(promote(load(), keychain("wrong"), alice()), "identity keychain unlock failed");
 }

@@ -314,8 +314,6 @@ TEST_P(WriteFailureTest, RefusesWithItsTextAndChangesNothing) {
                                                                       std::chrono::milliseconds(0)}));
 }
 
-std::string user_debug(const crypto::Identity& user) { return core::debug_string(user.user_id); }
-
 INSTANTIATE_TEST_SUITE_P(
     Failures, WriteFailureTest,
     ::testing::Values(

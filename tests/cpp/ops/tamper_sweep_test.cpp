@@ -46,7 +46,7 @@ using namespace morvik::ops::testing;
 using namespace morvik::testing;
 using store::testing::write_file;
 
-const core::SecretSelectorV1 kApi = secret({"app", "api"});
+const core::SecretSelectorV1 kSweepApi = secret({"app", "api"});
 const core::SecretSelectorV1 kOld = secret({"app", "old"});
 
 // The root (seed 1); alice (2), who reads and writes under "app"; bob (3),
@@ -57,11 +57,11 @@ TestVault small_vault() {
   const crypto::Identity& alice = vault.add_user(2, 1);
   const crypto::Identity& bob = vault.add_user(3, 1);
   vault.add(root, vault_handle_body("acme", 1));
-  vault.add(root, grant_body(id_seed(200), user_ref(alice), read_permission(prefix({"app"})), 1));
-  vault.add(root, grant_body(id_seed(201), user_ref(alice), write_permission(prefix({"app"})), 1));
+  vault.add(root, grant_body(id_seed(200), morvik::testing::user_ref(alice), read_permission(prefix({"app"})), 1));
+  vault.add(root, grant_body(id_seed(201), morvik::testing::user_ref(alice), write_permission(prefix({"app"})), 1));
   const core::GroupId readers = group_id_of(id_seed(100));
   vault.add(root, group_body(id_seed(100), "readers", 1));
-  vault.add(root, group_member_body(readers, user_ref(bob), 1));
+  vault.add(root, group_member_body(readers, morvik::testing::user_ref(bob), 1));
   vault.add(root, grant_body(id_seed(202), core::principal_ref::Group{readers}, read_permission(prefix({"app"})), 1));
   return vault;
 }
@@ -104,13 +104,13 @@ class TamperSweepTest : public ::testing::Test {
       : vault_(small_vault()),
         workspace_(vault_),
         readers_{{"root", &vault_.root()}, {"alice", &alice()}, {"bob", &vault_.user(3)}},
-        secrets_{{"app/api", kApi}, {"app/old", kOld}} {
+        secrets_{{"app/api", kSweepApi}, {"app/old", kOld}} {
     // History the file keeps, which a lost record would bring back: an
     // overwritten value and a deleted secret.
-    workspace_.set_secret(alice(), kApi, "key-1");
+    workspace_.set_secret(alice(), kSweepApi, "key-1");
     core::SecretValueV1 api = core::SecretValueV1::from_primary(bytes_of("key-2"));
     api.fields.insert(core::SecretFieldEntryV1{"user", secret_bytes_of("admin")});
-    workspace_.set_secret(alice(), kApi, api);
+    workspace_.set_secret(alice(), kSweepApi, api);
     workspace_.set_secret(alice(), kOld, "gone");
     workspace_.delete_secret(alice(), kOld);
     // Loads take the hashes of alice's cache as verified, as on a machine

@@ -4,6 +4,10 @@
 
 namespace morvik::testing {
 
+Json read_vectors(std::string_view file) {
+  return read_json_file(std::string(MORVIK_VECTORS_DIR) + "/" + std::string(file));
+}
+
 cord::Bytes from_hex(std::string_view hex) {
   if (hex.size() % 2 != 0) throw std::invalid_argument("odd hex length");
   auto nibble = [](char c) -> std::uint8_t {

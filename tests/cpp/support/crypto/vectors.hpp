@@ -11,12 +11,7 @@
 namespace morvik::testing {
 
 // Reads one of the published vector files by name, e.g. "rfc5869.json".
-// MORVIK_VECTORS_DIR is defined for test executables only.
-#ifdef MORVIK_VECTORS_DIR
-inline Json read_vectors(std::string_view file) {
-  return read_json_file(std::string(MORVIK_VECTORS_DIR) + "/" + std::string(file));
-}
-#endif
+Json read_vectors(std::string_view file);
 
 cord::Bytes from_hex(std::string_view hex);
 std::string to_hex(const std::uint8_t* data, std::size_t size);

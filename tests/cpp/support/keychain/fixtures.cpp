@@ -81,4 +81,9 @@ ScopedEnv::ScopedEnv(const char* name, const char* value) {
   }
 }
 
+std::string reason_of(const KeychainError& e) {
+  const auto* invalid = e.as<KeychainError::InvalidKeychainFile>();
+  return invalid ? invalid->reason : "not InvalidKeychainFile: " + e.message();
+}
+
 }  // namespace morvik::keychain::testing

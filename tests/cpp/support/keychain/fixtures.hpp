@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "keychain/error.hpp"
 #include "keychain/records.hpp"
 #include "store/path.hpp"
 #include "support/store/fixtures.hpp"
@@ -61,5 +62,9 @@ class ScopedEnv {
  private:
   store::testing::ScopedEnv env_;
 };
+
+// The reason an InvalidKeychainFile error gives; any other error is told
+// apart by a text no reason has.
+std::string reason_of(const KeychainError& e);
 
 }  // namespace morvik::keychain::testing

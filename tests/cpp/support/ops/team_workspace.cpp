@@ -106,4 +106,6 @@ std::uint64_t counter_of(const core::VaultRecordV1& record) {
   return core::body_counter(*record.body.known()).value_or(0);
 }
 
+std::string user_debug(const crypto::Identity& user) { return core::debug_string(user.user_id); }
+
 }  // namespace morvik::ops::testing

@@ -87,4 +87,7 @@ class TeamWorkspaceTest : public ::testing::Test {
 // The counter of a record of a known kind; the root record counts as 0.
 std::uint64_t counter_of(const core::VaultRecordV1& record);
 
+// A user as error texts name it.
+std::string user_debug(const crypto::Identity& user);
+
 }  // namespace morvik::ops::testing
