@@ -36,12 +36,16 @@ OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths
                                               const std::optional<core::HashValue>& invited_root) {
   auto lock = store::acquire_root_state_shared_lock(paths, root);
   if (!lock) return fail(std::move(lock.error()));
-  auto bytes = store::read_vault_bytes(paths);
-  if (!bytes) return fail(std::move(bytes.error()));
+  auto unchanged = store::vault_file_holds(paths, first.bytes);
+  if (!unchanged) return fail(std::move(unchanged.error()));
   std::optional<DecodedVault> vault;
-  if (*bytes == first.bytes) {
+  if (*unchanged) {
     vault = std::move(first);
   } else {
+    // The first reading goes before the second is made.
+    { const DecodedVault stale = std::move(first); }
+    auto bytes = store::read_vault_bytes(paths);
+    if (!bytes) return fail(std::move(bytes.error()));
     auto decoded = decode_vault_file(paths, std::move(*bytes));
     if (!decoded) return fail(std::move(decoded.error()));
     auto candidate = trusted_root_candidate(*decoded->records, crypto);
@@ -70,14 +74,19 @@ OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths,
 
   auto files = read_under_shared_lock(paths, *root, crypto, std::move(*first), invited_root);
   if (!files) return fail(std::move(files.error()));
-  std::set<core::HashValue> verified;
   std::optional<cord::Bytes> verified_by;
-  if (files->cache) {
-    verified.insert(files->cache->verified_hashes.begin(), files->cache->verified_hashes.end());
-    verified_by = std::move(files->cache->signer_public_key);
-  }
-  // Validation needs no lock: it reads only what was read under it.
-  auto report = validate_records(files->vault.source(), files->strongest.ratchet, crypto, verified);
+  auto report = [&] {
+    // The cache's hashes move over one by one rather than being copied.
+    std::set<core::HashValue> verified;
+    if (files->cache) {
+      files->cache->verified_hashes.drain(
+          [&](core::HashValue hash) { verified.emplace_hint(verified.end(), std::move(hash)); });
+      verified_by = std::move(files->cache->signer_public_key);
+      files->cache.reset();
+    }
+    // Validation needs no lock: it reads only what was read under it.
+    return validate_records(files->vault.source(), files->strongest.ratchet, crypto, verified);
+  }();
   if (!report) return fail(std::move(report.error()));
 
   LockedSession session{std::move(*report),
