@@ -21,6 +21,13 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
                                            const core::InvitationMaterial& material) {
   auto identity = crypto::Identity::from_master_seed(crypto, material.master_seed);
   if (!identity) return fail(std::move(identity.error()));
+  // A machine that already has the ratchet needs nothing from the
+  // invitation, and the vault is not read for it: the load that follows
+  // reads it, and refuses a vault of another root. A ratchet file is only
+  // ever replaced whole, so it is looked for without the lock.
+  auto present = store::read_ratchet_for_root(paths, material.trusted_root);
+  if (!present) return fail(std::move(present.error()));
+  if (*present) return {};
   auto records = store::read_vault(paths);
   if (!records) return fail(std::move(records.error()));
   auto root = trusted_root_candidate(*records, crypto);
@@ -54,8 +61,10 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
 }
 
 OpsResult<LockedSession> load_with_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
-                                          const core::InvitationMaterial& material) {
+                                          core::InvitationMaterial material) {
   if (auto seeded = ensure_ratchet_from_invite(paths, crypto, material); !seeded) return fail(std::move(seeded.error()));
+  // The baseline is as large as the ratchet; the load has no use for it.
+  material.baseline.reset();
   return LockedSession::load(paths, crypto, material.trusted_root);
 }
 

@@ -35,6 +35,6 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
 // read anew by the load; one swapped meanwhile for a vault of another root
 // is refused with InviteRootMismatch.
 OpsResult<LockedSession> load_with_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
-                                          const core::InvitationMaterial& material);
+                                          core::InvitationMaterial material);
 
 }  // namespace morvik::ops
