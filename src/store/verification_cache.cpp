@@ -90,6 +90,9 @@ StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, c
                                           " bytes, above the supported maximum of " +
                                           std::to_string(kMaxVerificationCacheBytes)));
   }
+  // Signatures are deterministic: a load that took its hashes from this
+  // very cache makes the same file again, which is then left as it is.
+  if (auto same = file_holds(path, *bytes); same && *same) return {};
   auto read = write_state_file_verified(
       paths, path, *bytes, kMaxVerificationCacheBytes,
       invalid_data_at(path, "verification cache bytes differed immediately after atomic write"),

@@ -78,7 +78,7 @@ std::optional<SignedVerificationCache> read_signed_verification_cache(const Work
                                                                       const core::UserId& user);
 
 // Writes `cache` for `user` under the cache's own root, then reads it back
-// and checks it.
+// and checks it. A file that already holds exactly that cache is kept.
 StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
                                                   const VerificationCacheV1& cache);
 
