@@ -1,4 +1,3 @@
-#include <set>
 #include <utility>
 
 #include "core/domain_hash.hpp"
@@ -76,11 +75,9 @@ OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths,
   if (!files) return fail(std::move(files.error()));
   std::optional<cord::Bytes> verified_by;
   auto report = [&] {
-    // The cache's hashes move over one by one rather than being copied.
-    std::set<core::HashValue> verified;
+    core::validate::VerifiedDigests verified;
     if (files->cache) {
-      files->cache->verified_hashes.drain(
-          [&](core::HashValue hash) { verified.emplace_hint(verified.end(), std::move(hash)); });
+      verified = core::validate::VerifiedDigests(std::move(files->cache->verified_hashes));
       verified_by = std::move(files->cache->signer_public_key);
       files->cache.reset();
     }

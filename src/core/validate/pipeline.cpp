@@ -89,15 +89,20 @@ ratchet::RatchetUpdate ratchet_update(AdmittedWatermarks admitted, const ratchet
 
 }  // namespace
 
-namespace detail {
-
+// Both sets are in bytewise order, so digests of one length stay sorted.
 VerifiedDigests::VerifiedDigests(const std::set<HashValue>& hashes) {
   digests_.reserve(hashes.size());
-  // The set's order is bytewise, so digests of one length stay sorted.
-  for (const HashValue& hash : hashes) {
-    if (hash.bytes.size() != 32) continue;
-    std::copy(hash.bytes.begin(), hash.bytes.end(), digests_.emplace_back().begin());
-  }
+  for (const HashValue& hash : hashes) add(hash);
+}
+
+VerifiedDigests::VerifiedDigests(cord::Set<HashValue> hashes) {
+  digests_.reserve(hashes.size());
+  hashes.drain([&](HashValue hash) { add(hash); });
+}
+
+void VerifiedDigests::add(const HashValue& hash) {
+  if (hash.bytes.size() != 32) return;
+  std::copy(hash.bytes.begin(), hash.bytes.end(), digests_.emplace_back().begin());
 }
 
 bool VerifiedDigests::contains(const HashValue& hash) const {
@@ -106,6 +111,8 @@ bool VerifiedDigests::contains(const HashValue& hash) const {
   std::copy(hash.bytes.begin(), hash.bytes.end(), digest.begin());
   return std::binary_search(digests_.begin(), digests_.end(), digest);
 }
+
+namespace detail {
 
 namespace {
 

@@ -47,6 +47,25 @@ struct RecordSource {
   std::span<const cord::ByteView> encodings;
 };
 
+// The hashes a validation takes as verified, as one sorted block of digests:
+// a lookup touches a few neighbouring cache lines instead of a tree of
+// separately allocated keys, and they take a fraction of a tree's memory.
+// Only domain hashes (32 bytes) can match a record's hash.
+class VerifiedDigests {
+ public:
+  VerifiedDigests() = default;
+  // Implicit, so that a caller hands over the set it holds.
+  VerifiedDigests(const std::set<HashValue>& hashes);
+  // Takes the set, each element freed once its digest is made.
+  explicit VerifiedDigests(cord::Set<HashValue> hashes);
+  bool contains(const HashValue& hash) const;
+
+ private:
+  void add(const HashValue& hash);
+
+  std::vector<std::array<std::uint8_t, 32>> digests_;
+};
+
 // The report of a fatal finding: the empty state and that single issue.
 ValidationReport fatal_report(ValidationIssue issue);
 
@@ -82,18 +101,6 @@ struct Listing {
   // record's encoding begins with its body's, which is what its signature
   // covers, so the messages are kept from hashing rather than encoded again.
   cord::Bytes encoded;
-};
-
-// The caller's verified hashes as one sorted block of digests: a lookup
-// touches a few neighbouring cache lines instead of a tree of separately
-// allocated keys. Only domain hashes (32 bytes) can match a record's hash.
-class VerifiedDigests {
- public:
-  explicit VerifiedDigests(const std::set<HashValue>& hashes);
-  bool contains(const HashValue& hash) const;
-
- private:
-  std::vector<std::array<std::uint8_t, 32>> digests_;
 };
 
 // Keeps the first record of each hash, in list order. Sorting rather than
@@ -138,7 +145,7 @@ const T* body_as(const ListedRecord& entry) {
 // Hashes every record and drops repeats. Records decoded from a file are
 // hashed from the bytes they were read from; the others are encoded first.
 template <CryptoProvider P>
-CoreResult<Listing> list_records(const RecordSource& source, const P& crypto, const std::set<HashValue>& verified) {
+CoreResult<Listing> list_records(const RecordSource& source, const P& crypto, const VerifiedDigests& verified) {
   const auto& records = vault_records(*source.store);
   const bool kept = !source.encodings.empty();
   if (kept && source.encodings.size() != records.size()) {
@@ -149,7 +156,6 @@ CoreResult<Listing> list_records(const RecordSource& source, const P& crypto, co
   // Offsets into `encoded` until it stops growing.
   std::vector<std::pair<std::size_t, std::size_t>> encoded_messages;
   listing.records.reserve(records.size());
-  const VerifiedDigests verified_digests(verified);
   std::size_t at = 0;
   for (const VaultRecordV1& record : records) {
     const std::size_t start = encoded.size();
@@ -163,7 +169,7 @@ CoreResult<Listing> list_records(const RecordSource& source, const P& crypto, co
       encoding = cord::ByteView(encoded).subspan(start);
     }
     HashValue hash = crypto.hash(kRecordHashLabel, encoding);
-    const bool trusted = verified_digests.contains(hash);
+    const bool trusted = verified.contains(hash);
     // The body, then the key and the signature, each a u32 length and bytes.
     const std::size_t message_size =
         trusted ? 0 : encoding.size() - (4 + record.signing_public_key.size()) - (4 + record.signature.size());
@@ -343,7 +349,7 @@ template <CryptoProvider P>
 CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(const RecordSource& source,
                                                                            const HashValue& trusted_root,
                                                                            const P& crypto,
-                                                                           const std::set<HashValue>& verified) {
+                                                                           const VerifiedDigests& verified) {
   using Checked = std::expected<CheckedRecords, ValidationIssue>;
   auto listing = list_records(source, crypto, verified);
   if (!listing) return fail(std::move(listing.error()));
@@ -367,7 +373,7 @@ CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(cons
 // The version-1 pipeline.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_v1(const RecordSource& source, const ratchet::Ratchet& ratchet, const P& crypto,
-                                         const std::set<HashValue>& verified) {
+                                         const VerifiedDigests& verified) {
   auto checked = detail::check_record_set(source, ratchet.trusted_root, crypto, verified);
   if (!checked) return fail(std::move(checked.error()));
   if (!*checked) return fatal_report(std::move(checked->error()));
@@ -379,7 +385,7 @@ CoreResult<ValidationReport> validate_v1(const RecordSource& source, const ratch
 // An allocation that fails on the way is reported as such, never thrown.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_vault_with_verified(const RecordSource& source, const ratchet::Ratchet& ratchet,
-                                                          const P& crypto, const std::set<HashValue>& verified) {
+                                                          const P& crypto, const VerifiedDigests& verified) {
   try {
     // A vault of a newer format is not read at all.
     if (ratchet.format_version > kFormatVersion) {
@@ -398,7 +404,7 @@ CoreResult<ValidationReport> validate_vault_with_verified(const RecordSource& so
 // The same for a record set the caller keeps: the report holds a copy.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& store, const ratchet::Ratchet& ratchet,
-                                                          const P& crypto, const std::set<HashValue>& verified) {
+                                                          const P& crypto, const VerifiedDigests& verified) {
   try {
     return validate_vault_with_verified(RecordSource{std::make_shared<const VaultStore>(store), {}}, ratchet, crypto,
                                         verified);
