@@ -104,10 +104,14 @@ StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const 
                                           " bytes, above the supported maximum of " +
                                           std::to_string(kMaxRatchetFileBytes)));
   }
-  auto decoded = decode_ratchet(path, bytes);
-  if (!decoded) return fail(std::move(decoded.error()));
-  if (decoded->trusted_root != root) {
-    return fail(StoreError{StoreError::TrustRootMismatch{decoded->trusted_root, root}});
+  // Each decoding is as large as the ratchet: the first goes before the
+  // write, which reads the file back for the second.
+  {
+    auto decoded = decode_ratchet(path, bytes);
+    if (!decoded) return fail(std::move(decoded.error()));
+    if (decoded->trusted_root != root) {
+      return fail(StoreError{StoreError::TrustRootMismatch{decoded->trusted_root, root}});
+    }
   }
   auto read = write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes,
                                        invalid_data_at(path, "ratchet bytes differed immediately after atomic write"),
