@@ -18,9 +18,16 @@ core::ratchet::Ratchet seed_ratchet_from_baseline(const core::HashValue& root,
 }
 
 OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
-                                           const core::InvitationMaterial& material) {
+                                           core::InvitationMaterial material) {
   auto identity = crypto::Identity::from_master_seed(crypto, material.master_seed);
   if (!identity) return fail(std::move(identity.error()));
+  // A machine that already has the ratchet needs nothing from the
+  // invitation, and the vault is not read for it: the load that follows
+  // reads it, and refuses a vault of another root. A ratchet file is only
+  // ever replaced whole, so it is looked for without the lock.
+  auto present = store::read_ratchet_for_root(paths, material.trusted_root);
+  if (!present) return fail(std::move(present.error()));
+  if (*present) return {};
   auto records = read_decoded_vault(paths, crypto);
   if (!records) return fail(std::move(records.error()));
   auto root = trusted_root_candidate(*records, crypto);
@@ -40,22 +47,33 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
 
   if (!material.baseline) return fail(OpsError::InviteBaselineRequired{});
   core::ratchet::Ratchet ratchet = seed_ratchet_from_baseline(*root, *material.baseline);
-  auto report = validate_records(*records, ratchet, crypto, {});
-  if (!report) return fail(std::move(report.error()));
-  if (has_suspected_rollback(*report)) return fail(OpsError::RolledBackPastBaseline{});
-  if (!report->issues.empty()) return fail(OpsError::ValidationFailed{report->issues});
-  if (!report->state.users.contains(identity->user_id)) {
-    return fail(OpsError::ClaimedIdentityNotMember{identity->user_id});
+  // As large as the ratchet, and no longer needed.
+  material.baseline.reset();
+  {
+    // The records and their state go before the ratchet is written.
+    const core::validate::RecordSet taken = std::move(*records);
+    auto report = validate_records(taken, ratchet, crypto, {});
+    if (!report) return fail(std::move(report.error()));
+    if (has_suspected_rollback(*report)) return fail(OpsError::RolledBackPastBaseline{});
+    if (!report->issues.empty()) return fail(OpsError::ValidationFailed{report->issues});
+    if (!report->state.users.contains(identity->user_id)) {
+      return fail(OpsError::ClaimedIdentityNotMember{identity->user_id});
+    }
+    ratchet.apply_update(report->ratchet_update);
   }
-  ratchet.apply_update(report->ratchet_update);
   if (auto written = store::write_ratchet_atomic(paths, ratchet); !written) return fail(std::move(written.error()));
   return {};
 }
 
 OpsResult<LockedSession> load_with_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
-                                          const core::InvitationMaterial& material) {
-  if (auto seeded = ensure_ratchet_from_invite(paths, crypto, material); !seeded) return fail(std::move(seeded.error()));
-  return LockedSession::load(paths, crypto, material.trusted_root);
+                                          core::InvitationMaterial material) {
+  const core::HashValue root = material.trusted_root;
+  // The material goes with the bootstrap, the baseline with it: the load
+  // has no use for either.
+  if (auto seeded = ensure_ratchet_from_invite(paths, crypto, std::move(material)); !seeded) {
+    return fail(std::move(seeded.error()));
+  }
+  return LockedSession::load(paths, crypto, root);
 }
 
 }  // namespace morvik::ops

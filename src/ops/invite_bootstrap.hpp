@@ -28,13 +28,13 @@ core::ratchet::Ratchet seed_ratchet_from_baseline(const core::HashValue& root,
 // against the baseline and count the invited user among its members before
 // the baseline, raised by that validation, is written.
 OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
-                                           const core::InvitationMaterial& material);
+                                           core::InvitationMaterial material);
 
 // The invitation road up to the session: the ratchet made sure of, then
 // the vault loaded as a vault of the invitation's root only. The file is
 // read anew by the load; one swapped meanwhile for a vault of another root
 // is refused with InviteRootMismatch.
 OpsResult<LockedSession> load_with_invite(const store::WorkspacePaths& paths, const crypto::Crypto& crypto,
-                                          const core::InvitationMaterial& material);
+                                          core::InvitationMaterial material);
 
 }  // namespace morvik::ops

@@ -1,4 +1,3 @@
-#include <set>
 #include <utility>
 
 #include "core/domain_hash.hpp"
@@ -36,12 +35,16 @@ OpsResult<LoadedFiles> read_under_shared_lock(const store::WorkspacePaths& paths
                                               const std::optional<core::HashValue>& invited_root) {
   auto lock = store::acquire_root_state_shared_lock(paths, root);
   if (!lock) return fail(std::move(lock.error()));
-  auto bytes = store::read_vault_bytes(paths);
-  if (!bytes) return fail(std::move(bytes.error()));
+  auto unchanged = store::vault_file_holds(paths, *first.file());
+  if (!unchanged) return fail(std::move(unchanged.error()));
   std::optional<core::validate::RecordSet> vault;
-  if (*bytes == *first.file()) {
+  if (*unchanged) {
     vault = std::move(first);
   } else {
+    // The first reading goes before the second is made.
+    { const core::validate::RecordSet stale = std::move(first); }
+    auto bytes = store::read_vault_bytes(paths);
+    if (!bytes) return fail(std::move(bytes.error()));
     auto decoded = decode_vault_file(paths, std::move(*bytes), crypto);
     if (!decoded) return fail(std::move(decoded.error()));
     auto candidate = trusted_root_candidate(*decoded, crypto);
@@ -70,14 +73,17 @@ OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths,
 
   auto files = read_under_shared_lock(paths, *root, crypto, std::move(*first), invited_root);
   if (!files) return fail(std::move(files.error()));
-  std::set<core::HashValue> verified;
   std::optional<cord::Bytes> verified_by;
-  if (files->cache) {
-    verified.insert(files->cache->verified_hashes.begin(), files->cache->verified_hashes.end());
-    verified_by = std::move(files->cache->signer_public_key);
-  }
-  // Validation needs no lock: it reads only what was read under it.
-  auto report = validate_records(files->vault, files->strongest.ratchet, crypto, verified);
+  auto report = [&] {
+    core::validate::VerifiedDigests verified;
+    if (files->cache) {
+      verified = core::validate::VerifiedDigests(std::move(files->cache->verified_hashes));
+      verified_by = std::move(files->cache->signer_public_key);
+      files->cache.reset();
+    }
+    // Validation needs no lock: it reads only what was read under it.
+    return validate_records(files->vault, files->strongest.ratchet, crypto, verified);
+  }();
   if (!report) return fail(std::move(report.error()));
 
   LockedSession session{std::move(*report),

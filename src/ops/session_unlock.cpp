@@ -82,15 +82,19 @@ OpsResult<void> LockedSession::attest_verifications(const crypto::Crypto& crypto
     if (auto valid = ensure_valid(); !valid) return valid;
   }
   if (report.issues.empty()) {
-    cord::Set<core::HashValue> hashes;
-    for (const auto& record : report.state.records) hashes.insert(record.hash);
-    const core::HashValue& root = ratchet.trusted_root;
+    // The hashes are held once, moving from the signed message into the cache.
+    store::VerificationCacheMessageV1 signed_part{ratchet.trusted_root, 1, {}};
+    for (const auto& record : report.state.records) signed_part.verified_hashes.insert(record.hash);
     // The cache only saves work at the next load: failing to write one is no
     // reason to refuse this one.
-    if (auto message = store::verification_cache_message(root, 1, hashes)) {
-      store::VerificationCacheV1 cache{root, 1, std::move(hashes), identity.signing_public_key,
-                                       identity.sign(core::kVerificationCacheLabel, *message)};
-      (void)store::write_verification_cache_atomic(paths, identity.user_id, cache);
+    if (auto message = store::verification_cache_message(signed_part)) {
+      cord::Bytes signature = identity.sign(core::kVerificationCacheLabel, *message);
+      *message = cord::Bytes();  // not held through the write
+      (void)store::write_verification_cache_atomic(
+          paths, identity.user_id,
+          store::VerificationCacheV1{std::move(signed_part.root), signed_part.version,
+                                     std::move(signed_part.verified_hashes), identity.signing_public_key,
+                                     std::move(signature)});
     }
   }
   verified_by.reset();

@@ -5,7 +5,7 @@ namespace morvik::ops {
 OpsResult<core::validate::ValidationReport> validate_records(const core::validate::RecordSet& records,
                                                              const core::ratchet::Ratchet& ratchet,
                                                              const crypto::Crypto& crypto,
-                                                             const std::set<core::HashValue>& verified) {
+                                                             const core::validate::VerifiedDigests& verified) {
   auto report = core::validate::validate_vault_with_verified(records, ratchet, crypto, verified);
   if (!report) return fail(std::move(report.error()));
   return std::move(*report);

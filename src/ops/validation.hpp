@@ -4,8 +4,6 @@
 // cryptographic provider, its encoding and derivation failures as
 // OpsError::Core. Findings stay in the report.
 
-#include <set>
-
 #include "core/hash_value.hpp"
 #include "core/ratchet/ratchet.hpp"
 #include "core/records.hpp"
@@ -20,6 +18,6 @@ namespace morvik::ops {
 OpsResult<core::validate::ValidationReport> validate_records(const core::validate::RecordSet& records,
                                                              const core::ratchet::Ratchet& ratchet,
                                                              const crypto::Crypto& crypto,
-                                                             const std::set<core::HashValue>& verified);
+                                                             const core::validate::VerifiedDigests& verified);
 
 }  // namespace morvik::ops

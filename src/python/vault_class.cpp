@@ -38,17 +38,19 @@ PyObject* vault_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyErr_SetString(PyExc_ValueError, "Vault() argument 'path' must not contain a zero character");
     return nullptr;
   }
-  AuthInner auth = auth_inner::Keychain{};
+  static const AuthInner keychain_default = auth_inner::Keychain{};
+  // The Auth object's own: the arguments keep it alive, and the open runs
+  // under the interpreter lock, so nothing changes it meanwhile.
+  const AuthInner* auth = &keychain_default;
   if (auth_object != nullptr && auth_object != Py_None) {
-    const AuthInner* given = auth_inner_of(auth_object);
-    if (given == nullptr) {
+    auth = auth_inner_of(auth_object);
+    if (auth == nullptr) {
       if (!PyErr_Occurred()) argument_type_error("Vault", "auth", "Auth or None", auth_object);
       return nullptr;
     }
-    auth = *given;  // the passphrase and the material copied into wiping buffers
   }
 
-  auto session = open_session(workspace_paths(path), auth);
+  auto session = open_session(workspace_paths(path), *auth);
   if (!session) return raise(session.error());
   if (const auto refusal = conflict_refusal(*session)) return raise(*refusal);
   return emplace_cpp_object<VaultObject>(type, std::move(*session));

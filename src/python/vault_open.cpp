@@ -109,9 +109,12 @@ OpenResult open_with_invite(const store::WorkspacePaths& paths, const InviteInpu
                              },
                              input);
   if (!material) return fail(py_err(material.error()));
-  auto session = ops::load_with_invite(paths, kCrypto, *material);
+  // The rest of the material goes to the load, which drops what it no
+  // longer needs before it reads the vault.
+  const crypto::SecretBytes master_seed = material->master_seed;
+  auto session = ops::load_with_invite(paths, kCrypto, std::move(*material));
   if (!session) return fail(py_err(session.error()));
-  auto identity = crypto::Identity::from_master_seed(kCrypto, material->master_seed);
+  auto identity = crypto::Identity::from_master_seed(kCrypto, master_seed);
   if (!identity) return fail(py_err(identity.error()));
   auto unlocked = ops::UnlockedSession::with_identity(std::move(*session), kCrypto, std::move(*identity));
   if (!unlocked) return fail(py_err(unlocked.error()));

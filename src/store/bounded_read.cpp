@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <vector>
 
 #include "store/file_descriptor.hpp"
 
@@ -16,10 +17,16 @@ namespace {
 
 // Read size for the part of a file beyond its reported size.
 constexpr std::size_t kGrowthChunkBytes = 4'096;
+// Read size when comparing a file with bytes in memory.
+constexpr std::size_t kCompareChunkBytes = 65'536;
 
-}  // namespace
+struct OpenedFile {
+  FileDescriptor fd;
+  // As fstat reported it.
+  std::uint64_t size = 0;
+};
 
-IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
+IoResult<OpenedFile> open_regular_file(const Path& path) {
   auto c_path = system_path(path);
   if (!c_path) return fail(std::move(c_path.error()));
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
@@ -34,7 +41,25 @@ IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) return fail(IoError::from_errno(errno));
   if (!S_ISREG(status.st_mode)) return fail(IoError::with_message(IoErrorKind::InvalidInput, "not a regular file"));
-  const auto size = static_cast<std::uint64_t>(status.st_size);
+  return OpenedFile{std::move(fd), static_cast<std::uint64_t>(status.st_size)};
+}
+
+// One read(2) into `buffer`, retried when interrupted; 0 at the end.
+IoResult<std::uint64_t> read_some(const FileDescriptor& fd, std::uint8_t* buffer, std::uint64_t room) {
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, room);
+    if (n >= 0) return static_cast<std::uint64_t>(n);
+    if (errno != EINTR) return fail(IoError::from_errno(errno));
+  }
+}
+
+}  // namespace
+
+IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
+  auto opened = open_regular_file(path);
+  if (!opened) return fail(std::move(opened.error()));
+  const FileDescriptor& fd = opened->fd;
+  const std::uint64_t size = opened->size;
   if (size > max) {
     return fail(IoError::with_message(IoErrorKind::InvalidData, "file is " + std::to_string(size) +
                                                                     " bytes, above the supported maximum of " +
@@ -44,17 +69,10 @@ IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
   // The buffer is allocated once, for the reported size. A file that grew
   // since fstat goes on through a small chunk, up to one byte past the limit,
   // so that growth is noticed without a second allocation of the whole file.
-  cord::Bytes content(size);
+  cord::Bytes content = cord::uninitialized_bytes(size);
   std::uint64_t total = 0;
-  const auto read_into = [&](std::uint8_t* buffer, std::uint64_t room) -> IoResult<std::uint64_t> {
-    for (;;) {
-      const ssize_t n = ::read(fd.get(), buffer, room);
-      if (n >= 0) return static_cast<std::uint64_t>(n);
-      if (errno != EINTR) return fail(IoError::from_errno(errno));
-    }
-  };
   while (total < size) {
-    auto n = read_into(content.data() + total, size - total);
+    auto n = read_some(fd, content.data() + total, size - total);
     if (!n) return fail(std::move(n.error()));
     if (*n == 0) break;
     total += *n;
@@ -63,7 +81,7 @@ IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
     const std::uint64_t cap = max == UINT64_MAX ? max : max + 1;
     std::array<std::uint8_t, kGrowthChunkBytes> chunk{};
     while (total < cap) {
-      auto n = read_into(chunk.data(), std::min<std::uint64_t>(chunk.size(), cap - total));
+      auto n = read_some(fd, chunk.data(), std::min<std::uint64_t>(chunk.size(), cap - total));
       if (!n) return fail(std::move(n.error()));
       if (*n == 0) break;
       content.insert(content.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*n));
@@ -76,6 +94,26 @@ IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
   }
   content.resize(total);
   return content;
+}
+
+IoResult<bool> file_holds(const Path& path, cord::ByteView expected) {
+  auto opened = open_regular_file(path);
+  if (!opened) return fail(std::move(opened.error()));
+  if (opened->size != expected.size()) return false;
+  // One byte more than expected is read for, so that a file grown since
+  // fstat does not compare equal.
+  std::vector<std::uint8_t> chunk(std::min<std::size_t>(kCompareChunkBytes, expected.size() + 1));
+  std::uint64_t total = 0;
+  for (;;) {
+    auto n = read_some(opened->fd, chunk.data(), chunk.size());
+    if (!n) return fail(std::move(n.error()));
+    if (*n == 0) return total == expected.size();
+    if (*n > expected.size() - total) return false;
+    if (!std::equal(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*n), expected.begin() + total)) {
+      return false;
+    }
+    total += *n;
+  }
 }
 
 }  // namespace morvik::store

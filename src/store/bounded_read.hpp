@@ -13,4 +13,9 @@ namespace morvik::store {
 // file (a FIFO included, which is never waited on), is refused.
 IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max);
 
+// Whether the file at `path`, opened as read_file_bounded opens it, holds
+// exactly `expected`. It is compared as it is read, a small piece at a time,
+// so that a large file already in memory is not held twice.
+IoResult<bool> file_holds(const Path& path, cord::ByteView expected);
+
 }  // namespace morvik::store

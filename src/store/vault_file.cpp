@@ -19,7 +19,8 @@ StoreError invalid_vault(const Path& path, core::CoreError error) {
 }
 
 // Absence and oversize are the vault's own errors; everything else is I/O.
-StoreResult<cord::Bytes> vault_bytes_or_error(const Path& path, IoResult<cord::Bytes> bytes) {
+template <class T>
+StoreResult<T> vault_bytes_or_error(const Path& path, IoResult<T> bytes) {
   if (bytes) return std::move(*bytes);
   switch (bytes.error().kind) {
     case IoErrorKind::NotFound: return fail(StoreError{StoreError::VaultMissing{path}});
@@ -48,6 +49,11 @@ StoreResult<void> verify_vault(const WorkspacePaths& paths, cord::ByteView bytes
 StoreResult<cord::Bytes> read_vault_bytes(const WorkspacePaths& paths) {
   before_vault_read(paths.vault_path);
   return vault_bytes_or_error(paths.vault_path, read_file_bounded(paths.vault_path, kMaxVaultFileBytes));
+}
+
+StoreResult<bool> vault_file_holds(const WorkspacePaths& paths, cord::ByteView bytes) {
+  before_vault_read(paths.vault_path);
+  return vault_bytes_or_error(paths.vault_path, file_holds(paths.vault_path, bytes));
 }
 
 StoreResult<core::VaultStore> read_vault(const WorkspacePaths& paths) {

@@ -10,6 +10,9 @@ namespace morvik::store {
 
 // The bytes of the vault file, within the vault file limit.
 StoreResult<cord::Bytes> read_vault_bytes(const WorkspacePaths& paths);
+// Whether the vault file still holds `bytes` (a reading of it), compared
+// without reading it into memory again.
+StoreResult<bool> vault_file_holds(const WorkspacePaths& paths, cord::ByteView bytes);
 // The decoded vault file.
 StoreResult<core::VaultStore> read_vault(const WorkspacePaths& paths);
 // Replaces the vault file with `bytes` (an encoded vault), then reads it back

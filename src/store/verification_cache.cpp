@@ -32,11 +32,15 @@ std::optional<cord::Bytes> read_cache_file(const WorkspacePaths& paths, const co
 
 }  // namespace
 
-StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
-                                                    const cord::Set<core::HashValue>& verified_hashes) {
-  auto bytes = cord::serialize(VerificationCacheMessageV1{root, version, verified_hashes});
+StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessageV1& message) {
+  auto bytes = cord::serialize(message);
   if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
   return std::move(*bytes);
+}
+
+StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
+                                                    const cord::Set<core::HashValue>& verified_hashes) {
+  return verification_cache_message(VerificationCacheMessageV1{root, version, verified_hashes});
 }
 
 std::optional<VerificationCacheV1> decode_verification_cache(cord::ByteView file) {
@@ -58,8 +62,9 @@ std::optional<SignedVerificationCache> decode_signed_verification_cache(cord::By
       cord::Bytes(read.message.encoding.begin(), read.message.encoding.end())};
 }
 
-StoreResult<cord::Bytes> encode_verification_cache(const VerificationCacheV1& cache) {
-  auto bytes = encode_with_magic(kVerificationCacheMagic, VerificationCacheStore{verification_cache_store::V1{cache}});
+StoreResult<cord::Bytes> encode_verification_cache(VerificationCacheV1 cache) {
+  auto bytes =
+      encode_with_magic(kVerificationCacheMagic, VerificationCacheStore{verification_cache_store::V1{std::move(cache)}});
   if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
   return std::move(*bytes);
 }
@@ -80,16 +85,19 @@ std::optional<SignedVerificationCache> read_signed_verification_cache(const Work
 }
 
 StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
-                                                  const VerificationCacheV1& cache) {
-  auto bytes = encode_verification_cache(cache);
+                                                  VerificationCacheV1 cache) {
+  const Path path = verification_cache_path(paths, cache.root, user);
+  auto bytes = encode_verification_cache(std::move(cache));
   if (!bytes) return fail(std::move(bytes.error()));
 
-  const Path path = verification_cache_path(paths, cache.root, user);
   if (bytes->size() > kMaxVerificationCacheBytes) {
     return fail(invalid_data_at(path, "verification cache is " + std::to_string(bytes->size()) +
                                           " bytes, above the supported maximum of " +
                                           std::to_string(kMaxVerificationCacheBytes)));
   }
+  // Signatures are deterministic: a load that took its hashes from this
+  // very cache makes the same file again, which is then left as it is.
+  if (auto same = file_holds(path, *bytes); same && *same) return {};
   auto read = write_state_file_verified(
       paths, path, *bytes, kMaxVerificationCacheBytes,
       invalid_data_at(path, "verification cache bytes differed immediately after atomic write"),

@@ -53,6 +53,8 @@ using V1 = cord::Tagged<V1Tag, VerificationCacheV1>;
 using VerificationCacheStore = std::variant<verification_cache_store::V1>;
 
 // The bytes a cache's signature covers.
+StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessageV1& message);
+// The same of a message made from copies of these.
 StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
                                                     const cord::Set<core::HashValue>& verified_hashes);
 
@@ -66,7 +68,8 @@ struct SignedVerificationCache {
 // A whole cache file, magic included: none when it is not one.
 std::optional<VerificationCacheV1> decode_verification_cache(cord::ByteView file);
 std::optional<SignedVerificationCache> decode_signed_verification_cache(cord::ByteView file);
-StoreResult<cord::Bytes> encode_verification_cache(const VerificationCacheV1& cache);
+// Takes the cache rather than a copy: it can hold a great many hashes.
+StoreResult<cord::Bytes> encode_verification_cache(VerificationCacheV1 cache);
 
 // The cache of `root` and `user`. A cache is only a hint: anything unusable
 // (absent, unreadable, malformed) reads as none. Its signature is the
@@ -78,8 +81,8 @@ std::optional<SignedVerificationCache> read_signed_verification_cache(const Work
                                                                       const core::UserId& user);
 
 // Writes `cache` for `user` under the cache's own root, then reads it back
-// and checks it.
+// and checks it. A file that already holds exactly that cache is kept.
 StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
-                                                  const VerificationCacheV1& cache);
+                                                  VerificationCacheV1 cache);
 
 }  // namespace morvik::store

@@ -10,15 +10,19 @@ namespace morvik::core::validate {
 namespace {
 
 std::uint64_t admitted_counter(const AdmittedWatermarks& admitted, const RecordKey& key) {
-  auto it = admitted.counters.find(key);
-  return it == admitted.counters.end() ? 0 : it->second;
+  auto it = admitted.keys.find(key);
+  return it == admitted.keys.end() ? 0 : it->second.counter;
 }
 
-// Keys the ratchet remembers above what the vault now admits.
+// Keys the ratchet remembers above what the vault now admits. Both maps
+// are in key order: one pass over the two rather than a search per key.
 RollbackFloors rollback_floors(const ratchet::Ratchet& ratchet, const AdmittedWatermarks& admitted) {
   RollbackFloors floors;
+  auto now = admitted.keys.begin();
   for (const auto& [key, remembered] : ratchet.watermarks) {
-    if (admitted_counter(admitted, key) < remembered) floors.emplace(key, remembered);
+    while (now != admitted.keys.end() && now->first < key) ++now;
+    const std::uint64_t counter = now != admitted.keys.end() && now->first == key ? now->second.counter : 0;
+    if (counter < remembered) floors.emplace_hint(floors.end(), key, remembered);
   }
   return floors;
 }
@@ -39,10 +43,9 @@ std::map<RecordKey, merge::ConflictReport> rollback_conflicts(const std::vector<
   }
   for (const auto& [key, remembered] : floors) {
     std::optional<KeyOrigin> origin;
-    if (auto it = admitted.origins.find(key); it != admitted.origins.end()) {
-      origin = it->second;
-    } else if (auto stored = ratchet.origins.find(key); stored != ratchet.origins.end()) {
-      origin = stored->second;
+    if (auto it = admitted.keys.find(key); it != admitted.keys.end()) origin = admitted_origin(it->second);
+    if (!origin) {
+      if (auto stored = ratchet.origins.find(key); stored != ratchet.origins.end()) origin = stored->second;
     }
     auto found = candidates.find(key);
     reports.emplace(key, merge::ConflictReport{
@@ -55,35 +58,51 @@ std::map<RecordKey, merge::ConflictReport> rollback_conflicts(const std::vector<
 }
 
 // The admitted counters above the remembered ones, and the origins of keys
-// that have none yet; takes them out of `admitted`.
+// that have none yet. Takes the keys out of `admitted` one by one, in the
+// order of the ratchet's maps, which are walked beside them.
 ratchet::RatchetUpdate ratchet_update(AdmittedWatermarks admitted, const ratchet::Ratchet& ratchet) {
   ratchet::RatchetUpdate update;
-  for (auto it = admitted.counters.begin(); it != admitted.counters.end();) {
-    auto remembered = ratchet.watermarks.find(it->first);
-    const bool higher = it->second > (remembered == ratchet.watermarks.end() ? 0 : remembered->second);
-    auto next = std::next(it);
-    if (higher) update.watermarks.insert(update.watermarks.end(), admitted.counters.extract(it));
-    it = next;
-  }
-  for (auto it = admitted.origins.begin(); it != admitted.origins.end();) {
-    auto next = std::next(it);
-    if (!ratchet.origins.contains(it->first)) update.origins.insert(update.origins.end(), admitted.origins.extract(it));
-    it = next;
+  auto watermark = ratchet.watermarks.begin();
+  auto origin = ratchet.origins.begin();
+  while (!admitted.keys.empty()) {
+    auto node = admitted.keys.extract(admitted.keys.begin());
+    RecordKey& key = node.key();
+    const AdmittedKey& now = node.mapped();
+    while (watermark != ratchet.watermarks.end() && watermark->first < key) ++watermark;
+    while (origin != ratchet.origins.end() && origin->first < key) ++origin;
+    const bool has_origin = origin != ratchet.origins.end() && origin->first == key;
+    const std::uint64_t remembered =
+        watermark != ratchet.watermarks.end() && watermark->first == key ? watermark->second : 0;
+    const bool higher = now.counter > remembered;
+    if (auto first_origin = has_origin ? std::nullopt : admitted_origin(now)) {
+      // The key moves to the last map that takes it.
+      if (higher) {
+        update.origins.emplace_hint(update.origins.end(), key, std::move(*first_origin));
+      } else {
+        update.origins.emplace_hint(update.origins.end(), std::move(key), std::move(*first_origin));
+      }
+    }
+    if (higher) update.watermarks.emplace_hint(update.watermarks.end(), std::move(key), now.counter);
   }
   return update;
 }
 
 }  // namespace
 
-namespace detail {
-
+// Both sets are in bytewise order, so digests of one length stay sorted.
 VerifiedDigests::VerifiedDigests(const std::set<HashValue>& hashes) {
   digests_.reserve(hashes.size());
-  // The set's order is bytewise, so digests of one length stay sorted.
-  for (const HashValue& hash : hashes) {
-    if (hash.bytes.size() != 32) continue;
-    std::copy(hash.bytes.begin(), hash.bytes.end(), digests_.emplace_back().begin());
-  }
+  for (const HashValue& hash : hashes) add(hash);
+}
+
+VerifiedDigests::VerifiedDigests(cord::Set<HashValue> hashes) {
+  digests_.reserve(hashes.size());
+  hashes.drain([&](HashValue hash) { add(hash); });
+}
+
+void VerifiedDigests::add(const HashValue& hash) {
+  if (hash.bytes.size() != 32) return;
+  std::copy(hash.bytes.begin(), hash.bytes.end(), digests_.emplace_back().begin());
 }
 
 bool VerifiedDigests::contains(const HashValue& hash) const {
@@ -92,6 +111,8 @@ bool VerifiedDigests::contains(const HashValue& hash) const {
   std::copy(hash.bytes.begin(), hash.bytes.end(), digest.begin());
   return std::binary_search(digests_.begin(), digests_.end(), digest);
 }
+
+namespace detail {
 
 namespace {
 
@@ -164,7 +185,7 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
   for (auto& [key, conflict] : rollbacks) report.state.conflicts.insert_or_assign(key, std::move(conflict));
 
   std::optional<std::uint64_t> highest;
-  for (const auto& [key, counter] : admitted.counters) highest = std::max(highest.value_or(0), counter);
+  for (const auto& [key, now] : admitted.keys) highest = std::max(highest.value_or(0), now.counter);
   report.state.attach_verified_records(std::move(checked.verified), highest, writes);
 
   report.ratchet_update = ratchet_update(std::move(admitted), ratchet);

@@ -38,6 +38,25 @@ struct ValidationReport {
   std::vector<ValidationWarning> warnings;
 };
 
+// The hashes a validation takes as verified, as one sorted block of digests:
+// a lookup touches a few neighbouring cache lines instead of a tree of
+// separately allocated keys, and they take a fraction of a tree's memory.
+// Only domain hashes (32 bytes) can match a record's hash.
+class VerifiedDigests {
+ public:
+  VerifiedDigests() = default;
+  // Implicit, so that a caller hands over the set it holds.
+  VerifiedDigests(const std::set<HashValue>& hashes);
+  // Takes the set, each element freed once its digest is made.
+  explicit VerifiedDigests(cord::Set<HashValue> hashes);
+  bool contains(const HashValue& hash) const;
+
+ private:
+  void add(const HashValue& hash);
+
+  std::vector<std::array<std::uint8_t, 32>> digests_;
+};
+
 // The report of a fatal finding: the empty state and that single issue.
 ValidationReport fatal_report(ValidationIssue issue);
 
@@ -71,18 +90,6 @@ struct ListedRecord {
 // The records to validate, each once, in record-set order.
 struct Listing {
   std::vector<ListedRecord> records;
-};
-
-// The caller's verified hashes as one sorted block of digests: a lookup
-// touches a few neighbouring cache lines instead of a tree of separately
-// allocated keys. Only domain hashes (32 bytes) can match a record's hash.
-class VerifiedDigests {
- public:
-  explicit VerifiedDigests(const std::set<HashValue>& hashes);
-  bool contains(const HashValue& hash) const;
-
- private:
-  std::vector<std::array<std::uint8_t, 32>> digests_;
 };
 
 // Keeps the first record of each hash, in list order. Sorting rather than
@@ -128,16 +135,15 @@ const T* body_as(const ListedRecord& entry) {
 // repeats. A record's encoding begins with its body's, which is what its
 // signature covers, so the signed messages are views into the encodings.
 template <CryptoProvider P>
-Listing list_records(const RecordSet& source, const P& crypto, const std::set<HashValue>& verified) {
+Listing list_records(const RecordSet& source, const P& crypto, const VerifiedDigests& verified) {
   Listing listing;
   listing.records.reserve(source.size());
-  const VerifiedDigests verified_digests(verified);
   for (std::size_t i = 0; i < source.size(); ++i) {
     const HeldRecord& held = source.records()[i];
     const VaultRecordV1& record = *held.record;
     const auto known = source.hash(i);
     HashValue hash = known ? RecordSet::hash_of(*known) : crypto.hash(kRecordHashLabel, held.encoding);
-    const bool trusted = verified_digests.contains(hash);
+    const bool trusted = verified.contains(hash);
     // The body, then the key and the signature, each a u32 length and bytes.
     const std::size_t message_size =
         trusted ? 0 : held.encoding.size() - (4 + record.signing_public_key.size()) - (4 + record.signature.size());
@@ -302,7 +308,7 @@ template <CryptoProvider P>
 CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(const RecordSet& source,
                                                                            const HashValue& trusted_root,
                                                                            const P& crypto,
-                                                                           const std::set<HashValue>& verified) {
+                                                                           const VerifiedDigests& verified) {
   using Checked = std::expected<CheckedRecords, ValidationIssue>;
   const Listing listing = list_records(source, crypto, verified);
   const auto& list = listing.records;
@@ -325,7 +331,7 @@ CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(cons
 // The version-1 pipeline.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_v1(const RecordSet& source, const ratchet::Ratchet& ratchet, const P& crypto,
-                                         const std::set<HashValue>& verified) {
+                                         const VerifiedDigests& verified) {
   auto checked = detail::check_record_set(source, ratchet.trusted_root, crypto, verified);
   if (!checked) return fail(std::move(checked.error()));
   if (!*checked) return fatal_report(std::move(checked->error()));
@@ -337,7 +343,7 @@ CoreResult<ValidationReport> validate_v1(const RecordSet& source, const ratchet:
 // An allocation that fails on the way is reported as such, never thrown.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_vault_with_verified(const RecordSet& source, const ratchet::Ratchet& ratchet,
-                                                          const P& crypto, const std::set<HashValue>& verified) {
+                                                          const P& crypto, const VerifiedDigests& verified) {
   try {
     // A vault of a newer format is not read at all.
     if (ratchet.format_version > kFormatVersion) {
@@ -356,7 +362,7 @@ CoreResult<ValidationReport> validate_vault_with_verified(const RecordSet& sourc
 // The same for a record set the caller keeps: the report holds a copy.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& store, const ratchet::Ratchet& ratchet,
-                                                          const P& crypto, const std::set<HashValue>& verified) {
+                                                          const P& crypto, const VerifiedDigests& verified) {
   try {
     // Encoding a record is part of reading it, which a newer format skips.
     if (ratchet.format_version > kFormatVersion) {

@@ -29,8 +29,9 @@ bool admitted(const VerifiedRecord& record, const AuthorityView& authority,
       *record.body);
 }
 
-// The pre-image of a content-addressed key's identifier.
-std::optional<KeyOrigin> origin_of(const RecordBodyV1& body) {
+}  // namespace
+
+std::optional<KeyOrigin> admitted_origin(const AdmittedKey& admitted) {
   return std::visit(
       Overloaded{
           [](const UserHandleRecordV1& r) -> std::optional<KeyOrigin> { return key_origin::UserHandle{r.handle}; },
@@ -45,10 +46,8 @@ std::optional<KeyOrigin> origin_of(const RecordBodyV1& body) {
           [](const SecretDeletedRecordV1& r) -> std::optional<KeyOrigin> { return r.selector; },
           [](const auto&) -> std::optional<KeyOrigin> { return std::nullopt; },
       },
-      body);
+      *admitted.first);
 }
-
-}  // namespace
 
 AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& records, const EffectiveState& state,
                                        std::set<HashValue> applied) {
@@ -65,16 +64,11 @@ AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& record
   for (std::size_t i = 0; i < records.size(); ++i) {
     const auto& record = records[i];
     if (!admitted(record, state.authority_of(record.signer), entry_point_signers, applied, writes[i])) continue;
-    auto counter = result.counters.lower_bound(record.key);
-    if (counter == result.counters.end() || counter->first != record.key) {
-      result.counters.emplace_hint(counter, record.key, record.counter());
+    auto at = result.keys.lower_bound(record.key);
+    if (at == result.keys.end() || at->first != record.key) {
+      result.keys.emplace_hint(at, record.key, AdmittedKey{record.counter(), record.body.get()});
     } else {
-      counter->second = std::max(counter->second, record.counter());
-    }
-    // The first admitted record of a key gives its origin.
-    auto origin = result.origins.lower_bound(record.key);
-    if (origin == result.origins.end() || origin->first != record.key) {
-      if (auto found = origin_of(*record.body)) result.origins.emplace_hint(origin, record.key, std::move(*found));
+      at->second.counter = std::max(at->second.counter, record.counter());
     }
   }
   return result;

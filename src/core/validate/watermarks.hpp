@@ -14,12 +14,24 @@
 
 namespace morvik::core::validate {
 
-struct AdmittedWatermarks {
-  // Per key, the highest counter among the records the state admits.
-  std::map<RecordKey, std::uint64_t> counters;
-  // Per content-addressed key, the origin of its first admitted record.
-  std::map<RecordKey, KeyOrigin> origins;
+// What the state admits of one key.
+struct AdmittedKey {
+  // The highest counter among its admitted records.
+  std::uint64_t counter = 0;
+  // The body of its first admitted record, which gives a content-addressed
+  // key its origin; it lives as long as the records validated.
+  const RecordBodyV1* first = nullptr;
 };
+
+struct AdmittedWatermarks {
+  // One entry per key, the key held once: a vault admits as many keys as it
+  // holds secrets.
+  std::map<RecordKey, AdmittedKey> keys;
+};
+
+// The pre-image of the key's identifier, from its first admitted record;
+// none for keys that are not content-addressed.
+std::optional<KeyOrigin> admitted_origin(const AdmittedKey& admitted);
 
 // Admission is not winning: every record of a key that its signer was
 // allowed to write counts, deletions under the key of what they delete.

@@ -101,5 +101,52 @@ TEST(BoundedReadTest, PathWithZeroByteIsRefused) {
   EXPECT_EQ(refused.error().kind, IoErrorKind::InvalidInput);
 }
 
+TEST(FileHoldsTest, ComparesTheWholeFile) {
+  TempDir dir;
+  // Larger than one piece of the comparison, differing only in its last byte.
+  cord::Bytes large(200'000, 0x5a);
+  write_file(dir / "large", large);
+  write_file(dir / "small", "hello");
+  const struct {
+    const char* file;
+    cord::Bytes expected;
+    bool holds;
+  } cases[] = {
+      {"small", cord::Bytes{'h', 'e', 'l', 'l', 'o'}, true},
+      {"small", cord::Bytes{'h', 'e', 'l', 'l', 'O'}, false},
+      {"small", cord::Bytes{'h', 'e', 'l', 'l'}, false},
+      {"small", cord::Bytes{'h', 'e', 'l', 'l', 'o', '!'}, false},
+      {"large", large, true},
+      {"large", [&] { auto last = large; last.back() ^= 1; return last; }(), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " of " + std::to_string(c.expected.size()) + " bytes");
+    auto holds = file_holds(dir / c.file, c.expected);
+    ASSERT_TRUE(holds);
+    EXPECT_EQ(*holds, c.holds);
+  }
+}
+
+// Content beyond the reported size (procfs reports 0 bytes) is not taken
+// for the end of the file.
+TEST(FileHoldsTest, ContentBeyondTheReportedSizeDiffers) {
+  auto holds = file_holds(Path("/proc/self/status"), {});
+  ASSERT_TRUE(holds);
+  EXPECT_FALSE(*holds);
+}
+
+TEST(FileHoldsTest, RefusesWhatABoundedReadRefuses) {
+  TempDir dir;
+  write_file(dir / "target", "x");
+  make_symlink((dir / "target").bytes(), dir / "link");
+  make_fifo(dir / "fifo");
+  for (const char* name : {"link", "fifo", "nothing"}) {
+    SCOPED_TRACE(name);
+    auto holds = file_holds(dir / name, cord::Bytes{'x'});
+    ASSERT_FALSE(holds);
+    EXPECT_EQ(holds.error().kind, read_file_bounded(dir / name, 10).error().kind);
+  }
+}
+
 }  // namespace
 }  // namespace morvik::store

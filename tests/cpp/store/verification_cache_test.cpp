@@ -131,6 +131,23 @@ TEST_F(VerificationCacheTest, SizeLimitIsCheckedBeforeWriting) {
   EXPECT_FALSE(exists(file()));
 }
 
+TEST_F(VerificationCacheTest, AFileHoldingTheSameCacheIsKept) {
+  const VerificationCacheV1 cache = sample_cache(root_);
+  ASSERT_TRUE(write_verification_cache_atomic(paths_, alice_, cache));
+  int steps = 0;
+  ScopedWriteFault count([&](WriteStep, const Path&) {
+    ++steps;
+    return 0;
+  });
+  ASSERT_TRUE(write_verification_cache_atomic(paths_, alice_, cache));
+  EXPECT_EQ(steps, 0);
+  VerificationCacheV1 other = cache;
+  other.verified_hashes.insert(hash_of(4));
+  ASSERT_TRUE(write_verification_cache_atomic(paths_, alice_, other));
+  EXPECT_GT(steps, 0);
+  EXPECT_EQ(read_verification_cache(paths_, root_, alice_), other);
+}
+
 TEST_F(VerificationCacheTest, ReadBackMismatchIsReported) {
   ScopedWriteFault tamper([&](WriteStep step, const Path& path) {
     if (step == WriteStep::ReadBack) write_file(path, "tampered");
