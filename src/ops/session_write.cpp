@@ -98,11 +98,13 @@ template OpsResult<BuiltRecord<DeleteSecretOutput>> LockedSession::commit_record
 
 OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& crypto) {
   const core::HashValue root = ratchet.trusted_root;
-  auto bytes = store::read_vault_bytes(paths);
-  if (!bytes) return fail(std::move(bytes.error()));
+  // Compared in place: an unchanged file, the usual case, is not read into
+  // memory a second time.
+  auto unchanged = store::vault_file_holds(paths, *vault_bytes);
+  if (!unchanged) return fail(std::move(unchanged.error()));
   auto strongest = read_strongest_ratchet_locked(paths, root, crypto);
   if (!strongest) return fail(std::move(strongest.error()));
-  const bool same_vault = *bytes == *vault_bytes;
+  const bool same_vault = *unchanged;
   if (same_vault && strongest->ratchet == ratchet) {
     pending = std::move(strongest->pending);
     return false;
@@ -111,6 +113,9 @@ OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& cryp
   // Only a ratchet raised elsewhere: the records in hand are those bytes.
   std::optional<core::validate::RecordSet> decoded;
   if (!same_vault) {
+    // Under both write locks no writer replaces it between the two reads.
+    auto bytes = store::read_vault_bytes(paths);
+    if (!bytes) return fail(std::move(bytes.error()));
     auto fresh = decode_vault_file(paths, std::move(*bytes), crypto);
     if (!fresh) return fail(std::move(fresh.error()));
     decoded = std::move(*fresh);
