@@ -480,6 +480,32 @@ const DelicateCase kDelicateCases[] = {
        vault.add(u, grant_deleted_body(grant_id_of(id_seed(47)), admin_permission(), 3));
      },
      true},
+    {"a signer of the region whose kept authority catches up with its new one",
+     [](TestVault& vault) {
+       const auto& s = vault.add_user(2, 1);
+       const auto& x = vault.add_user(3, 1);
+       const auto& y = vault.add_user(4, 1);
+       const auto& t = vault.add_user(5, 1);
+       const auto& bystander = vault.add_user(6, 1);
+       vault.add(vault.root(), grant_body(id_seed(11), user_ref(s), admin_permission(), 1));
+       vault.add(vault.root(), grant_body(id_seed(12), user_ref(x), admin_permission(), 1));
+       vault.add(vault.root(), grant_body(id_seed(13), user_ref(y), admin_permission(), 1));
+       vault.add(vault.root(), grant_body(id_seed(14), user_ref(bystander), read_permission(prefix({"a"})), 1));
+       // X outranks S's appointment in the second round and Y outranks X's
+       // in that round: S is an administrator in the first round, not the
+       // second, and again from the third. Once X's appointment is deleted,
+       // S is one throughout, yet S's grant to T still changes in the kept
+       // rounds in the fourth, where only its own kept change wakes it; the
+       // count it feeds shows when T's appointment is deleted in turn.
+       vault.add(x, grant_body(id_seed(11), user_ref(s), read_permission(prefix({"a"})), 2));
+       vault.add(y, grant_body(id_seed(12), user_ref(x), read_permission(prefix({"a"})), 2));
+       vault.add(s, grant_body(id_seed(15), user_ref(t), admin_permission(), 1));
+       vault.add(vault.root(), grant_deleted_body(grant_id_of(id_seed(12)), admin_permission(), 3));
+       vault.add(vault.root(), grant_deleted_body(grant_id_of(id_seed(15)), admin_permission(), 4));
+       // T is no administrator once its appointment is deleted.
+       vault.add(t, grant_deleted_body(grant_id_of(id_seed(14)), read_permission(prefix({"a"})), 5));
+     },
+     true},
     {"a deletion under a rollback floor",
      [](TestVault& vault) {
        const auto& x = vault.add_user(2, 1);
