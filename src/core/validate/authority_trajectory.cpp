@@ -96,12 +96,16 @@ class AuthorityTrajectory::Step {
   };
   // A key of the region: the round it joined, the last round it was looked
   // at, and the chain of its new values.
+  // Whether an input of it differs in some round: its own records'
+  // deletion, a liveness it reads, or a signer's authority in the round
+  // before.
   struct KeyChange {
     Index key;
     int entry;
     int looked;
     std::uint32_t first;
     std::uint32_t last;
+    bool inputs_differ;
   };
   struct CountChange {
     Index permission;
@@ -110,9 +114,11 @@ class AuthorityTrajectory::Step {
   };
   // A principal met by the step: whether it is in the region (its authority
   // may differ), the rounds it was last queued for and looked at, the chain
-  // of the region's keys it signs, and its kept input rounds once asked.
+  // of the region's keys it signs, its kept input rounds once asked, and
+  // whether what it holds differs in some round.
   struct PrincipalChange {
     bool in_region = false;
+    bool inputs_differ = false;
     int queued = 0;
     int looked = 0;
     std::uint32_t first_signed = kNone;
@@ -153,6 +159,8 @@ class AuthorityTrajectory::Step {
 
   void begin(const std::set<HashValue>& applied);
   void join_key(Index key, int round);
+  // Joins a key whose inputs differ from the round given.
+  void join_differing_key(Index key, int round);
   void join_principal(Index principal, int round);
   KeyOutcome evaluate(Index key, int round);
   Look look_at(Index key, int round);
@@ -165,9 +173,8 @@ class AuthorityTrajectory::Step {
   const std::vector<Index>& held(Index principal, int round, const Step* step, std::vector<Index>& list) const;
   void look_at_principal(Index principal, int round);
   Moved commit(int last, const std::array<std::uint32_t, kMaxAuthorityRounds + 1>& changed, int converged_at);
-  // Takes a key's or a count's new change points as kept; answers whether
-  // they differ from those kept.
-  bool commit_key(const KeyChange& change, Moved& moved);
+  // Takes a key's or a count's new change points as kept.
+  void commit_key(const KeyChange& change, Moved& moved);
   void commit_count(const CountChange& change);
 
   // Every list is emptied at the start of a step and keeps its capacity.
@@ -266,16 +273,64 @@ AuthorityTrajectory::AuthorityTrajectory(const EffectiveInputs& inputs, const Us
   adopt(std::move(histories), converged);
 }
 
-std::uint64_t AuthorityTrajectory::replace(std::vector<KeyHistory> histories, bool converged) {
-  std::uint64_t differing = 0;
-  auto same = [](const KeyHistory& a, const KeyHistory& b) {
-    return a.rounds == b.rounds && std::equal(a.outcomes.begin(), a.outcomes.end(), b.outcomes.begin(),
-                                              [](const KeyOutcome& x, const KeyOutcome& y) { return x.same_as(y); });
-  };
-  for (Index key = 0; key < histories.size(); ++key) differing += !same(histories[key], histories_[key]);
-  differences_ += differing;
+void AuthorityTrajectory::replace(std::vector<KeyHistory> histories, bool converged,
+                                  const std::vector<const VerifiedRecord*>& deletions) {
+  std::vector<bool> differ(histories_.size(), false);
+  for (const auto* deletion : deletions) {
+    if (auto key = key_index(deletion->key)) differ[*key] = true;
+  }
+  // Readers of a user's or group's liveness that differs in some round.
+  for (Index key = 0; key < inputs_.liveness_readers_start; ++key) {
+    const KeyHistory& kept = histories_[key];
+    const KeyHistory& next = histories[key];
+    bool differs = false;
+    for (const auto* rounds : {&kept.rounds, &next.rounds}) {
+      for (auto round : *rounds) differs = differs || live(kept.at(round)) != live(next.at(round));
+    }
+    if (!differs || key_owner_[key] == kNone) continue;
+    if (const auto* readers = liveness_readers_[key_owner_[key]]) {
+      for (auto reader : *readers) differ[reader] = true;
+    }
+  }
+  // A principal's holdings change only in rounds where an input of them
+  // does, in either set of rounds: compare them there.
+  std::vector<std::uint64_t> rounds(principal_refs_.size());
+  for (Index principal = 0; principal < rounds.size(); ++principal) rounds[principal] = input_rounds(principal);
+  std::vector<CountHistory> kept_counts = counts_;
+  std::vector<KeyHistory> kept_histories = std::move(histories_);
   adopt(std::move(histories), converged);
-  return differing;
+  std::uint64_t differing = 0;
+  std::vector<Index> now;
+  std::vector<Index> before;
+  for (Index principal = 0; principal < rounds.size(); ++principal) {
+    if (principal == root_) continue;
+    bool holds_other = false;
+    bool authority_differs = false;
+    for (std::uint64_t mask = rounds[principal] | input_rounds(principal); mask != 0; mask &= mask - 1) {
+      const int round = std::countr_zero(mask) + 1;
+      held_permissions(principal, round, nullptr, now);
+      authz::AuthoritySet authority_now = authority(principal, round, nullptr);
+      std::swap(histories_, kept_histories);
+      std::swap(counts_, kept_counts);
+      held_permissions(principal, round, nullptr, before);
+      // Read by what it signs in the round after, if there is one.
+      const bool authority_moved = round < kMaxAuthorityRounds && authority(principal, round, nullptr) != authority_now;
+      std::swap(histories_, kept_histories);
+      std::swap(counts_, kept_counts);
+      std::sort(now.begin(), now.end());
+      now.erase(std::unique(now.begin(), now.end()), now.end());
+      std::sort(before.begin(), before.end());
+      before.erase(std::unique(before.begin(), before.end()), before.end());
+      holds_other = holds_other || now != before;
+      authority_differs = authority_differs || authority_moved;
+    }
+    differing += holds_other;
+    if (authority_differs && signed_keys_[principal]) {
+      for (auto key : *signed_keys_[principal]) differ[key] = true;
+    }
+  }
+  differing += static_cast<std::uint64_t>(std::count(differ.begin(), differ.end(), true));
+  differences_ += differing;
 }
 
 void AuthorityTrajectory::adopt(std::vector<KeyHistory> histories, bool converged) {
@@ -460,7 +515,7 @@ void AuthorityTrajectory::Step::join_key(Index key, int round) {
   if (!in_region(key)) {
     t_.key_stamp_[key] = stamp_;
     t_.key_slot_[key] = static_cast<std::uint32_t>(keys_.size());
-    keys_.push_back({key, round, 0, kNone, kNone});
+    keys_.push_back({key, round, 0, kNone, kNone, false});
     for (Index signer : signers(key)) {
       const auto link = static_cast<std::uint32_t>(signed_links_.size());
       signed_links_.push_back({key, kNone});
@@ -474,6 +529,12 @@ void AuthorityTrajectory::Step::join_key(Index key, int round) {
     }
   }
   due_keys_[static_cast<std::size_t>(std::max(round, keys_[t_.key_slot_[key]].entry))].push_back(key);
+}
+
+void AuthorityTrajectory::Step::join_differing_key(Index key, int round) {
+  if (round > kMaxAuthorityRounds) return;
+  join_key(key, round);
+  keys_[t_.key_slot_[key]].inputs_differ = true;
 }
 
 void AuthorityTrajectory::Step::join_principal(Index principal, int round) {
@@ -607,16 +668,26 @@ const std::vector<AuthorityTrajectory::Index>& AuthorityTrajectory::Step::held(I
 void AuthorityTrajectory::Step::look_at_principal(Index principal, int round) {
   const bool group = std::holds_alternative<principal_ref::Group>(t_.principal_refs_[principal]);
   const auto* signed_keys = t_.signed_keys_[principal];
-  // A user signing nothing the rounds read decides nothing in them.
-  if (!group && !signed_keys) return;
   held(principal, round, this, held_now_);
-  held(principal, round - 1, this, held_before_);
   held(principal, round, nullptr, held_kept_);
   const bool differs = held_now_ != held_kept_;
+  if (differs) principal_change(principal).inputs_differ = true;
+  // A user signing nothing the rounds read decides nothing in them; what
+  // it holds is only counted.
+  if (!group && !signed_keys) {
+    schedule_principal(principal, round);
+    return;
+  }
+  held(principal, round - 1, this, held_before_);
   const bool moved = held_now_ != held_before_;
   if (differs && signed_keys) {
-    // What it signs reads a different authority from the next round.
-    for (auto key : *signed_keys) join_key(key, round + 1);
+    // What it signs reads a different authority from the next round; the
+    // same authority from other permissions leaves their inputs alike.
+    if (t_.authority(principal, round, this) != t_.authority(principal, round, nullptr)) {
+      for (auto key : *signed_keys) join_differing_key(key, round + 1);
+    } else {
+      for (auto key : *signed_keys) join_key(key, round + 1);
+    }
   } else if (moved && signed_keys) {
     // The same change in both: only what is already in the region, whose
     // new values are not the kept ones, looks again.
@@ -640,7 +711,7 @@ void AuthorityTrajectory::Step::look_at_principal(Index principal, int round) {
 AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Index>& own,
                                                           const std::set<HashValue>& applied) {
   begin(applied);
-  for (Index key : own) join_key(key, 1);
+  for (Index key : own) join_differing_key(key, 1);
   std::array<std::uint32_t, kMaxAuthorityRounds + 1> changed{};
   int converged_at = 0;
   int last = kMaxAuthorityRounds;
@@ -663,7 +734,14 @@ AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Inde
       total += look.moved - look.kept_moved;
       if (look.live[0] == look.live[1] && look.live[0] == look.live[2] && look.live[2] == look.live[3]) continue;
       if (const auto* readers = t_.liveness_readers_[t_.key_owner_[key]]) {
-        for (auto reader : *readers) join_key(reader, round);
+        // Readers of a liveness that differs have an input that differs.
+        for (auto reader : *readers) {
+          if (look.live[0] != look.live[2]) {
+            join_differing_key(reader, round);
+          } else {
+            join_key(reader, round);
+          }
+        }
       }
     }
     for (Index key : later_) {
@@ -708,8 +786,8 @@ AuthorityTrajectory::Moved AuthorityTrajectory::Step::run(const std::vector<Inde
   return commit(last, changed, converged_at);
 }
 
-bool AuthorityTrajectory::Step::commit_key(const KeyChange& change, Moved& moved) {
-  if (change.first == kNone) return false;
+void AuthorityTrajectory::Step::commit_key(const KeyChange& change, Moved& moved) {
+  if (change.first == kNone) return;
   KeyHistory& kept = t_.histories_[change.key];
   // Kept change points before the first new one stand; from there on, the
   // new ones that change something.
@@ -728,7 +806,7 @@ bool AuthorityTrajectory::Step::commit_key(const KeyChange& change, Moved& moved
     const KeyPoint& point = key_points_[new_points_[i]];
     same = kept.rounds[from + i] == point.round && kept.outcomes[from + i].same_as(point.outcome);
   }
-  if (same) return false;
+  if (same) return;
   if (!previous->same_as(kept.at(kMaxAuthorityRounds))) moved.keys.push_back(change.key);
   kept.rounds.resize(from);
   kept.outcomes.resize(from);
@@ -736,7 +814,6 @@ bool AuthorityTrajectory::Step::commit_key(const KeyChange& change, Moved& moved
     kept.rounds.push_back(key_points_[at].round);
     kept.outcomes.push_back(std::move(key_points_[at].outcome));
   }
-  return true;
 }
 
 void AuthorityTrajectory::Step::commit_count(const CountChange& change) {
@@ -778,7 +855,11 @@ AuthorityTrajectory::Moved AuthorityTrajectory::Step::commit(
     }
   }
   std::uint64_t differing = 0;
-  for (const KeyChange& change : keys_) differing += commit_key(change, moved);
+  for (const KeyChange& change : keys_) {
+    commit_key(change, moved);
+    differing += change.inputs_differ;
+  }
+  for (Index principal : met_) differing += principals_[t_.principal_slot_[principal]].inputs_differ;
   for (const CountChange& change : counts_) commit_count(change);
   t_.differences_ += differing;
   for (int round = 1; round <= kMaxAuthorityRounds; ++round) {

@@ -63,11 +63,15 @@ class AuthorityTrajectory {
   std::optional<std::uint32_t> key_index(const RecordKey& key) const;
 
   // Takes the rounds computed again from nothing under more applied
-  // deletions; answers how many keys' outcomes differ in some round.
-  std::uint64_t replace(std::vector<KeyHistory> histories, bool converged);
+  // deletions, `deletions` among them.
+  void replace(std::vector<KeyHistory> histories, bool converged, const std::vector<const VerifiedRecord*>& deletions);
 
-  // Summed over every step: the keys whose outcome differs in some round
-  // between the rounds before and after it.
+  // Summed over every step, what differs between the rounds before and
+  // after it: the user, group, membership and grant keys with an input that
+  // differs in some round (a record of theirs deleted by the step, a
+  // liveness they read, a signer's authority in the round before), and the
+  // principals, the root aside, to which live grants, their own or their
+  // groups', give other permissions in some round.
   std::uint64_t differences() const { return differences_; }
   // The round that changed nothing, or the last one allowed.
   int final_round() const { return final_round_; }

@@ -112,7 +112,7 @@ ResolvedState resolve_along_trajectory(const SelectedRoot& root, const std::vect
     if (batch.size() * static_cast<std::size_t>(trajectory.final_round()) >= inputs.keys.size()) {
       std::vector<KeyHistory> histories;
       resolved.state = compute(resolved.applied, &histories);
-      trajectory.replace(std::move(histories), !resolved.state.did_not_converge);
+      trajectory.replace(std::move(histories), !resolved.state.did_not_converge, batch);
       state_current = true;
       for (std::size_t other = 0; other < deletions.size(); ++other) again.insert(other);
     } else {

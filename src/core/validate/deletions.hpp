@@ -39,16 +39,20 @@ struct ResolvedState {
 enum class DeletionUpdate : std::uint8_t { AlongTrajectory, WhenNeeded, Recompute };
 
 // How far applying deletions may change the authority rounds before the
-// vault is refused: summed over the steps that apply them (the lowest that
-// qualifies, with those after it that qualify and cannot change whether
-// any pending one does), the user, group, membership and grant keys whose
-// outcome differs in some round between the rounds before and after the
-// step, at most 32 times `keys` (the keys outside the floors) plus 2^20.
-// An honest history changes each key a few times at most; one whose every
-// deletion switches much of the state off or on reaches the limit after a
-// bounded number of steps, each of which costs about what its changed keys
-// cost to resolve once: at the largest vault, seconds.
-constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 32 * std::uint64_t{keys} + (1u << 20); }
+// vault is refused. Each step (the lowest deletion that qualifies, with
+// those after it that qualify and cannot change whether any pending one
+// does) is measured on the rounds before and after it alone: the user,
+// group, membership and grant keys with an input that differs in some
+// round (one of their records deleted by the step, the liveness of a user
+// or group they read, a signer's authority in the round before), whatever
+// their outcome, and the principals other than the root to which live
+// grants, their own or their groups', give other permissions in some round. Summed over the steps, at most 16 times `keys`
+// (the keys outside the floors) plus 2^20. An honest history counts each
+// key about once; one whose every deletion switches much of the authority
+// off or on, whether or not outcomes follow, reaches the limit after a
+// bounded number of steps, each of which costs about what it counts: at the
+// largest vault, seconds.
+constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 16 * std::uint64_t{keys} + (1u << 20); }
 
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
                                                const RollbackFloors& floors,
