@@ -302,30 +302,38 @@ void AuthorityTrajectory::replace(std::vector<KeyHistory> histories, bool conver
   std::uint64_t differing = 0;
   std::vector<Index> now;
   std::vector<Index> before;
+  auto held = [&](Index principal, int round, std::vector<Index>& list) {
+    held_permissions(principal, round, nullptr, list);
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+  };
   for (Index principal = 0; principal < rounds.size(); ++principal) {
     if (principal == root_) continue;
     bool holds_other = false;
     bool authority_differs = false;
     for (std::uint64_t mask = rounds[principal] | input_rounds(principal); mask != 0; mask &= mask - 1) {
       const int round = std::countr_zero(mask) + 1;
-      held_permissions(principal, round, nullptr, now);
-      authz::AuthoritySet authority_now = authority(principal, round, nullptr);
+      held(principal, round, now);
       std::swap(histories_, kept_histories);
       std::swap(counts_, kept_counts);
-      held_permissions(principal, round, nullptr, before);
+      held(principal, round, before);
+      if (now == before) {
+        std::swap(histories_, kept_histories);
+        std::swap(counts_, kept_counts);
+        continue;
+      }
+      holds_other = true;
       // Read by what it signs in the round after, if there is one.
-      const bool authority_moved = round < kMaxAuthorityRounds && authority(principal, round, nullptr) != authority_now;
+      std::optional<authz::AuthoritySet> kept_authority;
+      if (signed_keys_[principal] && round < kMaxAuthorityRounds && !authority_differs) {
+        kept_authority = authority(principal, round, nullptr);
+      }
       std::swap(histories_, kept_histories);
       std::swap(counts_, kept_counts);
-      std::sort(now.begin(), now.end());
-      now.erase(std::unique(now.begin(), now.end()), now.end());
-      std::sort(before.begin(), before.end());
-      before.erase(std::unique(before.begin(), before.end()), before.end());
-      holds_other = holds_other || now != before;
-      authority_differs = authority_differs || authority_moved;
+      if (kept_authority) authority_differs = authority(principal, round, nullptr) != *kept_authority;
     }
     differing += holds_other;
-    if (authority_differs && signed_keys_[principal]) {
+    if (authority_differs) {
       for (auto key : *signed_keys_[principal]) differ[key] = true;
     }
   }
@@ -435,13 +443,18 @@ std::int32_t AuthorityTrajectory::count(Index permission, int round, const Step*
 void AuthorityTrajectory::held_permissions(Index start, int round, const Step* step, std::vector<Index>& held) const {
   held.clear();
   if (round < 1) return;
-  // What the principal and every group it reaches hold of their own.
+  // What the principal and every group it reaches hold of their own; most
+  // principals are in no group.
+  for (Index permission : permissions_of_[start]) {
+    if (count(permission, round, step) > 0) held.push_back(permission);
+  }
+  if (memberships_of_[start].empty()) return;
   std::vector<Index> reached{start};
   std::set<Index> seen{start};
   while (!reached.empty()) {
     const Index at = reached.back();
     reached.pop_back();
-    for (Index permission : permissions_of_[at]) {
+    for (Index permission : at == start ? std::span<const Index>{} : std::span<const Index>{permissions_of_[at]}) {
       if (count(permission, round, step) > 0) held.push_back(permission);
     }
     for (Index key : memberships_of_[at]) {
