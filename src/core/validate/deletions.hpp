@@ -38,21 +38,21 @@ struct ResolvedState {
 // every time, the plain way, which tests compare against.
 enum class DeletionUpdate : std::uint8_t { AlongTrajectory, WhenNeeded, Recompute };
 
-// How far applying deletions may change the authority rounds before the
-// vault is refused. Each step (the lowest deletion that qualifies, with
-// those after it that qualify and cannot change whether any pending one
-// does) is measured on the rounds before and after it alone: the user,
-// group, membership and grant keys with an input that differs in some
-// round (one of their records deleted by the step, the liveness of a user
-// or group they read, a signer's authority in the round before), whatever
-// their outcome, and the principals other than the root to which live
-// grants, their own or their groups', give other permissions in some round. Summed over the steps, at most 16 times `keys`
-// (the keys outside the floors) plus 2^20. An honest history counts each
-// key about once; one whose every deletion switches much of the authority
-// off or on, whether or not outcomes follow, reaches the limit after a
-// bounded number of steps, each of which costs about what it counts: at the
-// largest vault, seconds.
-constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 16 * std::uint64_t{keys} + (1u << 20); }
+// How far applying deletions may change the authority rounds before the vault
+// is refused. Each step (the lowest deletion that qualifies, with those after
+// it that qualify and cannot change whether any pending one does) is measured
+// on the rounds before and after it alone: the user, group, membership and
+// grant keys with an input that differs in some round (one of their records
+// deleted by the step, the liveness of a user or group they read, a signer's
+// authority in the round before), whatever their outcome, and the principals
+// other than the root to which live grants, their own or their groups', give
+// other permissions in some round. Summed over the steps, at most 12 times
+// `keys` (the keys outside the floors) plus 2^20. An honest history counts each
+// key about once; one whose every deletion switches much of the authority off
+// or on, whether or not outcomes follow, reaches the limit after a bounded
+// number of steps, each of which costs about what it counts: at the largest
+// vault, seconds.
+constexpr std::uint64_t deletion_work_limit(std::size_t keys) { return 12 * std::uint64_t{keys} + (1u << 20); }
 
 ResolvedState resolve_effective_with_deletions(const SelectedRoot& root, const std::vector<VerifiedRecord>& records,
                                                const RollbackFloors& floors,
