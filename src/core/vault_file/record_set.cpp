@@ -80,8 +80,9 @@ std::size_t RecordSet::append_records(std::vector<AddedRecord> added) {
   kept.reserve(order.size());
   for (const std::size_t i : order) {
     if (!kept.empty() && added[kept.back()].record == added[i].record) continue;
-    const auto at = std::lower_bound(records_.begin(), records_.end(), added[i].record,
-                                     [](const HeldRecord& held, const VaultRecordV1& value) { return *held.record < value; });
+    const auto at = std::lower_bound(
+        records_.begin(), records_.end(), added[i].record,
+        [](const HeldRecord& held, const VaultRecordV1& value) { return *held.record < value; });
     if (at != records_.end() && *at->record == added[i].record) continue;
     kept.push_back(i);
   }
