@@ -31,7 +31,8 @@ class Set {
   void drain(F&& take) {
     while (!items_.empty()) take(std::move(items_.extract(items_.begin()).value()));
   }
-  // Adds an element known to order after every element held: no search.
+  // Adds an element expected to order after every element held: no search
+  // when it does, an ordinary insertion when it does not.
   void append_last(T value) { items_.emplace_hint(items_.end(), std::move(value)); }
   std::size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
@@ -113,8 +114,9 @@ struct DefaultCodec<Set<T>> {
   // Accepted only in canonical order.
   static Result<Set<T>> read(CordDeserializer& d) {
     Set<T> set;
-    if (auto st = read_set_elements<T>(d, [&](T&& element) { set.insert(std::move(element)); }, [](std::size_t) {});
-        !st) {
+    // Canonical order is often value order too (hashes, for one).
+    auto take = [&](T&& element) { set.append_last(std::move(element)); };
+    if (auto st = read_set_elements<T>(d, take, [](std::size_t) {}); !st) {
       return fail(std::move(st.error()));
     }
     return set;
