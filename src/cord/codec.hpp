@@ -384,6 +384,9 @@ Result<T> deserialize(ByteView input) {
 }
 
 template <class T>
+struct EncodedFloor<WithEncoding<T>> : EncodedFloor<T> {};
+
+template <class T>
 struct DefaultCodec<WithEncoding<T>> {
   static Result<WithEncoding<T>> read(CordDeserializer& d) {
     const ByteView before = d.remaining();

@@ -30,6 +30,12 @@ struct Evolving {
   auto operator<=>(const Evolving&) const = default;
 };
 
+// Its payload's length, four bytes wide, comes first.
+template <class T>
+struct EncodedFloor<Evolving<T>> {
+  static constexpr std::size_t value = 4;
+};
+
 template <class T>
 struct DefaultCodec<Evolving<T>> {
   static Status write(CordSerializer s, const Evolving<T>& v) {

@@ -31,7 +31,8 @@ class Set {
   void drain(F&& take) {
     while (!items_.empty()) take(std::move(items_.extract(items_.begin()).value()));
   }
-  // Adds an element known to order after every element held: no search.
+  // Adds an element expected to order after every element held: no search
+  // when it does, an ordinary insertion when it does not.
   void append_last(T value) { items_.emplace_hint(items_.end(), std::move(value)); }
   std::size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
@@ -51,16 +52,18 @@ inline bool encoding_less(ByteView a, ByteView b) {
 }
 
 // Reads the elements of a set in the order the wire holds them, handing
-// each to `take`; accepted only in canonical order. Decoding is canonical (a
-// decoded value re-encodes to the bytes it was read from), so comparing the
-// consumed input of neighbours is the same test as comparing their
-// re-encodings.
-template <class T, class F>
-Status read_set_elements(CordDeserializer& d, F&& take) {
+// each to `take`; accepted only in canonical order. Before the first,
+// `reserve` is told how many elements to make room for (see preallocation).
+// Decoding is canonical (a decoded value re-encodes to the bytes it was read
+// from), so comparing the consumed input of neighbours is the same test as
+// comparing their re-encodings.
+template <class T, class F, class R>
+Status read_set_elements(CordDeserializer& d, F&& take, R&& reserve) {
   if (auto st = d.apply_wrapper_name(kSetName); !st) return st;
   return d.nested([&]() -> Status {
     auto count = d.parse_length();
     if (!count) return fail(std::move(count.error()));
+    reserve(preallocation<T>(*count, d));
     ByteView previous;
     for (std::uint64_t i = 0; i < *count; ++i) {
       d.reset_hint();
@@ -111,7 +114,9 @@ struct DefaultCodec<Set<T>> {
   // Accepted only in canonical order.
   static Result<Set<T>> read(CordDeserializer& d) {
     Set<T> set;
-    if (auto st = read_set_elements<T>(d, [&](T element) { set.insert(std::move(element)); }); !st) {
+    // Canonical order is often value order too (hashes, for one).
+    auto take = [&](T&& element) { set.append_last(std::move(element)); };
+    if (auto st = read_set_elements<T>(d, take, [](std::size_t) {}); !st) {
       return fail(std::move(st.error()));
     }
     return set;
@@ -130,7 +135,8 @@ template <class T>
 struct DefaultCodec<SetInWireOrder<T>> {
   static Result<SetInWireOrder<T>> read(CordDeserializer& d) {
     SetInWireOrder<T> set;
-    if (auto st = read_set_elements<T>(d, [&](T element) { set.elements.push_back(std::move(element)); }); !st) {
+    auto take = [&](T&& element) { set.elements.push_back(std::move(element)); };
+    if (auto st = read_set_elements<T>(d, take, [&](std::size_t n) { set.elements.reserve(n); }); !st) {
       return fail(std::move(st.error()));
     }
     return set;

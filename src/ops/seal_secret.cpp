@@ -31,17 +31,25 @@ OpsResult<NewRecordSlot> new_record_slot(const EffectiveState& state, const cryp
   return NewRecordSlot{*counter, std::move(*secret_id)};
 }
 
-// Hashes the signed record and appends it to the working set, which keeps
-// its encoding and hash for the validation and the file that follow.
+// The signed record with its encoding and hash, which the working set keeps
+// for the validation and the file that follow.
 template <class Output>
-OpsResult<BuiltRecord<Output>> append_signed(core::validate::RecordSet& records, const crypto::Crypto& crypto,
-                                             core::hazmat::HazmatResult<core::VaultRecordV1> record, Output output) {
+OpsResult<SealedRecord<Output>> sealed(const crypto::Crypto& crypto,
+                                       core::hazmat::HazmatResult<core::VaultRecordV1> record, Output output) {
   if (!record) return fail(std::move(record.error()));
   auto encoding = cord::serialize(*record);
   if (!encoding) return fail(core::CoreError::cord(std::move(encoding.error())));
   core::HashValue record_hash = crypto.hash(core::kRecordHashLabel, *encoding);
-  records.append_record(std::move(*record), std::move(*encoding), record_hash);
-  return BuiltRecord<Output>{std::move(output), std::move(record_hash)};
+  return SealedRecord<Output>{{std::move(*record), std::move(*encoding), std::move(record_hash)}, std::move(output)};
+}
+
+template <class Output>
+OpsResult<BuiltRecord<Output>> append_sealed(core::validate::RecordSet& records,
+                                             OpsResult<SealedRecord<Output>> built) {
+  if (!built) return fail(std::move(built.error()));
+  core::validate::AddedRecord& record = built->record;
+  records.append_record(std::move(record.record), std::move(record.encoding), record.hash);
+  return BuiltRecord<Output>{std::move(built->output), std::move(record.hash)};
 }
 
 }  // namespace
@@ -93,12 +101,10 @@ OpsResult<core::SealedPayloadV1> seal_plaintext_payload(const EffectiveState& st
   return core::SealedPayloadV1{nonce_bytes, std::move(*ciphertext), std::move(slots)};
 }
 
-OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::validate::RecordSet& records,
-                                                            const EffectiveState& state,
-                                                            const crypto::Crypto& crypto,
-                                                            const crypto::Identity& identity,
-                                                            const core::SecretSelectorV1& selector,
-                                                            const core::SecretValueV1& value) {
+OpsResult<SealedRecord<SetSecretOutput>> seal_secret_value(const EffectiveState& state, const crypto::Crypto& crypto,
+                                                          const crypto::Identity& identity,
+                                                          const core::SecretSelectorV1& selector,
+                                                          const core::SecretValueV1& value) {
   auto slot = new_record_slot(state, crypto, selector);
   if (!slot) return fail(std::move(slot.error()));
   const core::RecordKey record_key = core::record_key::Secret{slot->secret_id};
@@ -107,8 +113,16 @@ OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::validate::Reco
       value);
   if (!payload) return fail(std::move(payload.error()));
   auto record = core::hazmat::secret_record(crypto, identity, selector, *payload, slot->counter);
-  return append_signed(records, crypto, std::move(record),
-                       SetSecretOutput{std::move(slot->secret_id), selector, std::move(*payload)});
+  return sealed(crypto, std::move(record), SetSecretOutput{std::move(slot->secret_id), selector, std::move(*payload)});
+}
+
+OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::validate::RecordSet& records,
+                                                            const EffectiveState& state,
+                                                            const crypto::Crypto& crypto,
+                                                            const crypto::Identity& identity,
+                                                            const core::SecretSelectorV1& selector,
+                                                            const core::SecretValueV1& value) {
+  return append_sealed(records, seal_secret_value(state, crypto, identity, selector, value));
 }
 
 OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::validate::RecordSet& records,
@@ -119,7 +133,8 @@ OpsResult<BuiltRecord<DeleteSecretOutput>> append_secret_deletion(core::validate
   auto slot = new_record_slot(state, crypto, selector);
   if (!slot) return fail(std::move(slot.error()));
   auto record = core::hazmat::secret_deleted_record(crypto, identity, selector, slot->counter);
-  return append_signed(records, crypto, std::move(record), DeleteSecretOutput{std::move(slot->secret_id), selector});
+  return append_sealed(records,
+                       sealed(crypto, std::move(record), DeleteSecretOutput{std::move(slot->secret_id), selector}));
 }
 
 OpsResult<void> ensure_secret_writable(const EffectiveState& state, const core::SecretSelectorV1& selector,

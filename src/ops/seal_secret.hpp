@@ -52,8 +52,22 @@ struct BuiltRecord {
   core::HashValue record_hash;
 };
 
-// Seals `value`, signs a Secret record with the identity and appends it to
-// `records`. On failure `records` is unchanged.
+// A record built and not yet appended: what a caller adding many records at
+// once hands to RecordSet::append_records.
+template <class Output>
+struct SealedRecord {
+  core::validate::AddedRecord record;
+  Output output;
+};
+
+// Seals `value` and signs a Secret record with the identity.
+OpsResult<SealedRecord<SetSecretOutput>> seal_secret_value(const core::validate::EffectiveState& state,
+                                                          const crypto::Crypto& crypto,
+                                                          const crypto::Identity& identity,
+                                                          const core::SecretSelectorV1& selector,
+                                                          const core::SecretValueV1& value);
+
+// The same, appended to `records`. On failure `records` is unchanged.
 OpsResult<BuiltRecord<SetSecretOutput>> append_secret_value(core::validate::RecordSet& records,
                                                             const core::validate::EffectiveState& state,
                                                             const crypto::Crypto& crypto,

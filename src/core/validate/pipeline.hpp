@@ -268,8 +268,9 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
 // Structure, signer and signature of every record; the records that pass
 // become verified records, in list order.
 template <CryptoProvider P>
-CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, SelectedRoot root,
-                                         SignerAssignment assignment, SignatureChecks<P>& checks, const P& crypto) {
+CoreResult<CheckedRecords> check_records(const RecordSet& source, const std::vector<ListedRecord>& list,
+                                         SelectedRoot root, SignerAssignment assignment, SignatureChecks<P>& checks,
+                                         const P& crypto) {
   CheckedRecords checked{std::move(root), {}, {}, 0, std::move(assignment.ambiguous_key_hashes)};
   checked.verified.reserve(list.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
@@ -296,7 +297,7 @@ CoreResult<CheckedRecords> check_records(const std::vector<ListedRecord>& list, 
       checked.issues.push_back(ValidationIssue::InvalidSignature{std::move(key)});
       continue;
     }
-    checked.verified.push_back(VerifiedRecord::shared(list[i].held->record, std::move(key), list[i].hash,
+    checked.verified.push_back(VerifiedRecord::shared(source.share(*list[i].held), std::move(key), list[i].hash,
                                                       signer->second));
   }
   return checked;
@@ -321,7 +322,7 @@ CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(cons
 
   auto assignment = assign_signers(list, **root, checks, crypto);
   if (!assignment) return fail(std::move(assignment.error()));
-  auto checked = check_records(list, std::move(**root), std::move(*assignment), checks, crypto);
+  auto checked = check_records(source, list, std::move(**root), std::move(*assignment), checks, crypto);
   if (!checked) return fail(std::move(checked.error()));
   return Checked(std::move(*checked));
 }

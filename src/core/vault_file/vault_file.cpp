@@ -20,19 +20,10 @@ struct DiscardingStoreTag;
 // The wire shape of a VaultStore, keeping none of its records.
 using DiscardingStore = std::variant<cord::Tagged<DiscardingStoreTag, cord::Set<DiscardedRecord>>>;
 
-// A record with the input it was read from. Ordered as the record alone, so
-// a set of them is ordered as the vault's record set.
-struct SpannedRecord {
-  VaultRecordV1 record;
-  cord::ByteView encoding;
-
-  auto operator<=>(const SpannedRecord& other) const { return record <=> other.record; }
-  bool operator==(const SpannedRecord& other) const { return record == other.record; }
-};
-
-struct SpannedStoreTag;
-// The wire shape of a VaultStore, keeping each record's encoding beside it.
-using SpannedStore = std::variant<cord::Tagged<SpannedStoreTag, cord::Set<SpannedRecord>>>;
+struct WireOrderStoreTag;
+// The wire shape of a VaultStore, its records kept in the order read, each
+// with the bytes it was read from.
+using WireOrderStore = std::variant<cord::Tagged<WireOrderStoreTag, validate::RecordSet::WireRecords>>;
 
 // A record kept only when it is a root record; all the others compare equal.
 struct RootRecord {
@@ -59,12 +50,21 @@ struct Codec<core::DiscardedRecord> {
 };
 
 template <>
-struct Codec<core::SpannedRecord> {
-  static Result<core::SpannedRecord> read(CordDeserializer& d) {
-    const ByteView before = d.remaining();
-    auto record = cord::read<core::VaultRecordV1>(d);
-    if (!record) return fail(std::move(record.error()));
-    return core::SpannedRecord{std::move(*record), before.first(before.size() - d.remaining().size())};
+struct Codec<core::validate::RecordSet::WireRecords> {
+  static Result<core::validate::RecordSet::WireRecords> read(CordDeserializer& d) {
+    core::validate::RecordSet::WireRecords read;
+    auto take = [&](WithEncoding<core::VaultRecordV1>&& record) {
+      read.records.push_back(std::move(record.value));
+      read.held.push_back(core::validate::HeldRecord{nullptr, record.encoding});
+    };
+    auto reserve = [&](std::size_t count) {
+      read.records.reserve(count);
+      read.held.reserve(count);
+    };
+    if (auto st = read_set_elements<WithEncoding<core::VaultRecordV1>>(d, take, reserve); !st) {
+      return fail(std::move(st.error()));
+    }
+    return read;
   }
 };
 
@@ -126,18 +126,6 @@ CoreResult<Store> decode_framed(cord::ByteView file) {
   return std::move(*store);
 }
 
-RecordSet split_spans(std::shared_ptr<const cord::Bytes> file, SpannedStore spanned) {
-  auto& records = std::get<0>(spanned).value;
-  auto store = std::make_shared<VaultStore>();
-  std::vector<cord::ByteView> encodings;
-  encodings.reserve(records.size());
-  records.drain([&](SpannedRecord&& record) {
-    encodings.push_back(record.encoding);
-    vault_records(*store).append_last(std::move(record.record));
-  });
-  return RecordSet(std::move(file), std::move(store), encodings);
-}
-
 // The positions in `records` in the order of their encodings: the file's
 // own in the order the file holds them, the others sorted and merged among
 // them.
@@ -196,9 +184,9 @@ CoreResult<cord::Bytes> encode_framed(const VaultStore& store) {
 CoreResult<RecordSet> decode_vault_records(cord::Bytes bytes) {
   try {
     auto file = std::make_shared<const cord::Bytes>(std::move(bytes));
-    auto spanned = decode_framed<SpannedStore>(*file);
-    if (!spanned) return fail(std::move(spanned.error()));
-    return split_spans(std::move(file), std::move(*spanned));
+    auto read = decode_framed<WireOrderStore>(*file);
+    if (!read) return fail(std::move(read.error()));
+    return RecordSet(std::move(file), std::move(std::get<0>(*read).value));
   } catch (const std::bad_alloc&) {
     return fail(CoreError::out_of_memory());
   }
@@ -206,12 +194,7 @@ CoreResult<RecordSet> decode_vault_records(cord::Bytes bytes) {
 
 CoreResult<VaultStore> decode_vault(cord::ByteView file) {
   try {
-    auto spanned = decode_framed<SpannedStore>(file);
-    if (!spanned) return fail(std::move(spanned.error()));
-    VaultStore store;
-    std::get<0>(*spanned).value.drain(
-        [&](SpannedRecord&& record) { vault_records(store).append_last(std::move(record.record)); });
-    return store;
+    return decode_framed<VaultStore>(file);
   } catch (const std::bad_alloc&) {
     return fail(CoreError::out_of_memory());
   }

@@ -40,6 +40,13 @@ cord::Bytes tiny_records_file(std::uint32_t count, std::optional<std::uint32_t> 
   return file;
 }
 
+// Whether the set holds its records in the order VaultStore holds them,
+// which validation walks.
+bool in_value_order(const RecordSet& set) {
+  return std::is_sorted(set.records().begin(), set.records().end(),
+                        [](const HeldRecord& a, const HeldRecord& b) { return *a.record < *b.record; });
+}
+
 template <class Result>
 std::string error_of(const Result& result) {
   return result ? "" : result.error().message();
@@ -168,6 +175,7 @@ TEST(VaultFileTest, ReadersThatKeepLessKeepTheRightPart) {
   auto decoded = decode_vault_records(file);
   ASSERT_TRUE(decoded);
   EXPECT_EQ(decoded->store(), vault.store());
+  EXPECT_TRUE(in_value_order(*decoded));
   const cord::Bytes& shared = *decoded->file();
   for (std::size_t i = 0; i < decoded->size(); ++i) {
     const auto& held = decoded->records()[i];
@@ -208,6 +216,7 @@ TEST(VaultFileTest, AddedRecordsAreSplicedInWhereEncodingPutsThem) {
   for (int i = 0; i < 60; ++i) many.push_back(secret_record("new" + std::to_string(i), 9));
   many.push_back(tiny);
   many.push_back(long_handle);
+  many.push_back(many.front());
 
   const auto before_all = [](const cord::Bytes& e, const cord::Bytes& first, const cord::Bytes&) {
     return cord::encoding_less(e, first);
@@ -255,6 +264,36 @@ TEST(VaultFileTest, AddedRecordsAreSplicedInWhereEncodingPutsThem) {
       EXPECT_EQ(records.append_record(record, std::move(encoding), hash), !new_to_the_set);
     }
     const cord::Bytes expected = encode_vault(expected_store).value();
+    EXPECT_TRUE(in_value_order(records));
+    // A hash is known for each added record and for no record only decoded,
+    // each beside its own record.
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const auto& held = records.records()[i];
+      ASSERT_EQ(records.hash(i).has_value(), !records.read_from_file(held));
+      if (records.hash(i)) {
+        EXPECT_EQ(RecordSet::hash_of(*records.hash(i)), kCrypto.hash(kRecordHashLabel, held.encoding));
+      }
+    }
+
+    // The same records added in one batch to a set whose hashes are all
+    // known: the same file, and every hash still beside its record.
+    auto batch = decode_vault_records(file).value();
+    ASSERT_TRUE(batch.hash_records(kCrypto));
+    std::vector<AddedRecord> added;
+    for (const VaultRecordV1& record : c.added) {
+      cord::Bytes encoding = cord::serialize(record).value();
+      HashValue hash = kCrypto.hash(kRecordHashLabel, encoding);
+      added.push_back(AddedRecord{record, std::move(encoding), std::move(hash)});
+    }
+    const std::size_t new_records = vault_records(expected_store).size() - vault_records(c.base).size();
+    EXPECT_EQ(batch.append_records(std::move(added)), c.added.size() - new_records);
+    EXPECT_EQ(batch.store(), expected_store);
+    EXPECT_TRUE(in_value_order(batch));
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      ASSERT_TRUE(batch.hash(i));
+      EXPECT_EQ(RecordSet::hash_of(*batch.hash(i)), kCrypto.hash(kRecordHashLabel, batch.records()[i].encoding));
+    }
+    EXPECT_EQ(*encode_vault_records(batch).value().bytes, expected);
 
     auto spliced = encode_vault_records(records);
     ASSERT_TRUE(spliced) << spliced.error().message();

@@ -97,10 +97,14 @@ void TestWorkspace::set_secrets(const crypto::Identity& writer,
   {
     const UnlockedSession session = open_as(writer);
     core::validate::RecordSet working = session.session().records;
+    std::vector<core::validate::AddedRecord> added;
+    added.reserve(secrets.size());
     for (const auto& [selector, value] : secrets) {
       expect_ok(ensure_secret_writable(session.state(), selector, writer.user_id));
-      expect_ok(append_secret_value(working, session.state(), kCrypto, session.identity(), selector, value));
+      added.push_back(
+          expect_ok(seal_secret_value(session.state(), kCrypto, session.identity(), selector, value)).record);
     }
+    working.append_records(std::move(added));
     const core::ratchet::Ratchet ratchet = ratchet_after_load(working.store(), session.session().ratchet);
     auto state_lock = expect_ok(store::acquire_root_state_lock(paths_, root_));
     auto workspace_lock = expect_ok(store::acquire_workspace_lock(paths_));
