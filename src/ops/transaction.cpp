@@ -24,45 +24,68 @@ core::HashValue file_hash(const crypto::Crypto& crypto, cord::ByteView bytes) {
   return crypto.hash(core::kTransactionFileLabel, bytes);
 }
 
-// The file hashes of one commit. A file read again that holds bytes already
-// hashed (the vault before-image, read back at completion) takes their hash
-// rather than a second pass over the file: comparing costs a fraction of
-// hashing.
+OpsError io_error(const store::Path& path, store::IoError error) { return store::io_error_at(path, std::move(error)); }
+
+// Whether the file at `path` holds exactly `expected`, compared as it is
+// read: a file as large as the vault is not read into memory beside bytes
+// it may equal. An absent file holds nothing; other failures are those of
+// read_current_file.
+OpsResult<bool> current_file_holds(const store::Path& path, cord::ByteView expected) {
+  auto holds = store::file_holds(path, expected, kMaxCurrentFileBytes);
+  if (holds) return *holds;
+  if (holds.error().kind == store::IoErrorKind::NotFound) return false;
+  return fail(io_error(path, std::move(holds.error())));
+}
+
+// The file hashes of one commit. A file that still holds the bytes a hash
+// was taken of (the vault and the ratchet at completion, still at their
+// before-images) takes that hash: comparing them in place costs a fraction
+// of reading and hashing the file again.
 class FileHashes {
  public:
   explicit FileHashes(const crypto::Crypto& crypto) : crypto_(crypto) {}
 
-  // Hashes bytes that outlive this object, and keeps their hash.
-  const core::HashValue& remember(cord::ByteView bytes) {
-    return known_.emplace_back(bytes, file_hash(crypto_, bytes)).second;
+  // Hashes the bytes the file at `path` held, which outlive this object,
+  // and keeps their hash.
+  const core::HashValue& remember(const store::Path& path, cord::ByteView bytes) {
+    return known_.emplace_back(path, bytes, file_hash(crypto_, bytes)).hash;
   }
-  core::HashValue of(cord::ByteView bytes) const {
-    for (const auto& [known, hash] : known_) {
-      if (std::ranges::equal(known, bytes)) return hash;
+  core::HashValue of(cord::ByteView bytes) const { return file_hash(crypto_, bytes); }
+  // The hash of the file at `path` as it stands; none when it is absent.
+  OpsResult<std::optional<core::HashValue>> of_file(const store::Path& path) const {
+    for (const Known& known : known_) {
+      if (known.path != path) continue;
+      auto holds = current_file_holds(path, known.bytes);
+      if (!holds) return fail(std::move(holds.error()));
+      if (*holds) return std::optional<core::HashValue>(known.hash);
     }
-    return file_hash(crypto_, bytes);
+    auto current = read_current_file(path, kMaxCurrentFileBytes);
+    if (!current) return fail(std::move(current.error()));
+    if (!*current) return std::optional<core::HashValue>();
+    return std::optional<core::HashValue>(of(**current));
   }
 
  private:
+  struct Known {
+    store::Path path;
+    cord::ByteView bytes;
+    core::HashValue hash;
+  };
   const crypto::Crypto& crypto_;
-  std::deque<std::pair<cord::ByteView, core::HashValue>> known_;
+  std::deque<Known> known_;
 };
 
-OpsResult<bool> classify(const FileHashes& hashes, const std::optional<cord::Bytes>& current,
+// `current` is the hash of the file, none when it is absent.
+OpsResult<bool> classify(const FileHashes& hashes, const std::optional<core::HashValue>& current,
                          const tx::FilePreconditionV1& before, cord::ByteView after) {
   const auto* before_hash = std::get_if<tx::file_precondition::Hash>(&before);
   if (!current) {
     if (before_hash == nullptr) return false;
     return fail(OpsError::TransactionStateMismatch{});
   }
-  const core::HashValue current_hash = hashes.of(*current);
-  if (current_hash == hashes.of(after)) return true;
-  if (before_hash != nullptr && current_hash == before_hash->value) return false;
+  if (*current == hashes.of(after)) return true;
+  if (before_hash != nullptr && *current == before_hash->value) return false;
   return fail(OpsError::TransactionStateMismatch{});
-}
-
-bool same_bytes(const std::optional<cord::Bytes>& current, cord::ByteView expected) {
-  return current && std::ranges::equal(*current, expected);
 }
 
 OpsResult<tx::TransactionV1> build_transaction(const store::WorkspacePaths& paths, const core::HashValue& root,
@@ -78,8 +101,8 @@ OpsResult<tx::TransactionV1> build_transaction(const store::WorkspacePaths& path
       root,
       std::move(*vault_path),
       std::string(operation),
-      tx::file_precondition::Hash{hashes.remember(vault_before)},
-      tx::file_precondition::Hash{hashes.remember(ratchet_before)},
+      tx::file_precondition::Hash{hashes.remember(paths.vault_path, vault_before)},
+      tx::file_precondition::Hash{hashes.remember(store::ratchet_path(paths, root), ratchet_before)},
       tx::AfterImage{std::move(next_vault_bytes)},
       tx::AfterImage{std::move(next_ratchet_bytes)},
   };
@@ -106,9 +129,9 @@ OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::Tr
   const cord::Bytes& next_vault = transaction.next_vault_bytes.bytes;
   const cord::Bytes& next_ratchet = transaction.next_ratchet_bytes.bytes;
 
-  auto vault = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
+  auto vault = hashes.of_file(paths.vault_path);
   if (!vault) return fail(std::move(vault.error()));
-  auto ratchet = read_current_file(ratchet_file, kMaxCurrentFileBytes);
+  auto ratchet = hashes.of_file(ratchet_file);
   if (!ratchet) return fail(std::move(ratchet.error()));
 
   // Both are judged before either is written.
@@ -132,13 +155,11 @@ OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::Tr
     }
   }
 
-  auto ratchet_after = read_current_file(ratchet_file, kMaxCurrentFileBytes);
+  auto ratchet_after = current_file_holds(ratchet_file, next_ratchet);
   if (!ratchet_after) return fail(std::move(ratchet_after.error()));
-  auto vault_after = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
+  auto vault_after = current_file_holds(paths.vault_path, next_vault);
   if (!vault_after) return fail(std::move(vault_after.error()));
-  if (!same_bytes(*ratchet_after, next_ratchet) || !same_bytes(*vault_after, next_vault)) {
-    return fail(OpsError::TransactionStateMismatch{});
-  }
+  if (!*ratchet_after || !*vault_after) return fail(OpsError::TransactionStateMismatch{});
 
   if (auto removed = store::remove_file_durable(tx::transaction_path(paths, transaction.trusted_root)); !removed) {
     return fail(std::move(removed.error()));
@@ -162,13 +183,14 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
   if (!existing) return fail(std::move(existing.error()));
   if (*existing) return fail(pending_error(**existing));
 
-  auto vault = store::read_vault_bytes(paths);
+  // Both compared in place, without a second copy of either in memory.
+  auto vault = store::vault_file_holds(paths, vault_before);
   if (!vault) return fail(std::move(vault.error()));
-  if (!std::ranges::equal(*vault, vault_before)) return fail(OpsError::PreconditionChanged{"vault"});
+  if (!*vault) return fail(OpsError::PreconditionChanged{"vault"});
 
-  auto ratchet = read_current_file(store::ratchet_path(paths, root), kMaxCurrentFileBytes);
+  auto ratchet = current_file_holds(store::ratchet_path(paths, root), ratchet_before);
   if (!ratchet) return fail(std::move(ratchet.error()));
-  if (!same_bytes(*ratchet, ratchet_before)) return fail(OpsError::PreconditionChanged{"ratchet"});
+  if (!*ratchet) return fail(OpsError::PreconditionChanged{"ratchet"});
 
   FileHashes hashes(crypto);
   auto transaction = build_transaction(paths, root, hashes, operation, vault_before, ratchet_before,
@@ -222,14 +244,16 @@ OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& 
 
 OpsResult<bool> classify_file(const crypto::Crypto& crypto, const std::optional<cord::Bytes>& current,
                               const tx::FilePreconditionV1& before, cord::ByteView after) {
-  return classify(FileHashes(crypto), current, before, after);
+  const FileHashes hashes(crypto);
+  return classify(hashes, current ? std::optional<core::HashValue>(hashes.of(*current)) : std::nullopt, before,
+                  after);
 }
 
 OpsResult<std::optional<cord::Bytes>> read_current_file(const store::Path& path, std::uint64_t limit) {
   auto bytes = store::read_file_bounded(path, limit);
   if (bytes) return std::optional<cord::Bytes>(std::move(*bytes));
   if (bytes.error().kind == store::IoErrorKind::NotFound) return std::optional<cord::Bytes>();
-  return fail(store::io_error_at(path, std::move(bytes.error())));
+  return fail(io_error(path, std::move(bytes.error())));
 }
 
 PendingTransaction pending_transaction_of(const tx::TransactionV1& transaction) {
