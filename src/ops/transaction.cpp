@@ -88,23 +88,23 @@ OpsResult<bool> classify(const FileHashes& hashes, const std::optional<core::Has
   return fail(OpsError::TransactionStateMismatch{});
 }
 
-OpsResult<tx::TransactionV1> build_transaction(const store::WorkspacePaths& paths, const core::HashValue& root,
-                                               FileHashes& hashes, std::string_view operation,
-                                               cord::ByteView vault_before, cord::ByteView ratchet_before,
-                                               cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes) {
+OpsResult<tx::TransactionViewV1> build_transaction(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                                   FileHashes& hashes, std::string_view operation,
+                                                   cord::ByteView vault_before, cord::ByteView ratchet_before,
+                                                   cord::ByteView next_vault_bytes, cord::ByteView next_ratchet_bytes) {
   auto id = crypto::random_seed();
   if (!id) return fail(std::move(id.error()));
   auto vault_path = tx::NativePathV1::canonical(paths.vault_path);
   if (!vault_path) return fail(std::move(vault_path.error()));
-  return tx::TransactionV1{
+  return tx::TransactionViewV1{
       std::move(*id),
       root,
       std::move(*vault_path),
       std::string(operation),
       tx::file_precondition::Hash{hashes.remember(paths.vault_path, vault_before)},
       tx::file_precondition::Hash{hashes.remember(store::ratchet_path(paths, root), ratchet_before)},
-      tx::AfterImage{std::move(next_vault_bytes)},
-      tx::AfterImage{std::move(next_ratchet_bytes)},
+      tx::AfterImageView{next_vault_bytes},
+      tx::AfterImageView{next_ratchet_bytes},
   };
 }
 
@@ -115,7 +115,7 @@ OpsError pending_transaction_error(cord::ByteView id, const std::optional<store:
 // Writes the journal. Until completion starts neither data file has changed,
 // so a journal left behind by a failed write (one whose read-back failed, say)
 // would only block every later load and commit: it is removed again.
-OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction) {
+OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::TransactionViewV1& transaction) {
   auto written = tx::write_transaction_atomic(paths, transaction);
   if (written) return {};
   // The original failure is what the caller needs to hear about.
@@ -123,11 +123,12 @@ OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::Tran
   return fail(std::move(written.error()));
 }
 
-OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction,
+template <class Image>
+OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::BasicTransactionV1<Image>& transaction,
                                 const FileHashes& hashes) {
   const store::Path ratchet_file = store::ratchet_path(paths, transaction.trusted_root);
-  const cord::Bytes& next_vault = transaction.next_vault_bytes.bytes;
-  const cord::Bytes& next_ratchet = transaction.next_ratchet_bytes.bytes;
+  const cord::ByteView next_vault = transaction.next_vault_bytes.bytes;
+  const cord::ByteView next_ratchet = transaction.next_ratchet_bytes.bytes;
 
   auto vault = hashes.of_file(paths.vault_path);
   if (!vault) return fail(std::move(vault.error()));
@@ -167,12 +168,43 @@ OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::Tr
   return {};
 }
 
+// validate_transaction of a journal of either kind of after-image.
+template <class Image>
+OpsResult<core::ratchet::Ratchet> check_after_images(const tx::BasicTransactionV1<Image>& transaction,
+                                                     const crypto::Crypto& crypto, const store::WorkspacePaths& paths) {
+  const store::Path journal = tx::transaction_path(paths, transaction.trusted_root);
+  {
+    // Only root records can name the trust root.
+    auto vault = core::validate::decode_vault_roots(transaction.next_vault_bytes.bytes);
+    if (!vault) {
+      return fail(store::StoreError{store::StoreError::InvalidVault{journal, std::move(vault.error()),
+                                                                    store::StoreError::Holder::TransactionJournal}});
+    }
+    auto root = trusted_root_candidate(*vault, crypto);
+    if (!root) return fail(std::move(root.error()));
+    if (*root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
+  }
+  auto ratchet = store::decode_ratchet(journal, transaction.next_ratchet_bytes.bytes);
+  if (!ratchet) return fail(store::held_by(std::move(ratchet.error()), store::StoreError::Holder::TransactionJournal));
+  if (ratchet->trusted_root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
+  return std::move(*ratchet);
+}
+
 }  // namespace
 
 OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
                                            const crypto::Crypto& crypto, std::string_view operation,
                                            cord::ByteView vault_before, cord::ByteView ratchet_before,
                                            cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes) {
+  return commit_borrowed_after_images_locked(paths, root, crypto, operation, vault_before, ratchet_before,
+                                             next_vault_bytes, next_ratchet_bytes);
+}
+
+OpsResult<void> commit_borrowed_after_images_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                                    const crypto::Crypto& crypto, std::string_view operation,
+                                                    cord::ByteView vault_before, cord::ByteView ratchet_before,
+                                                    cord::ByteView next_vault_bytes,
+                                                    cord::ByteView next_ratchet_bytes) {
   auto join_commit = join_commit_present(paths, root);
   if (!join_commit) return fail(std::move(join_commit.error()));
   if (*join_commit) return fail(OpsError::BothJournals{});
@@ -194,9 +226,9 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
 
   FileHashes hashes(crypto);
   auto transaction = build_transaction(paths, root, hashes, operation, vault_before, ratchet_before,
-                                       std::move(next_vault_bytes), std::move(next_ratchet_bytes));
+                                       next_vault_bytes, next_ratchet_bytes);
   if (!transaction) return fail(std::move(transaction.error()));
-  if (auto checked = validate_transaction(*transaction, crypto, paths); !checked) return fail(std::move(checked.error()));
+  if (auto checked = check_after_images(*transaction, crypto, paths); !checked) return fail(std::move(checked.error()));
   if (auto written = write_journal(paths, *transaction); !written) return written;
   return complete_locked(paths, *transaction, hashes);
 }
@@ -224,22 +256,7 @@ OpsResult<void> ensure_no_pending_transaction_locked(const store::WorkspacePaths
 OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& transaction,
                                                        const crypto::Crypto& crypto,
                                                        const store::WorkspacePaths& paths) {
-  const store::Path journal = tx::transaction_path(paths, transaction.trusted_root);
-  {
-    // Only root records can name the trust root.
-    auto vault = core::validate::decode_vault_roots(transaction.next_vault_bytes.bytes);
-    if (!vault) {
-      return fail(store::StoreError{store::StoreError::InvalidVault{journal, std::move(vault.error()),
-                                                                    store::StoreError::Holder::TransactionJournal}});
-    }
-    auto root = trusted_root_candidate(*vault, crypto);
-    if (!root) return fail(std::move(root.error()));
-    if (*root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
-  }
-  auto ratchet = store::decode_ratchet(journal, transaction.next_ratchet_bytes.bytes);
-  if (!ratchet) return fail(store::held_by(std::move(ratchet.error()), store::StoreError::Holder::TransactionJournal));
-  if (ratchet->trusted_root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
-  return std::move(*ratchet);
+  return check_after_images(transaction, crypto, paths);
 }
 
 OpsResult<bool> classify_file(const crypto::Crypto& crypto, const std::optional<cord::Bytes>& current,

@@ -15,7 +15,7 @@ namespace morvik::store::transaction {
 namespace {
 
 // The journal's store with its after-images as views.
-using TransactionViewStore = std::variant<cord::Tagged<transaction_store::V1Tag, BasicTransactionV1<AfterImageView>>>;
+using TransactionViewStore = std::variant<cord::Tagged<transaction_store::V1Tag, TransactionViewV1>>;
 
 // Encoding failures name the bare file name, not the journal's full path.
 const Path kEncodingPath("transaction.cord");
@@ -65,6 +65,7 @@ StoreResult<void> validate_shape(const Path& path, const BasicTransactionV1<Imag
 }
 
 template StoreResult<void> validate_shape(const Path&, const TransactionV1&);
+template StoreResult<void> validate_shape(const Path&, const TransactionViewV1&);
 
 namespace {
 
@@ -83,7 +84,8 @@ StoreResult<BasicTransactionV1<Image>> decode_as(const Path& path, cord::ByteVie
 }
 
 // Whether a journal read back holds `transaction`'s value, field by field.
-bool same_value(const BasicTransactionV1<AfterImageView>& read, const TransactionV1& transaction) {
+template <class Image>
+bool same_value(const TransactionViewV1& read, const BasicTransactionV1<Image>& transaction) {
   return read.transaction_id == transaction.transaction_id && read.trusted_root == transaction.trusted_root &&
          read.vault_path == transaction.vault_path && read.operation == transaction.operation &&
          read.vault_before == transaction.vault_before && read.ratchet_before == transaction.ratchet_before &&
@@ -97,7 +99,8 @@ StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView b
   return decode_as<AfterImage, TransactionStore>(path, bytes);
 }
 
-StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction) {
+template <class Image>
+StoreResult<cord::Bytes> encode_transaction(const BasicTransactionV1<Image>& transaction) {
   if (auto shaped = validate_shape(kEncodingPath, transaction); !shaped) return fail(std::move(shaped.error()));
   // The after-images make up nearly all of the file.
   const std::size_t expected_size =
@@ -131,7 +134,8 @@ StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths&
   return std::optional<TransactionV1>(std::move(*transaction));
 }
 
-StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const TransactionV1& transaction) {
+template <class Image>
+StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const BasicTransactionV1<Image>& transaction) {
   const Path path = transaction_path(paths, transaction.trusted_root);
   auto bytes = encode_transaction(transaction);
   if (!bytes) return fail(std::move(bytes.error()));
@@ -148,6 +152,11 @@ StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const Tr
   }
   return {};
 }
+
+template StoreResult<cord::Bytes> encode_transaction(const TransactionV1&);
+template StoreResult<cord::Bytes> encode_transaction(const TransactionViewV1&);
+template StoreResult<void> write_transaction_atomic(const WorkspacePaths&, const TransactionV1&);
+template StoreResult<void> write_transaction_atomic(const WorkspacePaths&, const TransactionViewV1&);
 
 StoreResult<NativePathV1> NativePathV1::canonical(const Path& path) {
   auto c_path = system_path(path);

@@ -70,8 +70,9 @@ struct NativePathV1 {
   static std::optional<Path> to_path_buf(const NativePathV1& native);
 };
 
-// `Image` is AfterImage; only a journal read back after writing it holds
-// views of its after-images instead, compared without being copied.
+// `Image` is AfterImage, or AfterImageView for a journal that borrows its
+// after-images: one being committed from bytes its caller keeps, or one
+// read back after writing it, compared without being copied.
 template <class Image>
 struct BasicTransactionV1 {
   cord::Bytes transaction_id;
@@ -92,6 +93,7 @@ struct BasicTransactionV1 {
   bool operator==(const BasicTransactionV1&) const = default;
 };
 using TransactionV1 = BasicTransactionV1<AfterImage>;
+using TransactionViewV1 = BasicTransactionV1<AfterImageView>;
 
 namespace transaction_store {
 struct V1Tag;
@@ -106,11 +108,13 @@ Path transaction_path(const WorkspacePaths& paths, const core::HashValue& root);
 StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths& paths, const core::HashValue& root);
 // `path` only names the file in errors.
 StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView bytes);
-StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction);
+template <class Image>
+StoreResult<cord::Bytes> encode_transaction(const BasicTransactionV1<Image>& transaction);
 // Writes the journal of the transaction's root, then reads it back and
 // checks bytes and value. Called with the write locks held; first removes
 // the temporaries that killed writers left beside the journal.
-StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const TransactionV1& transaction);
+template <class Image>
+StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const BasicTransactionV1<Image>& transaction);
 
 template <class Image>
 StoreResult<void> validate_shape(const Path& path, const BasicTransactionV1<Image>& transaction);
@@ -122,6 +126,7 @@ namespace morvik::cord {
 
 template <>
 struct Codec<store::transaction::AfterImageView> {
+  static Status write(CordSerializer s, const store::transaction::AfterImageView& v) { return s.write_bytes(v.bytes); }
   static Result<store::transaction::AfterImageView> read(CordDeserializer& d) {
     return d.nested([&]() -> Result<store::transaction::AfterImageView> {
       auto count = d.parse_length(store::transaction::kMaxAfterImageBytes);
@@ -135,7 +140,9 @@ struct Codec<store::transaction::AfterImageView> {
 
 template <>
 struct Codec<store::transaction::AfterImage> {
-  static Status write(CordSerializer s, const store::transaction::AfterImage& v) { return s.write_bytes(v.bytes); }
+  static Status write(CordSerializer s, const store::transaction::AfterImage& v) {
+    return cord::write(s, store::transaction::AfterImageView{v.bytes});
+  }
   static Result<store::transaction::AfterImage> read(CordDeserializer& d) {
     auto view = cord::read<store::transaction::AfterImageView>(d);
     if (!view) return fail(std::move(view.error()));
