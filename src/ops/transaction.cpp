@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <type_traits>
 #include <utility>
 
 #include "core/domain_hash.hpp"
@@ -168,10 +169,16 @@ OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::Ba
   return {};
 }
 
-// validate_transaction of a journal of either kind of after-image.
-template <class Image>
-OpsResult<core::ratchet::Ratchet> check_after_images(const tx::BasicTransactionV1<Image>& transaction,
-                                                     const crypto::Crypto& crypto, const store::WorkspacePaths& paths) {
+const core::HashValue& root_of(const core::ratchet::Ratchet& ratchet) { return ratchet.trusted_root; }
+const core::HashValue& root_of(const core::HashValue& root) { return root; }
+
+// validate_transaction of a journal of either kind of after-image, its
+// ratchet read by `read_ratchet`: decode_ratchet, or check_ratchet where only
+// its root is wanted. Returns what that read.
+template <class Image, class ReadRatchet>
+auto check_after_images(const tx::BasicTransactionV1<Image>& transaction, const crypto::Crypto& crypto,
+                        const store::WorkspacePaths& paths, ReadRatchet read_ratchet)
+    -> OpsResult<typename std::invoke_result_t<ReadRatchet, const store::Path&, cord::ByteView>::value_type> {
   const store::Path journal = tx::transaction_path(paths, transaction.trusted_root);
   {
     // Only root records can name the trust root.
@@ -184,9 +191,9 @@ OpsResult<core::ratchet::Ratchet> check_after_images(const tx::BasicTransactionV
     if (!root) return fail(std::move(root.error()));
     if (*root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
   }
-  auto ratchet = store::decode_ratchet(journal, transaction.next_ratchet_bytes.bytes);
+  auto ratchet = read_ratchet(journal, transaction.next_ratchet_bytes.bytes);
   if (!ratchet) return fail(store::held_by(std::move(ratchet.error()), store::StoreError::Holder::TransactionJournal));
-  if (ratchet->trusted_root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
+  if (root_of(*ratchet) != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
   return std::move(*ratchet);
 }
 
@@ -228,7 +235,10 @@ OpsResult<void> commit_borrowed_after_images_locked(const store::WorkspacePaths&
   auto transaction = build_transaction(paths, root, hashes, operation, vault_before, ratchet_before,
                                        next_vault_bytes, next_ratchet_bytes);
   if (!transaction) return fail(std::move(transaction.error()));
-  if (auto checked = check_after_images(*transaction, crypto, paths); !checked) return fail(std::move(checked.error()));
+  // The after-image ratchet is not wanted here, only checked.
+  if (auto checked = check_after_images(*transaction, crypto, paths, store::check_ratchet); !checked) {
+    return fail(std::move(checked.error()));
+  }
   if (auto written = write_journal(paths, *transaction); !written) return written;
   return complete_locked(paths, *transaction, hashes);
 }
@@ -256,7 +266,7 @@ OpsResult<void> ensure_no_pending_transaction_locked(const store::WorkspacePaths
 OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& transaction,
                                                        const crypto::Crypto& crypto,
                                                        const store::WorkspacePaths& paths) {
-  return check_after_images(transaction, crypto, paths);
+  return check_after_images(transaction, crypto, paths, store::decode_ratchet);
 }
 
 OpsResult<bool> classify_file(const crypto::Crypto& crypto, const std::optional<cord::Bytes>& current,
