@@ -207,6 +207,15 @@ struct DefaultCheck<SetInWireOrder<T>> {
   static Status check(CordDeserializer& d) { return check_set_elements<T>(d); }
 };
 
+// Whether `encoding` begins with an evolving value (written without a width
+// hint) whose payload begins with the variant index `index`: the payload's
+// four-byte length, then the index in four bytes. Lets a reader build only
+// the values of one variant and check all the others in place.
+inline bool evolving_starts_with_index(ByteView encoding, std::uint32_t index) {
+  return encoding.size() >= 8 && encoding[4] == (index >> 24 & 0xFF) && encoding[5] == (index >> 16 & 0xFF) &&
+         encoding[6] == (index >> 8 & 0xFF) && encoding[7] == (index & 0xFF);
+}
+
 // Whether the whole input is one value that deserialize<T> would accept,
 // with its error when it is not.
 template <class T>

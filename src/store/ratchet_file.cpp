@@ -36,14 +36,13 @@ struct RootElement {
 };
 using RootStore = std::variant<cord::Tagged<ratchet_store::V1Tag, cord::SetInWireOrder<RootElement>>>;
 
-// Whether an element's encoding may be a trusted-root record: an evolving
-// value, its payload's four-byte length and then the record's variant index.
+// Whether an element's encoding, an evolving value, may be a trusted-root
+// record.
 bool may_be_root(cord::ByteView encoding) {
-  constexpr std::uint8_t kRootIndex = 9;
+  constexpr std::uint32_t kRootIndex = 9;
   static_assert(std::is_same_v<std::variant_alternative_t<kRootIndex, core::RatchetRecordV1>,
                                core::ratchet_record::TrustedRoot>);
-  return encoding.size() >= 8 && encoding[4] == 0 && encoding[5] == 0 && encoding[6] == 0 &&
-         encoding[7] == kRootIndex;
+  return cord::evolving_starts_with_index(encoding, kRootIndex);
 }
 
 // The ratchet the elements describe; none without a trusted-root record.

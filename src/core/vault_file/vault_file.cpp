@@ -42,12 +42,12 @@ struct RootRecord {
   auto operator<=>(const RootRecord&) const = default;
 };
 
-// Whether a record's encoding may be a root record: its body, an evolving
-// value, is its payload's four-byte length and then the body's variant
-// index, 0 for a root. Any other record is only checked, never built.
+// Whether a record's encoding may be a root record: its body, the evolving
+// value it begins with, is of the root kind. Any other record is only
+// checked, never built.
 bool may_be_root(cord::ByteView encoding) {
   static_assert(std::is_same_v<std::variant_alternative_t<0, RecordBodyV1>, record_body::VaultRoot>);
-  return encoding.size() >= 8 && std::all_of(encoding.begin() + 4, encoding.begin() + 8, [](std::uint8_t b) { return b == 0; });
+  return cord::evolving_starts_with_index(encoding, 0);
 }
 
 struct RootStoreTag;
