@@ -15,6 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto bytes = fuzz::input(data, size);
   const store::Path path("ratchet.cord");
   auto ratchet = store::decode_ratchet(path, bytes);
+  const auto root = store::check_ratchet(path, bytes);
+  fuzz::check(root.has_value() == ratchet.has_value() &&
+                  (ratchet ? *root == ratchet->trusted_root : root.error().message() == ratchet.error().message()),
+              "checking a ratchet file gives the root decoding gives, or decoding's error");
   if (!ratchet) return 0;
 
   const auto body = store::after_magic(store::kRatchetMagic, bytes);

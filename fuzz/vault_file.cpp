@@ -43,6 +43,10 @@ void compare_deletion_passes(const core::VaultStore& vault, const core::HashValu
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto bytes = fuzz::input(data, size);
   auto vault = core::validate::decode_vault(bytes);
+  const auto checked = core::validate::check_vault_file(bytes);
+  fuzz::check(checked.has_value() == vault.has_value() &&
+                  (vault || checked.error().message() == vault.error().message()),
+              "checking a vault file accepts what decoding accepts and refuses the rest with its error");
   if (!vault) return 0;
   auto encoded = core::validate::encode_vault(*vault);
   fuzz::check(encoded && std::ranges::equal(*encoded, bytes), "a decoded vault encodes to the bytes it came from");

@@ -75,9 +75,8 @@ OpsResult<BuiltRecord<Output>> LockedSession::commit_record(const crypto::Crypto
   if (!vault_after) return fail(std::move(vault_after.error()));
   auto ratchet_after = store::encode_ratchet(working_ratchet);
   if (!ratchet_after) return fail(std::move(ratchet_after.error()));
-  // The journal takes its own copy of the after-image.
-  if (auto committed = commit_after_images_locked(paths, root, crypto, kVaultMutation, *vault_bytes, *ratchet_before,
-                                                  *vault_after->bytes, std::move(*ratchet_after));
+  if (auto committed = commit_borrowed_after_images_locked(paths, root, crypto, kVaultMutation, *vault_bytes,
+                                                           *ratchet_before, *vault_after->bytes, *ratchet_after);
       !committed) {
     return fail(std::move(committed.error()));
   }

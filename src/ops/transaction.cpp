@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <type_traits>
 #include <utility>
 
 #include "core/domain_hash.hpp"
@@ -24,64 +25,87 @@ core::HashValue file_hash(const crypto::Crypto& crypto, cord::ByteView bytes) {
   return crypto.hash(core::kTransactionFileLabel, bytes);
 }
 
-// The file hashes of one commit. A file read again that holds bytes already
-// hashed (the vault before-image, read back at completion) takes their hash
-// rather than a second pass over the file: comparing costs a fraction of
-// hashing.
+OpsError io_error(const store::Path& path, store::IoError error) { return store::io_error_at(path, std::move(error)); }
+
+// Whether the file at `path` holds exactly `expected`, compared as it is
+// read: a file as large as the vault is not read into memory beside bytes
+// it may equal. An absent file holds nothing; other failures are those of
+// read_current_file.
+OpsResult<bool> current_file_holds(const store::Path& path, cord::ByteView expected) {
+  auto holds = store::file_holds(path, expected, kMaxCurrentFileBytes);
+  if (holds) return *holds;
+  if (holds.error().kind == store::IoErrorKind::NotFound) return false;
+  return fail(io_error(path, std::move(holds.error())));
+}
+
+// The file hashes of one commit. A file that still holds the bytes a hash
+// was taken of (the vault and the ratchet at completion, still at their
+// before-images) takes that hash: comparing them in place costs a fraction
+// of reading and hashing the file again.
 class FileHashes {
  public:
   explicit FileHashes(const crypto::Crypto& crypto) : crypto_(crypto) {}
 
-  // Hashes bytes that outlive this object, and keeps their hash.
-  const core::HashValue& remember(cord::ByteView bytes) {
-    return known_.emplace_back(bytes, file_hash(crypto_, bytes)).second;
+  // Hashes the bytes the file at `path` held, which outlive this object,
+  // and keeps their hash.
+  const core::HashValue& remember(const store::Path& path, cord::ByteView bytes) {
+    return known_.emplace_back(path, bytes, file_hash(crypto_, bytes)).hash;
   }
-  core::HashValue of(cord::ByteView bytes) const {
-    for (const auto& [known, hash] : known_) {
-      if (std::ranges::equal(known, bytes)) return hash;
+  core::HashValue of(cord::ByteView bytes) const { return file_hash(crypto_, bytes); }
+  // The hash of the file at `path` as it stands; none when it is absent.
+  OpsResult<std::optional<core::HashValue>> of_file(const store::Path& path) const {
+    for (const Known& known : known_) {
+      if (known.path != path) continue;
+      auto holds = current_file_holds(path, known.bytes);
+      if (!holds) return fail(std::move(holds.error()));
+      if (*holds) return std::optional<core::HashValue>(known.hash);
     }
-    return file_hash(crypto_, bytes);
+    auto current = read_current_file(path, kMaxCurrentFileBytes);
+    if (!current) return fail(std::move(current.error()));
+    if (!*current) return std::optional<core::HashValue>();
+    return std::optional<core::HashValue>(of(**current));
   }
 
  private:
+  struct Known {
+    store::Path path;
+    cord::ByteView bytes;
+    core::HashValue hash;
+  };
   const crypto::Crypto& crypto_;
-  std::deque<std::pair<cord::ByteView, core::HashValue>> known_;
+  std::deque<Known> known_;
 };
 
-OpsResult<bool> classify(const FileHashes& hashes, const std::optional<cord::Bytes>& current,
+// `current` is the hash of the file, none when it is absent.
+OpsResult<bool> classify(const FileHashes& hashes, const std::optional<core::HashValue>& current,
                          const tx::FilePreconditionV1& before, cord::ByteView after) {
   const auto* before_hash = std::get_if<tx::file_precondition::Hash>(&before);
   if (!current) {
     if (before_hash == nullptr) return false;
     return fail(OpsError::TransactionStateMismatch{});
   }
-  const core::HashValue current_hash = hashes.of(*current);
-  if (current_hash == hashes.of(after)) return true;
-  if (before_hash != nullptr && current_hash == before_hash->value) return false;
+  if (*current == hashes.of(after)) return true;
+  if (before_hash != nullptr && *current == before_hash->value) return false;
   return fail(OpsError::TransactionStateMismatch{});
 }
 
-bool same_bytes(const std::optional<cord::Bytes>& current, cord::ByteView expected) {
-  return current && std::ranges::equal(*current, expected);
-}
-
-OpsResult<tx::TransactionV1> build_transaction(const store::WorkspacePaths& paths, const core::HashValue& root,
-                                               FileHashes& hashes, std::string_view operation,
-                                               cord::ByteView vault_before, cord::ByteView ratchet_before,
-                                               cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes) {
+OpsResult<tx::TransactionViewV1> build_transaction(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                                   FileHashes& hashes, std::string_view operation,
+                                                   cord::ByteView vault_before, cord::ByteView ratchet_before,
+                                                   cord::ByteView next_vault_bytes, cord::ByteView next_ratchet_bytes) {
   auto id = crypto::random_seed();
   if (!id) return fail(std::move(id.error()));
   auto vault_path = tx::NativePathV1::canonical(paths.vault_path);
   if (!vault_path) return fail(std::move(vault_path.error()));
-  return tx::TransactionV1{
+  return tx::TransactionViewV1{
       std::move(*id),
       root,
       std::move(*vault_path),
       std::string(operation),
-      tx::file_precondition::Hash{hashes.remember(vault_before)},
-      tx::file_precondition::Hash{hashes.remember(ratchet_before)},
-      tx::AfterImage{std::move(next_vault_bytes)},
-      tx::AfterImage{std::move(next_ratchet_bytes)},
+      tx::file_precondition::Hash{hashes.remember(paths.vault_path, vault_before)},
+      tx::file_precondition::Hash{hashes.remember(store::ratchet_path(paths, root), ratchet_before)},
+      tx::AfterImageView{next_vault_bytes},
+      tx::AfterImageView{next_ratchet_bytes},
   };
 }
 
@@ -92,7 +116,7 @@ OpsError pending_transaction_error(cord::ByteView id, const std::optional<store:
 // Writes the journal. Until completion starts neither data file has changed,
 // so a journal left behind by a failed write (one whose read-back failed, say)
 // would only block every later load and commit: it is removed again.
-OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction) {
+OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::TransactionViewV1& transaction) {
   auto written = tx::write_transaction_atomic(paths, transaction);
   if (written) return {};
   // The original failure is what the caller needs to hear about.
@@ -100,15 +124,16 @@ OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::Tran
   return fail(std::move(written.error()));
 }
 
-OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction,
+template <class Image>
+OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::BasicTransactionV1<Image>& transaction,
                                 const FileHashes& hashes) {
   const store::Path ratchet_file = store::ratchet_path(paths, transaction.trusted_root);
-  const cord::Bytes& next_vault = transaction.next_vault_bytes.bytes;
-  const cord::Bytes& next_ratchet = transaction.next_ratchet_bytes.bytes;
+  const cord::ByteView next_vault = transaction.next_vault_bytes.bytes;
+  const cord::ByteView next_ratchet = transaction.next_ratchet_bytes.bytes;
 
-  auto vault = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
+  auto vault = hashes.of_file(paths.vault_path);
   if (!vault) return fail(std::move(vault.error()));
-  auto ratchet = read_current_file(ratchet_file, kMaxCurrentFileBytes);
+  auto ratchet = hashes.of_file(ratchet_file);
   if (!ratchet) return fail(std::move(ratchet.error()));
 
   // Both are judged before either is written.
@@ -132,18 +157,44 @@ OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::Tr
     }
   }
 
-  auto ratchet_after = read_current_file(ratchet_file, kMaxCurrentFileBytes);
+  auto ratchet_after = current_file_holds(ratchet_file, next_ratchet);
   if (!ratchet_after) return fail(std::move(ratchet_after.error()));
-  auto vault_after = read_current_file(paths.vault_path, kMaxCurrentFileBytes);
+  auto vault_after = current_file_holds(paths.vault_path, next_vault);
   if (!vault_after) return fail(std::move(vault_after.error()));
-  if (!same_bytes(*ratchet_after, next_ratchet) || !same_bytes(*vault_after, next_vault)) {
-    return fail(OpsError::TransactionStateMismatch{});
-  }
+  if (!*ratchet_after || !*vault_after) return fail(OpsError::TransactionStateMismatch{});
 
   if (auto removed = store::remove_file_durable(tx::transaction_path(paths, transaction.trusted_root)); !removed) {
     return fail(std::move(removed.error()));
   }
   return {};
+}
+
+const core::HashValue& root_of(const core::ratchet::Ratchet& ratchet) { return ratchet.trusted_root; }
+const core::HashValue& root_of(const core::HashValue& root) { return root; }
+
+// validate_transaction of a journal of either kind of after-image, its
+// ratchet read by `read_ratchet`: decode_ratchet, or check_ratchet where only
+// its root is wanted. Returns what that read.
+template <class Image, class ReadRatchet>
+auto check_after_images(const tx::BasicTransactionV1<Image>& transaction, const crypto::Crypto& crypto,
+                        const store::WorkspacePaths& paths, ReadRatchet read_ratchet)
+    -> OpsResult<typename std::invoke_result_t<ReadRatchet, const store::Path&, cord::ByteView>::value_type> {
+  const store::Path journal = tx::transaction_path(paths, transaction.trusted_root);
+  {
+    // Only root records can name the trust root.
+    auto vault = core::validate::decode_vault_roots(transaction.next_vault_bytes.bytes);
+    if (!vault) {
+      return fail(store::StoreError{store::StoreError::InvalidVault{journal, std::move(vault.error()),
+                                                                    store::StoreError::Holder::TransactionJournal}});
+    }
+    auto root = trusted_root_candidate(*vault, crypto);
+    if (!root) return fail(std::move(root.error()));
+    if (*root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
+  }
+  auto ratchet = read_ratchet(journal, transaction.next_ratchet_bytes.bytes);
+  if (!ratchet) return fail(store::held_by(std::move(ratchet.error()), store::StoreError::Holder::TransactionJournal));
+  if (root_of(*ratchet) != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
+  return std::move(*ratchet);
 }
 
 }  // namespace
@@ -152,6 +203,15 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
                                            const crypto::Crypto& crypto, std::string_view operation,
                                            cord::ByteView vault_before, cord::ByteView ratchet_before,
                                            cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes) {
+  return commit_borrowed_after_images_locked(paths, root, crypto, operation, vault_before, ratchet_before,
+                                             next_vault_bytes, next_ratchet_bytes);
+}
+
+OpsResult<void> commit_borrowed_after_images_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                                    const crypto::Crypto& crypto, std::string_view operation,
+                                                    cord::ByteView vault_before, cord::ByteView ratchet_before,
+                                                    cord::ByteView next_vault_bytes,
+                                                    cord::ByteView next_ratchet_bytes) {
   auto join_commit = join_commit_present(paths, root);
   if (!join_commit) return fail(std::move(join_commit.error()));
   if (*join_commit) return fail(OpsError::BothJournals{});
@@ -162,19 +222,23 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
   if (!existing) return fail(std::move(existing.error()));
   if (*existing) return fail(pending_error(**existing));
 
-  auto vault = store::read_vault_bytes(paths);
+  // Both compared in place, without a second copy of either in memory.
+  auto vault = store::vault_file_holds(paths, vault_before);
   if (!vault) return fail(std::move(vault.error()));
-  if (!std::ranges::equal(*vault, vault_before)) return fail(OpsError::PreconditionChanged{"vault"});
+  if (!*vault) return fail(OpsError::PreconditionChanged{"vault"});
 
-  auto ratchet = read_current_file(store::ratchet_path(paths, root), kMaxCurrentFileBytes);
+  auto ratchet = current_file_holds(store::ratchet_path(paths, root), ratchet_before);
   if (!ratchet) return fail(std::move(ratchet.error()));
-  if (!same_bytes(*ratchet, ratchet_before)) return fail(OpsError::PreconditionChanged{"ratchet"});
+  if (!*ratchet) return fail(OpsError::PreconditionChanged{"ratchet"});
 
   FileHashes hashes(crypto);
   auto transaction = build_transaction(paths, root, hashes, operation, vault_before, ratchet_before,
-                                       std::move(next_vault_bytes), std::move(next_ratchet_bytes));
+                                       next_vault_bytes, next_ratchet_bytes);
   if (!transaction) return fail(std::move(transaction.error()));
-  if (auto checked = validate_transaction(*transaction, crypto, paths); !checked) return fail(std::move(checked.error()));
+  // The after-image ratchet is not wanted here, only checked.
+  if (auto checked = check_after_images(*transaction, crypto, paths, store::check_ratchet); !checked) {
+    return fail(std::move(checked.error()));
+  }
   if (auto written = write_journal(paths, *transaction); !written) return written;
   return complete_locked(paths, *transaction, hashes);
 }
@@ -202,34 +266,21 @@ OpsResult<void> ensure_no_pending_transaction_locked(const store::WorkspacePaths
 OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& transaction,
                                                        const crypto::Crypto& crypto,
                                                        const store::WorkspacePaths& paths) {
-  const store::Path journal = tx::transaction_path(paths, transaction.trusted_root);
-  {
-    // Only root records can name the trust root.
-    auto vault = core::validate::decode_vault_roots(transaction.next_vault_bytes.bytes);
-    if (!vault) {
-      return fail(store::StoreError{store::StoreError::InvalidVault{journal, std::move(vault.error()),
-                                                                    store::StoreError::Holder::TransactionJournal}});
-    }
-    auto root = trusted_root_candidate(*vault, crypto);
-    if (!root) return fail(std::move(root.error()));
-    if (*root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
-  }
-  auto ratchet = store::decode_ratchet(journal, transaction.next_ratchet_bytes.bytes);
-  if (!ratchet) return fail(store::held_by(std::move(ratchet.error()), store::StoreError::Holder::TransactionJournal));
-  if (ratchet->trusted_root != transaction.trusted_root) return fail(OpsError::TransactionStateMismatch{});
-  return std::move(*ratchet);
+  return check_after_images(transaction, crypto, paths, store::decode_ratchet);
 }
 
 OpsResult<bool> classify_file(const crypto::Crypto& crypto, const std::optional<cord::Bytes>& current,
                               const tx::FilePreconditionV1& before, cord::ByteView after) {
-  return classify(FileHashes(crypto), current, before, after);
+  const FileHashes hashes(crypto);
+  return classify(hashes, current ? std::optional<core::HashValue>(hashes.of(*current)) : std::nullopt, before,
+                  after);
 }
 
 OpsResult<std::optional<cord::Bytes>> read_current_file(const store::Path& path, std::uint64_t limit) {
   auto bytes = store::read_file_bounded(path, limit);
   if (bytes) return std::optional<cord::Bytes>(std::move(*bytes));
   if (bytes.error().kind == store::IoErrorKind::NotFound) return std::optional<cord::Bytes>();
-  return fail(store::io_error_at(path, std::move(bytes.error())));
+  return fail(io_error(path, std::move(bytes.error())));
 }
 
 PendingTransaction pending_transaction_of(const tx::TransactionV1& transaction) {

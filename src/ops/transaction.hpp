@@ -51,6 +51,13 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
                                            const crypto::Crypto& crypto, std::string_view operation,
                                            cord::ByteView vault_before, cord::ByteView ratchet_before,
                                            cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes);
+// The same commit of after-images the caller keeps: a session goes on with
+// the vault it committed, which is not copied for the journal.
+OpsResult<void> commit_borrowed_after_images_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
+                                                    const crypto::Crypto& crypto, std::string_view operation,
+                                                    cord::ByteView vault_before, cord::ByteView ratchet_before,
+                                                    cord::ByteView next_vault_bytes,
+                                                    cord::ByteView next_ratchet_bytes);
 
 // Brings the vault file of `paths` and the ratchet file of the journal's
 // root to the journal's after-images (the ratchet first), verifies both and

@@ -205,11 +205,11 @@ StoreResult<void> write_private_atomic_inner(const Path& path, cord::ByteView by
   return sync_parent_directory(path);
 }
 
-IoResult<cord::Bytes> read_back(const Path& path, std::uint64_t max) {
+IoResult<bool> read_back(const Path& path, cord::ByteView expected, std::uint64_t max) {
   if (const int injected = injected_write_fault(WriteStep::ReadBack, path); injected != 0) {
     return fail(IoError::from_errno(injected));
   }
-  return read_file_bounded(path, max);
+  return file_holds(path, expected, max);
 }
 
 }  // namespace morvik::store

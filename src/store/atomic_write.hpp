@@ -55,7 +55,9 @@ StoreResult<void> create_private_dir_all(const Path& dir);
 // Removes a file and flushes its directory; an absent file counts as removed.
 StoreResult<void> remove_file_durable(const Path& path);
 
-// Reads a file just written, to compare it with what was meant to be there.
-IoResult<cord::Bytes> read_back(const Path& path, std::uint64_t max);
+// Reads a file just written, within `max`, and tells whether it holds
+// exactly what was meant to be there. The file is compared as it is read,
+// never held beside those bytes: they are as large as the file.
+IoResult<bool> read_back(const Path& path, cord::ByteView expected, std::uint64_t max);
 
 }  // namespace morvik::store

@@ -26,7 +26,8 @@ struct OpenedFile {
   std::uint64_t size = 0;
 };
 
-IoResult<OpenedFile> open_regular_file(const Path& path) {
+// A file reported larger than `max` is refused before anything is read.
+IoResult<OpenedFile> open_regular_file(const Path& path, std::uint64_t max) {
   auto c_path = system_path(path);
   if (!c_path) return fail(std::move(c_path.error()));
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
@@ -41,7 +42,13 @@ IoResult<OpenedFile> open_regular_file(const Path& path) {
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) return fail(IoError::from_errno(errno));
   if (!S_ISREG(status.st_mode)) return fail(IoError::with_message(IoErrorKind::InvalidInput, "not a regular file"));
-  return OpenedFile{std::move(fd), static_cast<std::uint64_t>(status.st_size)};
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > max) {
+    return fail(IoError::with_message(IoErrorKind::InvalidData, "file is " + std::to_string(size) +
+                                                                    " bytes, above the supported maximum of " +
+                                                                    std::to_string(max)));
+  }
+  return OpenedFile{std::move(fd), size};
 }
 
 // One read(2) into `buffer`, retried when interrupted; 0 at the end.
@@ -56,15 +63,10 @@ IoResult<std::uint64_t> read_some(const FileDescriptor& fd, std::uint8_t* buffer
 }  // namespace
 
 IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
-  auto opened = open_regular_file(path);
+  auto opened = open_regular_file(path, max);
   if (!opened) return fail(std::move(opened.error()));
   const FileDescriptor& fd = opened->fd;
   const std::uint64_t size = opened->size;
-  if (size > max) {
-    return fail(IoError::with_message(IoErrorKind::InvalidData, "file is " + std::to_string(size) +
-                                                                    " bytes, above the supported maximum of " +
-                                                                    std::to_string(max)));
-  }
 
   // The buffer is allocated once, for the reported size. A file that grew
   // since fstat goes on through a small chunk, up to one byte past the limit,
@@ -96,8 +98,8 @@ IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
   return content;
 }
 
-IoResult<bool> file_holds(const Path& path, cord::ByteView expected) {
-  auto opened = open_regular_file(path);
+IoResult<bool> file_holds(const Path& path, cord::ByteView expected, std::uint64_t max) {
+  auto opened = open_regular_file(path, max);
   if (!opened) return fail(std::move(opened.error()));
   if (opened->size != expected.size()) return false;
   // One byte more than expected is read for, so that a file grown since

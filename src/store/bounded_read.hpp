@@ -15,7 +15,8 @@ IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max);
 
 // Whether the file at `path`, opened as read_file_bounded opens it, holds
 // exactly `expected`. It is compared as it is read, a small piece at a time,
-// so that a large file already in memory is not held twice.
-IoResult<bool> file_holds(const Path& path, cord::ByteView expected);
+// so that a large file already in memory is not held twice. A file reported
+// larger than `max` fails as read_file_bounded fails.
+IoResult<bool> file_holds(const Path& path, cord::ByteView expected, std::uint64_t max = UINT64_MAX);
 
 }  // namespace morvik::store

@@ -1,7 +1,11 @@
 #include "store/ratchet_file.hpp"
 
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "cord/check.hpp"
 
 #include "store/bounded_read.hpp"
 #include "store/state_dir.hpp"
@@ -24,6 +28,22 @@ StoreError invalid(const Path& path, cord::CordError error) {
 // set happens to be kept in memory.
 using RatchetStoreV1InWireOrder = cord::Tagged<ratchet_store::V1Tag, cord::SetInWireOrder<RatchetElement>>;
 using RatchetStoreInWireOrder = std::variant<RatchetStoreV1InWireOrder>;
+
+// An element kept only when it is a trusted-root record: every other one is
+// checked, never built.
+struct RootElement {
+  std::optional<core::HashValue> root;
+};
+using RootStore = std::variant<cord::Tagged<ratchet_store::V1Tag, cord::SetInWireOrder<RootElement>>>;
+
+// Whether an element's encoding, an evolving value, may be a trusted-root
+// record.
+bool may_be_root(cord::ByteView encoding) {
+  constexpr std::uint32_t kRootIndex = 9;
+  static_assert(std::is_same_v<std::variant_alternative_t<kRootIndex, core::RatchetRecordV1>,
+                               core::ratchet_record::TrustedRoot>);
+  return cord::evolving_starts_with_index(encoding, kRootIndex);
+}
 
 // The ratchet the elements describe; none without a trusted-root record.
 std::optional<Ratchet> into_ratchet(const std::vector<RatchetElement>& elements) {
@@ -48,6 +68,29 @@ std::optional<Ratchet> into_ratchet(const std::vector<RatchetElement>& elements)
 }
 
 }  // namespace
+}  // namespace morvik::store
+
+namespace morvik::cord {
+
+template <>
+struct Codec<store::RootElement> {
+  static Result<store::RootElement> read(CordDeserializer& d) {
+    const ByteView before = d.remaining();
+    if (auto checked = cord::check<store::RatchetElement>(d); !checked) return fail(std::move(checked.error()));
+    const ByteView encoding = before.first(before.size() - d.remaining().size());
+    if (!store::may_be_root(encoding)) return store::RootElement{};
+    // Checked in place already, so this decoding succeeds.
+    auto element = cord::deserialize<store::RatchetElement>(encoding);
+    if (!element) return fail(std::move(element.error()));
+    const auto* trusted = element->known() ? std::get_if<core::ratchet_record::TrustedRoot>(element->known()) : nullptr;
+    if (trusted == nullptr) return store::RootElement{};
+    return store::RootElement{trusted->trusted_root};
+  }
+};
+
+}  // namespace morvik::cord
+
+namespace morvik::store {
 
 RatchetStore to_ratchet_store(const Ratchet& ratchet) {
   cord::Set<RatchetElement> records;
@@ -72,6 +115,21 @@ StoreResult<Ratchet> decode_ratchet(const Path& path, cord::ByteView bytes) {
   auto ratchet = into_ratchet(std::get<RatchetStoreV1InWireOrder>(*store).value.elements);
   if (!ratchet) return fail(invalid(path, cord::CordError::validation("ratchet file missing its trusted-root record")));
   return std::move(*ratchet);
+}
+
+StoreResult<core::HashValue> check_ratchet(const Path& path, cord::ByteView bytes) {
+  const auto encoded = after_magic(kRatchetMagic, bytes);
+  if (!encoded) {
+    return fail(invalid(path, cord::CordError::validation("not a morvik state file (missing magic prefix)")));
+  }
+  auto store = cord::deserialize<RootStore>(*encoded);
+  if (!store) return fail(invalid(path, std::move(store.error())));
+  std::optional<core::HashValue> root;
+  for (auto& element : std::get<0>(*store).value.elements) {
+    if (element.root) root = std::move(element.root);  // the last one in canonical order
+  }
+  if (!root) return fail(invalid(path, cord::CordError::validation("ratchet file missing its trusted-root record")));
+  return std::move(*root);
 }
 
 StoreResult<std::optional<Ratchet>> read_ratchet_for_root(const WorkspacePaths& paths, const core::HashValue& root) {
@@ -104,19 +162,18 @@ StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const 
                                           " bytes, above the supported maximum of " +
                                           std::to_string(kMaxRatchetFileBytes)));
   }
+  // Only the ratchet's validity and root are wanted, not the ratchet.
   if (decoded == Decoded::No) {
-    auto ratchet = decode_ratchet(path, bytes);
-    if (!ratchet) return fail(std::move(ratchet.error()));
-    if (ratchet->trusted_root != root) {
-      return fail(StoreError{StoreError::TrustRootMismatch{ratchet->trusted_root, root}});
-    }
+    auto checked = check_ratchet(path, bytes);
+    if (!checked) return fail(std::move(checked.error()));
+    if (*checked != root) return fail(StoreError{StoreError::TrustRootMismatch{*checked, root}});
   }
   auto read = write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes,
                                        invalid_data_at(path, "ratchet bytes differed immediately after atomic write"),
                                        WriterLock::Held);
   if (!read) return fail(std::move(read.error()));
   if (decoded == Decoded::No) {
-    if (auto again = decode_ratchet(path, *read); !again) return fail(std::move(again.error()));
+    if (auto again = check_ratchet(path, *read); !again) return fail(std::move(again.error()));
   }
   return {};
 }

@@ -31,6 +31,9 @@ RatchetStore to_ratchet_store(const core::ratchet::Ratchet& ratchet);
 StoreResult<cord::Bytes> encode_ratchet(const core::ratchet::Ratchet& ratchet);
 // `path` only names the file in errors.
 StoreResult<core::ratchet::Ratchet> decode_ratchet(const Path& path, cord::ByteView bytes);
+// The trusted root of the ratchet `bytes` decode to, or decode_ratchet's
+// error, without building the ratchet.
+StoreResult<core::HashValue> check_ratchet(const Path& path, cord::ByteView bytes);
 
 // The ratchet of `root`, or none when its file does not exist.
 StoreResult<std::optional<core::ratchet::Ratchet>> read_ratchet_for_root(const WorkspacePaths& paths,

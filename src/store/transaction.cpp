@@ -1,5 +1,6 @@
 #include "store/transaction.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +13,9 @@
 namespace morvik::store::transaction {
 
 namespace {
+
+// The journal's store with its after-images as views.
+using TransactionViewStore = std::variant<cord::Tagged<transaction_store::V1Tag, TransactionViewV1>>;
 
 // Encoding failures name the bare file name, not the journal's full path.
 const Path kEncodingPath("transaction.cord");
@@ -36,7 +40,8 @@ Path transaction_path(const WorkspacePaths& paths, const core::HashValue& root) 
   return root_state_dir(paths, root).join("transaction.cord");
 }
 
-StoreResult<void> validate_shape(const Path& path, const TransactionV1& transaction) {
+template <class Image>
+StoreResult<void> validate_shape(const Path& path, const BasicTransactionV1<Image>& transaction) {
   if (transaction.transaction_id.size() != kTransactionIdBytes) {
     return fail(invalid(path, "transaction ID must be exactly 32 bytes"));
   }
@@ -59,18 +64,43 @@ StoreResult<void> validate_shape(const Path& path, const TransactionV1& transact
   return {};
 }
 
-StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView bytes) {
+template StoreResult<void> validate_shape(const Path&, const TransactionV1&);
+template StoreResult<void> validate_shape(const Path&, const TransactionViewV1&);
+
+namespace {
+
+// A journal's bytes as the store `Store`, whose one case holds a
+// BasicTransactionV1 of `Image`.
+template <class Image, class Store>
+StoreResult<BasicTransactionV1<Image>> decode_as(const Path& path, cord::ByteView bytes) {
   if (bytes.size() > kMaxTransactionBytes) return fail(invalid(path, oversize_text(bytes.size())));
   const auto encoded = after_magic(kTransactionMagic, bytes);
   if (!encoded) return fail(invalid(path, "missing morvik transaction magic"));
-  auto store = cord::deserialize<TransactionStore>(*encoded);
+  auto store = cord::deserialize<Store>(*encoded);
   if (!store) return fail(invalid(path, "transaction Cord payload is invalid: " + store.error().message()));
-  TransactionV1 transaction = std::move(std::get<transaction_store::V1>(*store).value);
+  BasicTransactionV1<Image> transaction = std::move(std::get<0>(*store).value);
   if (auto shaped = validate_shape(path, transaction); !shaped) return fail(std::move(shaped.error()));
   return transaction;
 }
 
-StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction) {
+// Whether a journal read back holds `transaction`'s value, field by field.
+template <class Image>
+bool same_value(const TransactionViewV1& read, const BasicTransactionV1<Image>& transaction) {
+  return read.transaction_id == transaction.transaction_id && read.trusted_root == transaction.trusted_root &&
+         read.vault_path == transaction.vault_path && read.operation == transaction.operation &&
+         read.vault_before == transaction.vault_before && read.ratchet_before == transaction.ratchet_before &&
+         std::ranges::equal(read.next_vault_bytes.bytes, transaction.next_vault_bytes.bytes) &&
+         std::ranges::equal(read.next_ratchet_bytes.bytes, transaction.next_ratchet_bytes.bytes);
+}
+
+}  // namespace
+
+StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView bytes) {
+  return decode_as<AfterImage, TransactionStore>(path, bytes);
+}
+
+template <class Image>
+StoreResult<cord::Bytes> encode_transaction(const BasicTransactionV1<Image>& transaction) {
   if (auto shaped = validate_shape(kEncodingPath, transaction); !shaped) return fail(std::move(shaped.error()));
   // The after-images make up nearly all of the file.
   const std::size_t expected_size =
@@ -104,7 +134,8 @@ StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths&
   return std::optional<TransactionV1>(std::move(*transaction));
 }
 
-StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const TransactionV1& transaction) {
+template <class Image>
+StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const BasicTransactionV1<Image>& transaction) {
   const Path path = transaction_path(paths, transaction.trusted_root);
   auto bytes = encode_transaction(transaction);
   if (!bytes) return fail(std::move(bytes.error()));
@@ -112,11 +143,20 @@ StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const Tr
                                        invalid(path, "transaction bytes differed immediately after atomic write"),
                                        WriterLock::Held);
   if (!read) return fail(std::move(read.error()));
-  auto decoded = decode_transaction(path, *read);
+  // Decoded as it was read, its after-images left in place: copying them
+  // out would only serve the comparison.
+  auto decoded = decode_as<AfterImageView, TransactionViewStore>(path, *read);
   if (!decoded) return fail(std::move(decoded.error()));
-  if (*decoded != transaction) return fail(invalid(path, "transaction value differed immediately after atomic write"));
+  if (!same_value(*decoded, transaction)) {
+    return fail(invalid(path, "transaction value differed immediately after atomic write"));
+  }
   return {};
 }
+
+template StoreResult<cord::Bytes> encode_transaction(const TransactionV1&);
+template StoreResult<cord::Bytes> encode_transaction(const TransactionViewV1&);
+template StoreResult<void> write_transaction_atomic(const WorkspacePaths&, const TransactionV1&);
+template StoreResult<void> write_transaction_atomic(const WorkspacePaths&, const TransactionViewV1&);
 
 StoreResult<NativePathV1> NativePathV1::canonical(const Path& path) {
   auto c_path = system_path(path);

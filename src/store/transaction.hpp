@@ -34,6 +34,10 @@ struct AfterImage {
   cord::Bytes bytes;
   auto operator<=>(const AfterImage&) const = default;
 };
+// An after-image read as a view into the bytes it was read from.
+struct AfterImageView {
+  cord::ByteView bytes;
+};
 
 // What a file must be before the commit: absent, or the domain hash of its
 // complete bytes.
@@ -66,23 +70,30 @@ struct NativePathV1 {
   static std::optional<Path> to_path_buf(const NativePathV1& native);
 };
 
-struct TransactionV1 {
+// `Image` is AfterImage, or AfterImageView for a journal that borrows its
+// after-images: one being committed from bytes its caller keeps, or one
+// read back after writing it, compared without being copied.
+template <class Image>
+struct BasicTransactionV1 {
   cord::Bytes transaction_id;
   core::HashValue trusted_root;
   NativePathV1 vault_path;
   std::string operation;
   FilePreconditionV1 vault_before;
   FilePreconditionV1 ratchet_before;
-  AfterImage next_vault_bytes;
-  AfterImage next_ratchet_bytes;
+  Image next_vault_bytes;
+  Image next_ratchet_bytes;
 
   static constexpr auto cord_fields() {
-    return std::tuple{&TransactionV1::transaction_id, &TransactionV1::trusted_root,   &TransactionV1::vault_path,
-                      &TransactionV1::operation,      &TransactionV1::vault_before,   &TransactionV1::ratchet_before,
-                      &TransactionV1::next_vault_bytes, &TransactionV1::next_ratchet_bytes};
+    return std::tuple{&BasicTransactionV1::transaction_id,   &BasicTransactionV1::trusted_root,
+                      &BasicTransactionV1::vault_path,       &BasicTransactionV1::operation,
+                      &BasicTransactionV1::vault_before,     &BasicTransactionV1::ratchet_before,
+                      &BasicTransactionV1::next_vault_bytes, &BasicTransactionV1::next_ratchet_bytes};
   }
-  bool operator==(const TransactionV1&) const = default;
+  bool operator==(const BasicTransactionV1&) const = default;
 };
+using TransactionV1 = BasicTransactionV1<AfterImage>;
+using TransactionViewV1 = BasicTransactionV1<AfterImageView>;
 
 namespace transaction_store {
 struct V1Tag;
@@ -97,13 +108,16 @@ Path transaction_path(const WorkspacePaths& paths, const core::HashValue& root);
 StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths& paths, const core::HashValue& root);
 // `path` only names the file in errors.
 StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView bytes);
-StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction);
+template <class Image>
+StoreResult<cord::Bytes> encode_transaction(const BasicTransactionV1<Image>& transaction);
 // Writes the journal of the transaction's root, then reads it back and
 // checks bytes and value. Called with the write locks held; first removes
 // the temporaries that killed writers left beside the journal.
-StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const TransactionV1& transaction);
+template <class Image>
+StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const BasicTransactionV1<Image>& transaction);
 
-StoreResult<void> validate_shape(const Path& path, const TransactionV1& transaction);
+template <class Image>
+StoreResult<void> validate_shape(const Path& path, const BasicTransactionV1<Image>& transaction);
 StoreError invalid(const Path& path, std::string text);
 
 }  // namespace morvik::store::transaction
@@ -111,16 +125,28 @@ StoreError invalid(const Path& path, std::string text);
 namespace morvik::cord {
 
 template <>
-struct Codec<store::transaction::AfterImage> {
-  static Status write(CordSerializer s, const store::transaction::AfterImage& v) { return s.write_bytes(v.bytes); }
-  static Result<store::transaction::AfterImage> read(CordDeserializer& d) {
-    return d.nested([&]() -> Result<store::transaction::AfterImage> {
+struct Codec<store::transaction::AfterImageView> {
+  static Status write(CordSerializer s, const store::transaction::AfterImageView& v) { return s.write_bytes(v.bytes); }
+  static Result<store::transaction::AfterImageView> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<store::transaction::AfterImageView> {
       auto count = d.parse_length(store::transaction::kMaxAfterImageBytes);
       if (!count) return fail(std::move(count.error()));
       auto bytes = d.read_bytes(*count);
       if (!bytes) return fail(std::move(bytes.error()));
-      return store::transaction::AfterImage{Bytes(bytes->begin(), bytes->end())};
+      return store::transaction::AfterImageView{*bytes};
     });
+  }
+};
+
+template <>
+struct Codec<store::transaction::AfterImage> {
+  static Status write(CordSerializer s, const store::transaction::AfterImage& v) {
+    return cord::write(s, store::transaction::AfterImageView{v.bytes});
+  }
+  static Result<store::transaction::AfterImage> read(CordDeserializer& d) {
+    auto view = cord::read<store::transaction::AfterImageView>(d);
+    if (!view) return fail(std::move(view.error()));
+    return store::transaction::AfterImage{Bytes(view->bytes.begin(), view->bytes.end())};
   }
 };
 

@@ -1,7 +1,5 @@
 #include "store/vault_file.hpp"
 
-#include <algorithm>
-
 #include "core/vault_file/vault_file.hpp"
 #include "store/atomic_write.hpp"
 #include "store/bounded_read.hpp"
@@ -31,14 +29,15 @@ StoreResult<T> vault_bytes_or_error(const Path& path, IoResult<T> bytes) {
 
 // The check after a write: the file now holds `bytes` and they decode.
 StoreResult<void> verify_vault(const WorkspacePaths& paths, cord::ByteView bytes, Decoded decoded) {
-  auto read = vault_bytes_or_error(paths.vault_path, read_back(paths.vault_path, kMaxVaultFileBytes));
-  if (!read) return fail(std::move(read.error()));
-  if (!std::equal(read->begin(), read->end(), bytes.begin(), bytes.end())) {
+  auto holds = vault_bytes_or_error(paths.vault_path, read_back(paths.vault_path, bytes, kMaxVaultFileBytes));
+  if (!holds) return fail(std::move(holds.error()));
+  if (!*holds) {
     return fail(invalid_vault(paths.vault_path,
                               core::CoreError::validation("vault bytes differed immediately after atomic write")));
   }
   if (decoded == Decoded::Yes) return {};
-  if (auto checked = core::validate::check_vault_file(*read); !checked) {
+  // The file holds exactly `bytes`: decoding them decodes what was read.
+  if (auto checked = core::validate::check_vault_file(bytes); !checked) {
     return fail(invalid_vault(paths.vault_path, std::move(checked.error())));
   }
   return {};
@@ -53,7 +52,7 @@ StoreResult<cord::Bytes> read_vault_bytes(const WorkspacePaths& paths) {
 
 StoreResult<bool> vault_file_holds(const WorkspacePaths& paths, cord::ByteView bytes) {
   before_vault_read(paths.vault_path);
-  return vault_bytes_or_error(paths.vault_path, file_holds(paths.vault_path, bytes));
+  return vault_bytes_or_error(paths.vault_path, file_holds(paths.vault_path, bytes, kMaxVaultFileBytes));
 }
 
 StoreResult<core::VaultStore> read_vault(const WorkspacePaths& paths) {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "cord/check.hpp"
+
 namespace morvik::core {
 namespace {
 
@@ -31,6 +33,14 @@ struct RootRecord {
   auto operator<=>(const RootRecord&) const = default;
 };
 
+// Whether a record's encoding may be a root record: its body, the evolving
+// value it begins with, is of the root kind. Any other record is only
+// checked, never built.
+bool may_be_root(cord::ByteView encoding) {
+  static_assert(std::is_same_v<std::variant_alternative_t<0, RecordBodyV1>, record_body::VaultRoot>);
+  return cord::evolving_starts_with_index(encoding, 0);
+}
+
 struct RootStoreTag;
 // The wire shape of a VaultStore, keeping its root records only.
 using RootStore = std::variant<cord::Tagged<RootStoreTag, cord::Set<RootRecord>>>;
@@ -43,8 +53,7 @@ namespace morvik::cord {
 template <>
 struct Codec<core::DiscardedRecord> {
   static Result<core::DiscardedRecord> read(CordDeserializer& d) {
-    auto record = cord::read<core::VaultRecordV1>(d);
-    if (!record) return fail(std::move(record.error()));
+    if (auto checked = cord::check<core::VaultRecordV1>(d); !checked) return fail(std::move(checked.error()));
     return core::DiscardedRecord{};
   }
 };
@@ -71,7 +80,12 @@ struct Codec<core::validate::RecordSet::WireRecords> {
 template <>
 struct Codec<core::RootRecord> {
   static Result<core::RootRecord> read(CordDeserializer& d) {
-    auto record = cord::read<core::VaultRecordV1>(d);
+    const ByteView before = d.remaining();
+    if (auto checked = cord::check<core::VaultRecordV1>(d); !checked) return fail(std::move(checked.error()));
+    const ByteView encoding = before.first(before.size() - d.remaining().size());
+    if (!core::may_be_root(encoding)) return core::RootRecord{};
+    // Checked in place already, so this decoding succeeds.
+    auto record = cord::deserialize<core::VaultRecordV1>(encoding);
     if (!record) return fail(std::move(record.error()));
     const core::RecordBodyV1* body = record->body.known();
     if (body == nullptr || !std::holds_alternative<core::VaultRootRecordV1>(*body)) return core::RootRecord{};

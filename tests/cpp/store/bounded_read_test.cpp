@@ -138,13 +138,20 @@ TEST(FileHoldsTest, ContentBeyondTheReportedSizeDiffers) {
 TEST(FileHoldsTest, RefusesWhatABoundedReadRefuses) {
   TempDir dir;
   write_file(dir / "target", "x");
+  write_file(dir / "large", "hello");
   make_symlink((dir / "target").bytes(), dir / "link");
   make_fifo(dir / "fifo");
-  for (const char* name : {"link", "fifo", "nothing"}) {
-    SCOPED_TRACE(name);
-    auto holds = file_holds(dir / name, cord::Bytes{'x'});
+  const struct {
+    const char* name;
+    std::uint64_t max;
+  } cases[] = {{"link", 10}, {"fifo", 10}, {"nothing", 10}, {"large", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto holds = file_holds(dir / c.name, cord::Bytes{'x'}, c.max);
     ASSERT_FALSE(holds);
-    EXPECT_EQ(holds.error().kind, read_file_bounded(dir / name, 10).error().kind);
+    const auto read = read_file_bounded(dir / c.name, c.max);
+    EXPECT_EQ(holds.error().kind, read.error().kind);
+    EXPECT_EQ(holds.error().text, read.error().text);
   }
 }
 

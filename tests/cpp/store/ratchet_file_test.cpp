@@ -124,6 +124,38 @@ TEST_F(RatchetFileTest, DecodingErrorsNameTheFile) {
   }
 }
 
+// Checking a ratchet file without building the ratchet accepts exactly what
+// decoding accepts, giving the root decoding gives, and refuses the rest
+// with decoding's error: shown on every truncation of files with records of
+// several kinds or two roots, and on every byte of them changed.
+TEST_F(RatchetFileTest, CheckingAgreesWithDecodingOnEveryCorruption) {
+  const cord::Bytes sample = encode_ratchet(sample_ratchet(root_)).value();
+  const cord::Bytes two_roots = file_of({root_record(hash_of(0x00, 33)), root_record(hash_of(0xFF, 32))});
+  std::vector<cord::Bytes> inputs;
+  for (const cord::Bytes& file : {sample, two_roots}) {
+    for (std::size_t size = 0; size <= file.size(); ++size) inputs.emplace_back(file.begin(), file.begin() + size);
+    for (std::size_t at = 0; at < file.size(); ++at) {
+      for (const std::uint8_t change : {0x01, 0x80, 0xff}) {
+        inputs.push_back(file);
+        inputs.back()[at] ^= change;
+      }
+    }
+  }
+  std::size_t accepted = 0;
+  for (const auto& input : inputs) {
+    const auto decoded = decode_ratchet(Path("r"), input);
+    const auto checked = check_ratchet(Path("r"), input);
+    ASSERT_EQ(checked.has_value(), decoded.has_value()) << hex_hash(input);
+    if (!decoded) {
+      EXPECT_EQ(checked.error().message(), decoded.error().message()) << hex_hash(input);
+      continue;
+    }
+    ++accepted;
+    EXPECT_EQ(*checked, decoded->trusted_root) << hex_hash(input);
+  }
+  EXPECT_GT(accepted, sample.size() / 2);
+}
+
 TEST_F(RatchetFileTest, RepeatedRecordsResolveInCanonicalOrder) {
   const core::RecordKey key = core::record_key::Secret{id_of<core::SecretId>(7)};
   const auto secret = [](std::uint64_t counter, std::string segment) {
