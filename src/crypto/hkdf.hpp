@@ -1,7 +1,7 @@
 #pragma once
 
-// HKDF-SHA256 (RFC 5869). Its HMAC hashes with core::sha256, which runs on
-// the CPU's SHA instructions where there are some: a key schedule is a
+// HKDF-SHA256 (RFC 5869) over core::hmac_sha256, which is libcrypto's HMAC
+// on the CPU's SHA instructions where there are some: a key schedule is a
 // handful of HMACs over short inputs, and libsodium's portable SHA-256 made
 // them a fifth of opening a secret.
 
