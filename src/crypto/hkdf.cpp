@@ -1,66 +1,76 @@
 #include "crypto/hkdf.hpp"
 
 #include <algorithm>
+#include <array>
+#include <vector>
 
-#include <sodium.h>
-
-#include "crypto/sodium.hpp"
+#include "core/hmac_sha256.hpp"
 
 namespace morvik::crypto {
 namespace {
 
-// Wipes the HMAC state, which holds the key's padded blocks, when done.
-class Hmac {
+// A list of pieces to authenticate, on the stack when short (the usual case).
+class Pieces {
  public:
-  explicit Hmac(std::span<const std::uint8_t> key) noexcept {
-    ensure_sodium_initialized();
-    // libsodium wants a pointer even for an empty key (an empty salt).
-    static constexpr std::uint8_t kNoKey = 0;
-    crypto_auth_hmacsha256_init(&state_, key.empty() ? &kNoKey : key.data(), key.size());
+  explicit Pieces(std::size_t count) {
+    if (count <= stack_.size()) {
+      view_ = std::span(stack_).first(count);
+    } else {
+      heap_.resize(count);
+      view_ = heap_;
+    }
   }
-  Hmac(const Hmac&) = delete;
-  Hmac& operator=(const Hmac&) = delete;
-  ~Hmac() { wipe(&state_, sizeof state_); }
+  Pieces(const Pieces&) = delete;
+  Pieces& operator=(const Pieces&) = delete;
 
-  void update(std::span<const std::uint8_t> data) noexcept {
-    crypto_auth_hmacsha256_update(&state_, data.data(), data.size());
-  }
-  void finish(std::span<std::uint8_t, crypto_auth_hmacsha256_BYTES> out) noexcept {
-    crypto_auth_hmacsha256_final(&state_, out.data());
-  }
+  std::span<cord::ByteView> view() noexcept { return view_; }
 
  private:
-  crypto_auth_hmacsha256_state state_;
+  std::array<cord::ByteView, 8> stack_;
+  std::vector<cord::ByteView> heap_;
+  std::span<cord::ByteView> view_;
 };
 
 }  // namespace
 
-HkdfPrk hkdf_extract(std::span<const std::uint8_t> salt, std::span<const std::uint8_t> ikm) noexcept {
+HkdfPrk hkdf_extract(std::span<const std::uint8_t> salt, std::span<const cord::ByteView> ikm) noexcept {
   // HMAC pads its key with zeros, so an empty salt already acts as 32 zeros.
-  Hmac hmac(salt);
-  hmac.update(ikm);
   HkdfPrk prk;
-  hmac.finish(prk.span());
+  core::hmac_sha256(salt, ikm, prk.span());
   return prk;
+}
+
+HkdfPrk hkdf_extract(std::span<const std::uint8_t> salt, std::span<const std::uint8_t> ikm) noexcept {
+  const cord::ByteView pieces[] = {ikm};
+  return hkdf_extract(salt, pieces);
+}
+
+std::expected<void, HkdfError> hkdf_expand(std::span<const std::uint8_t> prk, std::span<const cord::ByteView> info,
+                                           std::span<std::uint8_t> okm) noexcept {
+  if (okm.size() > kHkdfMaxOutput) return std::unexpected(HkdfError::OutputTooLong);
+  // T(i) = HMAC(PRK, T(i-1) | info | i), T(0) empty; the output is T(1) | T(2) | ...
+  Pieces pieces(info.size() + 2);
+  std::copy(info.begin(), info.end(), pieces.view().begin() + 1);
+  HkdfPrk block;
+  std::size_t written = 0;
+  for (std::uint8_t counter = 1; written < okm.size(); ++counter) {
+    const std::uint8_t counter_byte[] = {counter};
+    pieces.view().front() = cord::ByteView(block.data(), counter == 1 ? 0 : block.size());
+    pieces.view().back() = counter_byte;
+    core::hmac_sha256(prk, pieces.view(), block.span());
+    const std::size_t take = std::min(block.size(), okm.size() - written);
+    std::copy(block.data(), block.data() + take, okm.begin() + static_cast<std::ptrdiff_t>(written));
+    written += take;
+  }
+  return {};
 }
 
 std::expected<SecretBytes, HkdfError> hkdf_expand(std::span<const std::uint8_t> prk,
                                                   std::span<const std::uint8_t> info, std::size_t length) {
   if (length > kHkdfMaxOutput) return std::unexpected(HkdfError::OutputTooLong);
-  SecretBytes okm;
-  okm.reserve(length);
-  SecretArray<crypto_auth_hmacsha256_BYTES> block;
-  std::size_t block_length = 0;
-  for (std::uint8_t counter = 1; okm.size() < length; ++counter) {
-    Hmac hmac(prk);
-    hmac.update(std::span<const std::uint8_t>(block.data(), block_length));
-    hmac.update(info);
-    hmac.update(std::span<const std::uint8_t>(&counter, 1));
-    hmac.finish(block.span());
-    block_length = block.size();
-    std::size_t take = std::min(block_length, length - okm.size());
-    okm.insert(okm.end(), block.data(), block.data() + take);
-  }
+  SecretBytes okm(length);
+  const cord::ByteView pieces[] = {info};
+  if (auto filled = hkdf_expand(prk, pieces, okm); !filled) return std::unexpected(filled.error());
   return okm;
 }
 

@@ -8,48 +8,23 @@
 namespace morvik::crypto::hpke {
 namespace {
 
-using Bytes = cord::Bytes;
-
 constexpr std::uint8_t kModeBase = 0x00;
 constexpr std::uint16_t kKemId = 0x0020;
 constexpr std::uint16_t kKdfId = 0x0001;
 constexpr std::uint16_t kAeadId = 0x0003;
 
-void append(SecretBytes& out, std::span<const std::uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
-
-void append_u16(SecretBytes& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-  out.push_back(static_cast<std::uint8_t>(value));
-}
-
 // The KEM and the rest of the scheme label their derivations with different
 // suite identifiers.
+constexpr std::array<std::uint8_t, 5> kKemSuite = {'K', 'E', 'M', kKemId >> 8, kKemId & 0xff};
+constexpr std::array<std::uint8_t, 10> kHpkeSuite = {
+    'H', 'P', 'K', 'E', kKemId >> 8, kKemId & 0xff, kKdfId >> 8, kKdfId & 0xff, kAeadId >> 8, kAeadId & 0xff};
+
 struct Suite {
-  SecretBytes id;
+  cord::ByteView id;
 
-  static Suite kem() {
-    Suite s;
-    append(s.id, core::text_bytes("KEM"));
-    append_u16(s.id, kKemId);
-    return s;
-  }
-  static Suite hpke() {
-    Suite s;
-    append(s.id, core::text_bytes("HPKE"));
-    append_u16(s.id, kKemId);
-    append_u16(s.id, kKdfId);
-    append_u16(s.id, kAeadId);
-    return s;
-  }
-
-  // Inputs may be secret (shared secrets, PRKs), so the labelled buffers wipe.
   HkdfPrk labeled_extract(std::span<const std::uint8_t> salt, std::string_view label,
                           std::span<const std::uint8_t> ikm) const {
-    SecretBytes labeled_ikm;
-    append(labeled_ikm, core::text_bytes("HPKE-v1"));
-    append(labeled_ikm, id);
-    append(labeled_ikm, core::text_bytes(label));
-    append(labeled_ikm, ikm);
+    const cord::ByteView labeled_ikm[] = {core::text_bytes("HPKE-v1"), id, core::text_bytes(label), ikm};
     return hkdf_extract(salt, labeled_ikm);
   }
 
@@ -57,22 +32,28 @@ struct Suite {
   SecretArray<N> labeled_expand(std::span<const std::uint8_t> prk, std::string_view label,
                                 std::span<const std::uint8_t> info) const {
     static_assert(N <= kHkdfMaxOutput);
-    SecretBytes labeled_info;
-    append_u16(labeled_info, static_cast<std::uint16_t>(N));
-    append(labeled_info, core::text_bytes("HPKE-v1"));
-    append(labeled_info, id);
-    append(labeled_info, core::text_bytes(label));
-    append(labeled_info, info);
+    const std::uint8_t length[] = {static_cast<std::uint8_t>(N >> 8), static_cast<std::uint8_t>(N)};
+    const cord::ByteView labeled_info[] = {length, core::text_bytes("HPKE-v1"), id, core::text_bytes(label), info};
+    SecretArray<N> okm;
     // N is within HKDF's bound, so the expansion cannot fail.
-    SecretBytes okm = *hkdf_expand(prk, labeled_info, N);
-    return SecretArray<N>(std::span<const std::uint8_t, N>(okm.data(), N));
+    (void)hkdf_expand(prk, labeled_info, okm.span());
+    return okm;
   }
 };
 
+constexpr Suite kKem{kKemSuite};
+constexpr Suite kHpke{kHpkeSuite};
+
+// The hash of the empty pre-shared key identity, the same in every base-mode
+// context.
+const HkdfPrk& psk_id_hash() {
+  static const HkdfPrk hash = kHpke.labeled_extract({}, "psk_id_hash", {});
+  return hash;
+}
+
 SharedSecret extract_and_expand(const X25519SharedSecret& dh, std::span<const std::uint8_t> kem_context) {
-  Suite kem = Suite::kem();
-  HkdfPrk eae_prk = kem.labeled_extract({}, "eae_prk", dh.span());
-  return kem.labeled_expand<kSecretLength>(eae_prk.span(), "shared_secret", kem_context);
+  HkdfPrk eae_prk = kKem.labeled_extract({}, "eae_prk", dh.span());
+  return kKem.labeled_expand<kSecretLength>(eae_prk.span(), "shared_secret", kem_context);
 }
 
 std::expected<SharedSecret, HpkeError> shared_secret_of(const PrivateKey& private_key,
@@ -81,8 +62,9 @@ std::expected<SharedSecret, HpkeError> shared_secret_of(const PrivateKey& privat
   // RFC 9180 requires the KEM to refuse an all-zero Diffie-Hellman output.
   auto dh = x25519(private_key, peer);
   if (!dh) return std::unexpected(HpkeError::ZeroSharedSecret);
-  Bytes kem_context(enc.begin(), enc.end());
-  kem_context.insert(kem_context.end(), recipient.begin(), recipient.end());
+  std::array<std::uint8_t, kEncLength + kPublicKeyLength> kem_context;
+  std::copy(enc.begin(), enc.end(), kem_context.begin());
+  std::copy(recipient.begin(), recipient.end(), kem_context.begin() + kEncLength);
   return extract_and_expand(*dh, kem_context);
 }
 
@@ -105,9 +87,8 @@ std::string_view message(HpkeError error) noexcept {
 }
 
 KeyPair derive_key_pair(std::span<const std::uint8_t> ikm) {
-  Suite kem = Suite::kem();
-  HkdfPrk dkp_prk = kem.labeled_extract({}, "dkp_prk", ikm);
-  return key_pair_of(kem.labeled_expand<kX25519Length>(dkp_prk.span(), "sk", {}));
+  HkdfPrk dkp_prk = kKem.labeled_extract({}, "dkp_prk", ikm);
+  return key_pair_of(kKem.labeled_expand<kX25519Length>(dkp_prk.span(), "sk", {}));
 }
 
 KeyPair key_pair_of(const PrivateKey& private_key) { return KeyPair{private_key, x25519_public_key(private_key)}; }
@@ -136,17 +117,18 @@ std::expected<SharedSecret, HpkeError> decap(std::span<const std::uint8_t, kEncL
 }
 
 Context::Context(const SharedSecret& shared_secret, std::span<const std::uint8_t> info) {
-  Suite suite = Suite::hpke();
-  HkdfPrk psk_id_hash = suite.labeled_extract({}, "psk_id_hash", {});
-  HkdfPrk info_hash = suite.labeled_extract({}, "info_hash", info);
-  key_schedule_context_.push_back(kModeBase);
-  key_schedule_context_.insert(key_schedule_context_.end(), psk_id_hash.data(), psk_id_hash.data() + psk_id_hash.size());
-  key_schedule_context_.insert(key_schedule_context_.end(), info_hash.data(), info_hash.data() + info_hash.size());
-  secret_ = suite.labeled_extract(shared_secret.span(), "secret", {});
-  key_ = suite.labeled_expand<kKeyLength>(secret_.span(), "key", key_schedule_context_);
-  SecretArray<kNonceLength> nonce = suite.labeled_expand<kNonceLength>(secret_.span(), "base_nonce", key_schedule_context_);
+  HkdfPrk info_hash = kHpke.labeled_extract({}, "info_hash", info);
+  key_schedule_context_[0] = kModeBase;
+  std::copy(psk_id_hash().data(), psk_id_hash().data() + kHkdfPrkLength, key_schedule_context_.begin() + 1);
+  std::copy(info_hash.data(), info_hash.data() + kHkdfPrkLength, key_schedule_context_.begin() + 1 + kHkdfPrkLength);
+  secret_ = kHpke.labeled_extract(shared_secret.span(), "secret", {});
+  key_ = kHpke.labeled_expand<kKeyLength>(secret_.span(), "key", key_schedule_context_);
+  SecretArray<kNonceLength> nonce = kHpke.labeled_expand<kNonceLength>(secret_.span(), "base_nonce", key_schedule_context_);
   std::copy(nonce.data(), nonce.data() + kNonceLength, base_nonce_.begin());
-  exporter_secret_ = suite.labeled_expand<32>(secret_.span(), "exp", key_schedule_context_);
+}
+
+SecretArray<32> Context::exporter_secret() const {
+  return kHpke.labeled_expand<32>(secret_.span(), "exp", key_schedule_context_);
 }
 
 std::expected<std::array<std::uint8_t, kNonceLength>, HpkeError> Context::current_nonce() const {

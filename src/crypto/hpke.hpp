@@ -23,6 +23,7 @@ inline constexpr std::size_t kPublicKeyLength = kX25519Length;
 inline constexpr std::size_t kSecretLength = 32;
 inline constexpr std::size_t kKeyLength = kAeadKeyLength;
 inline constexpr std::size_t kNonceLength = kAeadNonceLength;
+inline constexpr std::size_t kKeyScheduleContextLength = 1 + 2 * kHkdfPrkLength;
 
 using Enc = std::array<std::uint8_t, kEncLength>;
 using PublicKey = X25519PublicKey;
@@ -59,21 +60,24 @@ class Context {
   std::expected<SecretBytes, HpkeError> open(std::span<const std::uint8_t> aad,
                                              std::span<const std::uint8_t> ciphertext);
 
-  // The key schedule's outputs, exposed for known-answer tests.
-  const cord::Bytes& key_schedule_context() const noexcept { return key_schedule_context_; }
+  // The key schedule's outputs, exposed for known-answer tests. Nothing here
+  // exports keys, so the exporter secret is derived only when asked for.
+  const std::array<std::uint8_t, kKeyScheduleContextLength>& key_schedule_context() const noexcept {
+    return key_schedule_context_;
+  }
   const HkdfPrk& secret() const noexcept { return secret_; }
   const SecretArray<kKeyLength>& key() const noexcept { return key_; }
   const std::array<std::uint8_t, kNonceLength>& base_nonce() const noexcept { return base_nonce_; }
-  const SecretArray<32>& exporter_secret() const noexcept { return exporter_secret_; }
+  SecretArray<32> exporter_secret() const;
 
  private:
   std::expected<std::array<std::uint8_t, kNonceLength>, HpkeError> current_nonce() const;
 
-  cord::Bytes key_schedule_context_;
+  // mode | psk_id_hash | info_hash
+  std::array<std::uint8_t, kKeyScheduleContextLength> key_schedule_context_;
   HkdfPrk secret_;
   SecretArray<kKeyLength> key_;
   std::array<std::uint8_t, kNonceLength> base_nonce_;
-  SecretArray<32> exporter_secret_;
   std::uint64_t sequence_ = 0;
 };
 

@@ -31,15 +31,20 @@ OpsResult<SecretPlaintext> get_secret(const core::validate::EffectiveState& stat
 OpsResult<SecretPlaintext> decrypt_secret_from_report(const core::validate::EffectiveState& state,
                                                       const crypto::Crypto& crypto, const crypto::Identity& identity,
                                                       const core::SecretSelectorV1& selector) {
-  auto current = state.secret_record(selector, crypto);
-  if (!current) return fail(std::move(current.error()));
-  if (!*current) return fail(OpsError::SecretMissing{});
+  // The record is read where the state holds it, not copied.
+  auto live = state.live_secret_winner(selector, crypto);
+  if (!live) return fail(std::move(live.error()));
+  if (!*live) return fail(OpsError::SecretMissing{});
+  const auto& secret = std::get<core::SecretRecordV1>(*(*live)->body);
+  if (state.conflicts.contains(core::RecordKey(core::record_key::Secret{secret.secret_id}))) {
+    return fail(OpsError::SecretMissing{});
+  }
   if (!state.trusted_root) return fail(OpsError::MissingEffectiveRoot{});
-  return decrypt_secret_record(identity, (*current)->record, std::move((*current)->secret), state.trusted_root->bytes);
+  return decrypt_secret_record(identity, *(*live)->record, secret, state.trusted_root->bytes);
 }
 
 OpsResult<SecretPlaintext> decrypt_secret_record(const crypto::Identity& identity, const core::VaultRecordV1& record,
-                                                 core::SecretRecordV1 secret, cord::ByteView vault_root_id) {
+                                                 const core::SecretRecordV1& secret, cord::ByteView vault_root_id) {
   const auto& payload = secret.payload;
   const auto slot = std::find_if(payload.recipient_slots.begin(), payload.recipient_slots.end(),
                                  [&](const core::RecipientSlotV1& s) { return s.reader == identity.user_id; });
@@ -66,9 +71,9 @@ OpsResult<SecretPlaintext> decrypt_secret_record(const crypto::Identity& identit
   auto content = classify_plaintext(std::move(*plaintext));
   if (!content) return fail(std::move(content.error()));
   if (auto* raw = std::get_if<crypto::SecretBytes>(&*content)) {
-    return SecretPlaintext{std::move(secret.selector), std::move(*raw), {}};
+    return SecretPlaintext{secret.selector, std::move(*raw), {}};
   }
-  return SecretPlaintext::from_value(std::move(secret.selector), std::move(std::get<core::SecretValueV1>(*content)));
+  return SecretPlaintext::from_value(secret.selector, std::move(std::get<core::SecretValueV1>(*content)));
 }
 
 }  // namespace morvik::ops

@@ -24,8 +24,8 @@ OpsResult<SecretPlaintext> decrypt_secret_from_report(const core::validate::Effe
                                                       const core::SecretSelectorV1& selector);
 
 // Opens the identity's recipient slot of `secret` (the body of `record`),
-// then the content. The selector moves into the result.
+// then the content.
 OpsResult<SecretPlaintext> decrypt_secret_record(const crypto::Identity& identity, const core::VaultRecordV1& record,
-                                                 core::SecretRecordV1 secret, cord::ByteView vault_root_id);
+                                                 const core::SecretRecordV1& secret, cord::ByteView vault_root_id);
 
 }  // namespace morvik::ops

@@ -39,7 +39,7 @@ TEST(Hkdf, Rfc5869) {
 }
 
 TEST(Hkdf, ExpandRefusesMoreThan255Blocks) {
-  HkdfPrk prk = hkdf_extract({}, {});
+  HkdfPrk prk = hkdf_extract(cord::ByteView{}, cord::ByteView{});
   EXPECT_EQ(hkdf_expand(prk.span(), {}, kHkdfMaxOutput)->size(), kHkdfMaxOutput);
   EXPECT_EQ(hkdf_expand(prk.span(), {}, kHkdfMaxOutput + 1).error(), HkdfError::OutputTooLong);
 }
