@@ -3,10 +3,13 @@
 // Strings and byte strings that a decoded vault holds by the million: list
 // elements and identifiers take four bytes of length on the wire and often
 // little more, so in memory each is one word. Up to seven units live in the
-// word itself; longer contents live in a heap block that starts with their
-// length.
+// word itself; longer contents live in a heap block that starts with a count
+// of its holders and their length. Contents never change once made, so a
+// copy shares the block: an identifier held by a record, its slot, its
+// state and its ratchet entry is one block.
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <compare>
 #include <cstddef>
@@ -36,15 +39,14 @@ class CompactArray {
  public:
   using value_type = Unit;
   using size_type = std::size_t;
-  using iterator = Unit*;
+  using iterator = const Unit*;
   using const_iterator = const Unit*;
 
   CompactArray() noexcept = default;
   CompactArray(const Unit* units, std::size_t size) { assign(units, size); }
   template <std::forward_iterator It>
   CompactArray(It first, It last) {
-    allocate(static_cast<std::size_t>(std::distance(first, last)));
-    std::copy(first, last, data());
+    std::copy(first, last, allocate(static_cast<std::size_t>(std::distance(first, last))));
   }
   CompactArray(std::initializer_list<Unit> units) : CompactArray(units.begin(), units.size()) {}
   // Any contiguous run of units except a character array, whose terminator
@@ -57,10 +59,13 @@ class CompactArray {
     requires std::same_as<Unit, char>
       : CompactArray(text, std::char_traits<char>::length(text)) {}
 
-  CompactArray(const CompactArray& other) { assign(other.data(), other.size()); }
+  CompactArray(const CompactArray& other) noexcept : word_(other.word_) { share(); }
   CompactArray(CompactArray&& other) noexcept : word_(std::exchange(other.word_, 0)) {}
-  CompactArray& operator=(const CompactArray& other) {
-    if (this != &other) *this = CompactArray(other);
+  CompactArray& operator=(const CompactArray& other) noexcept {
+    const std::uintptr_t word = other.word_;
+    other.share();
+    release();
+    word_ = word;
     return *this;
   }
   CompactArray& operator=(CompactArray&& other) noexcept {
@@ -75,29 +80,23 @@ class CompactArray {
   std::size_t size() const noexcept {
     if (is_inline()) return (word_ & 0xFF) >> 1;
     if (word_ == 0) return 0;
-    std::uint32_t size;
-    std::memcpy(&size, block(), sizeof size);
-    return size;
+    return block()->size;
   }
   bool empty() const noexcept { return size() == 0; }
 
-  Unit* data() noexcept { return const_cast<Unit*>(std::as_const(*this).data()); }
   const Unit* data() const noexcept {
     if (is_inline() || word_ == 0) return reinterpret_cast<const Unit*>(&word_) + 1;
-    return reinterpret_cast<const Unit*>(block() + sizeof(std::uint32_t));
+    return reinterpret_cast<const Unit*>(block() + 1);
   }
-  iterator begin() noexcept { return data(); }
-  iterator end() noexcept { return data() + size(); }
   const_iterator begin() const noexcept { return data(); }
   const_iterator end() const noexcept { return data() + size(); }
-  Unit& operator[](std::size_t i) noexcept { return data()[i]; }
   const Unit& operator[](std::size_t i) const noexcept { return data()[i]; }
-  Unit& at(std::size_t i) {
+  const Unit& at(std::size_t i) const {
     if (i >= size()) throw std::out_of_range("compact array index");
     return data()[i];
   }
-  Unit& front() noexcept { return data()[0]; }
-  Unit& back() noexcept { return data()[size() - 1]; }
+  const Unit& front() const noexcept { return data()[0]; }
+  const Unit& back() const noexcept { return data()[size() - 1]; }
 
   std::span<const Unit> units() const noexcept { return {data(), size()}; }
   operator std::span<const Unit>() const noexcept { return units(); }
@@ -134,12 +133,19 @@ class CompactArray {
  private:
   static constexpr std::size_t kInlineCapacity = sizeof(std::uintptr_t) - 1;
 
+  // What a heap block starts with; the units follow it.
+  struct Block {
+    std::atomic<std::uint32_t> holders;
+    std::uint32_t size;
+  };
+
   // 0: empty. Odd: inline, the low byte holding twice the size plus one.
-  // Otherwise: the address of a block of a 32-bit size and the units.
+  // Otherwise: the address of a Block.
   std::uintptr_t word_ = 0;
 
   bool is_inline() const noexcept { return (word_ & 1) != 0; }
-  const std::byte* block() const noexcept { return reinterpret_cast<const std::byte*>(word_); }
+  bool on_heap() const noexcept { return !is_inline() && word_ != 0; }
+  Block* block() const noexcept { return reinterpret_cast<Block*>(word_); }
 
   static std::strong_ordering compare(std::span<const Unit> a, std::span<const Unit> b) noexcept {
     const std::size_t common = std::min(a.size(), b.size());
@@ -149,24 +155,31 @@ class CompactArray {
     return a.size() <=> b.size();
   }
 
-  // Makes room for `size` units, contents unset; the array is empty before.
-  void allocate(std::size_t size) {
+  // Makes room for `size` units and returns where they go; the array is
+  // empty before.
+  Unit* allocate(std::size_t size) {
     if (size <= kInlineCapacity) {
       word_ = size == 0 ? 0 : (size << 1) | 1;
-      return;
+      return reinterpret_cast<Unit*>(&word_) + 1;
     }
     if (size > 0xFFFF'FFFFu) throw std::length_error("compact array too long");
-    const auto stored = static_cast<std::uint32_t>(size);
-    void* memory = ::operator new(sizeof stored + size);
-    std::memcpy(memory, &stored, sizeof stored);
-    word_ = reinterpret_cast<std::uintptr_t>(memory);
+    void* memory = ::operator new(sizeof(Block) + size);
+    Block* made = ::new (memory) Block{{1}, static_cast<std::uint32_t>(size)};
+    word_ = reinterpret_cast<std::uintptr_t>(made);
+    return reinterpret_cast<Unit*>(made + 1);
   }
   void assign(const Unit* units, std::size_t size) {
-    allocate(size);
-    if (size != 0) std::memcpy(data(), units, size);
+    Unit* into = allocate(size);
+    if (size != 0) std::memcpy(into, units, size);
+  }
+  void share() const noexcept {
+    if (on_heap()) block()->holders.fetch_add(1, std::memory_order_relaxed);
   }
   void release() noexcept {
-    if (!is_inline() && word_ != 0) ::operator delete(reinterpret_cast<void*>(word_));
+    if (on_heap() && block()->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      block()->~Block();
+      ::operator delete(reinterpret_cast<void*>(word_));
+    }
     word_ = 0;
   }
 };

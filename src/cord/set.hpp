@@ -125,7 +125,8 @@ struct DefaultCodec<Set<T>> {
 
 // The elements of a set in the order the wire holds them, its canonical
 // order, for a reader that needs that order rather than lookups: decoding
-// it neither sorts nor re-encodes. Read only; a set is written as a Set.
+// it neither sorts nor re-encodes. A writer that holds its elements in that
+// order already writes them as they stand, with no set built of them.
 template <class T>
 struct SetInWireOrder {
   std::vector<T> elements;
@@ -133,6 +134,25 @@ struct SetInWireOrder {
 
 template <class T>
 struct DefaultCodec<SetInWireOrder<T>> {
+  // Refused unless each element's encoding orders after its predecessor's.
+  static Status write(CordSerializer s, const SetInWireOrder<T>& set) {
+    return s.write_newtype(kSetName, [&](CordSerializer inner) -> Status {
+      if (auto st = inner.write_count(set.elements.size()); !st) return st;
+      Bytes& out = inner.output();
+      std::size_t previous = out.size();
+      for (std::size_t i = 0; i < set.elements.size(); ++i) {
+        const std::size_t start = out.size();
+        if (auto st = cord::write(CordSerializer(out), set.elements[i]); !st) return fail(CordError::custom_ser(st.error()));
+        const ByteView written(out);
+        if (i > 0 && !encoding_less(written.subspan(previous, start - previous), written.subspan(start))) {
+          return fail(CordError::custom_ser(CordError::of(CordErrorKind::DuplicateSetElement)));
+        }
+        previous = start;
+      }
+      return {};
+    });
+  }
+
   static Result<SetInWireOrder<T>> read(CordDeserializer& d) {
     SetInWireOrder<T> set;
     auto take = [&](T&& element) { set.elements.push_back(std::move(element)); };

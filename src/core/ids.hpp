@@ -41,6 +41,10 @@ std::string debug_string(const Identifier<Tag>& id) {
   return std::string(Tag::name) + "(" + debug_string(id.hash) + ")";
 }
 
+// The identifier itself when this thread decoded no equal one lately, else
+// a copy of that one, sharing its bytes.
+UserId recently_decoded(UserId id);
+
 // The random bytes from which group and grant identifiers are derived.
 struct IdSeed {
   cord::Bytes bytes;
@@ -80,3 +84,14 @@ struct GroupMemberIdInputV1 {
 };
 
 }  // namespace morvik::core
+
+// A vault names its few users over and over, in every recipient slot above
+// all: decoded, each is held once however often it is named.
+template <>
+struct morvik::cord::Codec<morvik::core::UserId> : DefaultCodec<morvik::core::UserId> {
+  static Result<morvik::core::UserId> read(CordDeserializer& d) {
+    auto id = DefaultCodec<morvik::core::UserId>::read(d);
+    if (!id) return id;
+    return morvik::core::recently_decoded(std::move(*id));
+  }
+};

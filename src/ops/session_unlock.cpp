@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <utility>
 
 #include "core/domain_hash.hpp"
@@ -82,9 +83,15 @@ OpsResult<void> LockedSession::attest_verifications(const crypto::Crypto& crypto
     if (auto valid = ensure_valid(); !valid) return valid;
   }
   if (report.issues.empty()) {
-    // The hashes are held once, moving from the signed message into the cache.
-    store::VerificationCacheMessageV1 signed_part{ratchet.trusted_root, 1, {}};
-    for (const auto& record : report.state.records) signed_part.verified_hashes.insert(record.hash);
+    // The hashes are listed once, in the order the file holds them, and
+    // move from the signed message into the cache.
+    store::VerificationCacheMessage<store::OrderedHashes> signed_part{ratchet.trusted_root, 1, {}};
+    auto& hashes = signed_part.verified_hashes.elements;
+    hashes.reserve(report.state.records.size());
+    for (const auto& record : report.state.records) hashes.push_back(record.hash);
+    // Record hashes are all of one length, so their order is their
+    // encodings' order; validation keeps no two records of one hash.
+    std::sort(hashes.begin(), hashes.end());
     // The cache only saves work at the next load: failing to write one is no
     // reason to refuse this one.
     if (auto message = store::verification_cache_message(signed_part)) {
@@ -92,9 +99,9 @@ OpsResult<void> LockedSession::attest_verifications(const crypto::Crypto& crypto
       *message = cord::Bytes();  // not held through the write
       (void)store::write_verification_cache_atomic(
           paths, identity.user_id,
-          store::VerificationCacheV1{std::move(signed_part.root), signed_part.version,
-                                     std::move(signed_part.verified_hashes), identity.signing_public_key,
-                                     std::move(signature)});
+          store::VerificationCache<store::OrderedHashes>{std::move(signed_part.root), signed_part.version,
+                                                         std::move(signed_part.verified_hashes),
+                                                         identity.signing_public_key, std::move(signature)});
     }
   }
   verified_by.reset();

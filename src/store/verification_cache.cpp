@@ -22,6 +22,19 @@ struct VerificationCacheFileV1 {
 };
 using VerificationCacheFileStore = std::variant<cord::Tagged<verification_cache_store::V1Tag, VerificationCacheFileV1>>;
 
+// A cache whose hashes are listed in their canonical order: what a user
+// writes, and the form a written file is checked in, with no set built.
+using OrderedCacheV1 = cord::Tagged<verification_cache_store::V1Tag, VerificationCache<OrderedHashes>>;
+using OrderedCacheStore = std::variant<OrderedCacheV1>;
+
+// At least the size of the signed part's encoding: lengths, counts and the
+// version take no more than this beside the hashes' bytes.
+std::size_t message_size_bound(const core::HashValue& root, const OrderedHashes& hashes) {
+  std::size_t size = 32 + root.bytes.size();
+  for (const core::HashValue& hash : hashes.elements) size += 4 + hash.bytes.size();
+  return size;
+}
+
 std::optional<cord::Bytes> read_cache_file(const WorkspacePaths& paths, const core::HashValue& root,
                                            const core::UserId& user) {
   if (!prepare_state_dir(paths)) return std::nullopt;
@@ -41,6 +54,16 @@ StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessa
 StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
                                                     const cord::Set<core::HashValue>& verified_hashes) {
   return verification_cache_message(VerificationCacheMessageV1{root, version, verified_hashes});
+}
+
+StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessage<OrderedHashes>& message) {
+  // Sized once: the hashes can fill megabytes.
+  cord::Bytes bytes;
+  bytes.reserve(message_size_bound(message.root, message.verified_hashes));
+  if (auto written = cord::write(cord::CordSerializer(bytes), message); !written) {
+    return fail(StoreError{StoreError::Cord{std::move(written.error())}});
+  }
+  return bytes;
 }
 
 std::optional<VerificationCacheV1> decode_verification_cache(cord::ByteView file) {
@@ -84,29 +107,48 @@ std::optional<SignedVerificationCache> read_signed_verification_cache(const Work
   return decode_signed_verification_cache(*bytes);
 }
 
-StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
-                                                  VerificationCacheV1 cache) {
-  const Path path = verification_cache_path(paths, cache.root, user);
-  auto bytes = encode_verification_cache(std::move(cache));
-  if (!bytes) return fail(std::move(bytes.error()));
+namespace {
 
-  if (bytes->size() > kMaxVerificationCacheBytes) {
-    return fail(invalid_data_at(path, "verification cache is " + std::to_string(bytes->size()) +
+// Writes a cache file's bytes unless the file holds them already, then
+// reads them back and decodes them.
+StoreResult<void> write_cache_file(const WorkspacePaths& paths, const Path& path, const cord::Bytes& bytes) {
+  if (bytes.size() > kMaxVerificationCacheBytes) {
+    return fail(invalid_data_at(path, "verification cache is " + std::to_string(bytes.size()) +
                                           " bytes, above the supported maximum of " +
                                           std::to_string(kMaxVerificationCacheBytes)));
   }
   // Signatures are deterministic: a load that took its hashes from this
   // very cache makes the same file again, which is then left as it is.
-  if (auto same = file_holds(path, *bytes); same && *same) return {};
+  if (auto same = file_holds(path, bytes); same && *same) return {};
   auto read = write_state_file_verified(
-      paths, path, *bytes, kMaxVerificationCacheBytes,
+      paths, path, bytes, kMaxVerificationCacheBytes,
       invalid_data_at(path, "verification cache bytes differed immediately after atomic write"),
       WriterLock::NotHeld);
   if (!read) return fail(std::move(read.error()));
   // The bytes read equal those written, so the magic is there.
-  auto store = cord::deserialize<VerificationCacheStore>(*after_magic(kVerificationCacheMagic, *read));
+  auto store = cord::deserialize<OrderedCacheStore>(*after_magic(kVerificationCacheMagic, *read));
   if (!store) return fail(StoreError{StoreError::Cord{std::move(store.error())}});
   return {};
+}
+
+}  // namespace
+
+StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
+                                                  VerificationCacheV1 cache) {
+  const Path path = verification_cache_path(paths, cache.root, user);
+  auto bytes = encode_verification_cache(std::move(cache));
+  if (!bytes) return fail(std::move(bytes.error()));
+  return write_cache_file(paths, path, *bytes);
+}
+
+StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
+                                                  VerificationCache<OrderedHashes> cache) {
+  const Path path = verification_cache_path(paths, cache.root, user);
+  const std::size_t size = message_size_bound(cache.root, cache.verified_hashes) + 8 +
+                           cache.signer_public_key.size() + cache.signature.size();
+  auto bytes = encode_with_magic(kVerificationCacheMagic, OrderedCacheStore{OrderedCacheV1{std::move(cache)}}, size);
+  if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
+  return write_cache_file(paths, path, *bytes);
 }
 
 }  // namespace morvik::store

@@ -19,32 +19,40 @@ inline constexpr std::string_view kVerificationCacheMagic{"morvik-cache\0", 13};
 inline constexpr std::uint64_t kMaxVerificationCacheBytes = 33'554'432;
 
 // Record hashes whose signatures one user has verified for one root, signed
-// by that user so that a later load may skip checking them again.
-struct VerificationCacheV1 {
+// by that user so that a later load may skip checking them again. `Hashes`
+// holds them as a set, or, for the user writing the cache, as a list
+// already in the set's canonical order, which is written as it stands.
+template <class Hashes>
+struct VerificationCache {
   core::HashValue root;
   std::uint64_t version = 0;
-  cord::Set<core::HashValue> verified_hashes;
+  Hashes verified_hashes;
   cord::Bytes signer_public_key;
   cord::Bytes signature;
 
   static constexpr auto cord_fields() {
-    return std::tuple{&VerificationCacheV1::root, &VerificationCacheV1::version, &VerificationCacheV1::verified_hashes,
-                      &VerificationCacheV1::signer_public_key, &VerificationCacheV1::signature};
+    return std::tuple{&VerificationCache::root, &VerificationCache::version, &VerificationCache::verified_hashes,
+                      &VerificationCache::signer_public_key, &VerificationCache::signature};
   }
-  bool operator==(const VerificationCacheV1&) const = default;
+  bool operator==(const VerificationCache&) const = default;
 };
+using VerificationCacheV1 = VerificationCache<cord::Set<core::HashValue>>;
+// The hashes ascending by their encodings, as a cache file holds them.
+using OrderedHashes = cord::SetInWireOrder<core::HashValue>;
 
 // The signed part of a cache: its first three fields.
-struct VerificationCacheMessageV1 {
+template <class Hashes>
+struct VerificationCacheMessage {
   core::HashValue root;
   std::uint64_t version = 0;
-  cord::Set<core::HashValue> verified_hashes;
+  Hashes verified_hashes;
 
   static constexpr auto cord_fields() {
-    return std::tuple{&VerificationCacheMessageV1::root, &VerificationCacheMessageV1::version,
-                      &VerificationCacheMessageV1::verified_hashes};
+    return std::tuple{&VerificationCacheMessage::root, &VerificationCacheMessage::version,
+                      &VerificationCacheMessage::verified_hashes};
   }
 };
+using VerificationCacheMessageV1 = VerificationCacheMessage<cord::Set<core::HashValue>>;
 
 namespace verification_cache_store {
 struct V1Tag;
@@ -57,6 +65,9 @@ StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessa
 // The same of a message made from copies of these.
 StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
                                                     const cord::Set<core::HashValue>& verified_hashes);
+// The same of hashes in their canonical order, in one buffer of its size;
+// refused when they are not in that order.
+StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessage<OrderedHashes>& message);
 
 // A cache with the bytes its signature covers, taken from its file: the
 // signed part as the file holds it is that part's encoding.
@@ -84,5 +95,9 @@ std::optional<SignedVerificationCache> read_signed_verification_cache(const Work
 // and checks it. A file that already holds exactly that cache is kept.
 StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
                                                   VerificationCacheV1 cache);
+// The same of a cache whose hashes are in their canonical order: its file is
+// encoded from them in one buffer of the file's size.
+StoreResult<void> write_verification_cache_atomic(const WorkspacePaths& paths, const core::UserId& user,
+                                                  VerificationCache<OrderedHashes> cache);
 
 }  // namespace morvik::store

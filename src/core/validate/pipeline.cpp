@@ -10,12 +10,12 @@ namespace morvik::core::validate {
 namespace {
 
 std::uint64_t admitted_counter(const AdmittedWatermarks& admitted, const RecordKey& key) {
-  auto it = admitted.keys.find(key);
-  return it == admitted.keys.end() ? 0 : it->second.counter;
+  const AdmittedKey* found = admitted.find(key);
+  return found ? found->counter : 0;
 }
 
-// Keys the ratchet remembers above what the vault now admits. Both maps
-// are in key order: one pass over the two rather than a search per key.
+// Keys the ratchet remembers above what the vault now admits. Both are in
+// key order: one pass over the two rather than a search per key.
 RollbackFloors rollback_floors(const ratchet::Ratchet& ratchet, const AdmittedWatermarks& admitted) {
   RollbackFloors floors;
   auto now = admitted.keys.begin();
@@ -43,7 +43,7 @@ std::map<RecordKey, merge::ConflictReport> rollback_conflicts(const std::vector<
   }
   for (const auto& [key, remembered] : floors) {
     std::optional<KeyOrigin> origin;
-    if (auto it = admitted.keys.find(key); it != admitted.keys.end()) origin = admitted_origin(it->second);
+    if (const AdmittedKey* found = admitted.find(key)) origin = admitted_origin(*found);
     if (!origin) {
       if (auto stored = ratchet.origins.find(key); stored != ratchet.origins.end()) origin = stored->second;
     }
@@ -58,16 +58,13 @@ std::map<RecordKey, merge::ConflictReport> rollback_conflicts(const std::vector<
 }
 
 // The admitted counters above the remembered ones, and the origins of keys
-// that have none yet. Takes the keys out of `admitted` one by one, in the
-// order of the ratchet's maps, which are walked beside them.
+// that have none yet. Moves the keys out of `admitted`, in the order of the
+// ratchet's maps, which are walked beside them.
 ratchet::RatchetUpdate ratchet_update(AdmittedWatermarks admitted, const ratchet::Ratchet& ratchet) {
   ratchet::RatchetUpdate update;
   auto watermark = ratchet.watermarks.begin();
   auto origin = ratchet.origins.begin();
-  while (!admitted.keys.empty()) {
-    auto node = admitted.keys.extract(admitted.keys.begin());
-    RecordKey& key = node.key();
-    const AdmittedKey& now = node.mapped();
+  for (auto& [key, now] : admitted.keys) {
     while (watermark != ratchet.watermarks.end() && watermark->first < key) ++watermark;
     while (origin != ratchet.origins.end() && origin->first < key) ++origin;
     const bool has_origin = origin != ratchet.origins.end() && origin->first == key;

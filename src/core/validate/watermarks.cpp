@@ -61,17 +61,33 @@ AdmittedWatermarks admitted_watermarks(const std::vector<VerifiedRecord>& record
     if (std::holds_alternative<EntryPointRecordV1>(*record.body)) entry_point_signers.insert(record.signer);
   }
   AdmittedWatermarks result;
+  auto& keys = result.keys;
+  keys.reserve(records.size());
   for (std::size_t i = 0; i < records.size(); ++i) {
     const auto& record = records[i];
     if (!admitted(record, state.authority_of(record.signer), entry_point_signers, applied, writes[i])) continue;
-    auto at = result.keys.lower_bound(record.key);
-    if (at == result.keys.end() || at->first != record.key) {
-      result.keys.emplace_hint(at, record.key, AdmittedKey{record.counter(), record.body.get()});
+    keys.emplace_back(record.key, AdmittedKey{record.counter(), record.body.get()});
+  }
+  // Stable, so that each key's first admitted record leads its run; the run
+  // then folds into that entry.
+  std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (kept > 0 && keys[kept - 1].first == keys[i].first) {
+      keys[kept - 1].second.counter = std::max(keys[kept - 1].second.counter, keys[i].second.counter);
     } else {
-      at->second.counter = std::max(at->second.counter, record.counter());
+      if (kept != i) keys[kept] = std::move(keys[i]);
+      ++kept;
     }
   }
+  keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(kept), keys.end());
   return result;
+}
+
+const AdmittedKey* AdmittedWatermarks::find(const RecordKey& key) const {
+  auto at = std::lower_bound(keys.begin(), keys.end(), key,
+                             [](const auto& entry, const RecordKey& wanted) { return entry.first < wanted; });
+  return at != keys.end() && at->first == key ? &at->second : nullptr;
 }
 
 std::vector<ValidationWarning> warnings_for(std::uint64_t unknown_count) {

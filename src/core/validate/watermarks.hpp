@@ -4,8 +4,8 @@
 // warnings about records this version cannot read.
 
 #include <cstdint>
-#include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "core/key_origin.hpp"
@@ -24,9 +24,12 @@ struct AdmittedKey {
 };
 
 struct AdmittedWatermarks {
-  // One entry per key, the key held once: a vault admits as many keys as it
-  // holds secrets.
-  std::map<RecordKey, AdmittedKey> keys;
+  // One entry per key, in key order, the key held once: a vault admits as
+  // many keys as it holds secrets, so they are one sorted list, not a tree.
+  std::vector<std::pair<RecordKey, AdmittedKey>> keys;
+
+  // What is admitted of `key`; none when nothing is.
+  const AdmittedKey* find(const RecordKey& key) const;
 };
 
 // The pre-image of the key's identifier, from its first admitted record;

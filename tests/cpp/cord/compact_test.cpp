@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
 #include "cord/cord.hpp"
@@ -40,7 +41,8 @@ TEST(CompactTextTest, CopiesAndMovesAreIndependent) {
   for (const std::string text : {"short", "long enough for the heap"}) {
     CompactText original(text);
     CompactText copy = original;
-    copy[0] = 'X';
+    EXPECT_EQ(copy, original);
+    copy = CompactText("X" + text.substr(1));
     EXPECT_EQ(std::string_view(original), text);
     CompactText moved = std::move(original);
     EXPECT_EQ(std::string_view(moved), text);
@@ -51,6 +53,20 @@ TEST(CompactTextTest, CopiesAndMovesAreIndependent) {
     moved = std::move(copy);
     EXPECT_EQ(moved.str(), "X" + text.substr(1));
   }
+}
+
+TEST(CompactTextTest, CopiesShareContentsThatOutliveEachHolder) {
+  const std::string text = "long enough for the heap";
+  auto original = std::make_unique<CompactText>(text);
+  CompactText copy = *original;
+  EXPECT_EQ(copy.data(), original->data());
+  CompactText assigned;
+  assigned = copy;
+  assigned = assigned;
+  original.reset();
+  copy = CompactText();
+  EXPECT_EQ(assigned.str(), text);
+  EXPECT_NE(CompactText(text).data(), assigned.data());
 }
 
 TEST(CompactBytesTest, EncodesAsAByteVectorDoes) {

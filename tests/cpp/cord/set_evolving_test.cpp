@@ -56,6 +56,37 @@ TEST(SetTest, ReaderAcceptsOnlyCanonicalOrder) {
   }
 }
 
+TEST(SetInWireOrderTest, WriterTakesOnlyTheCanonicalOrder) {
+  struct Case {
+    const char* name;
+    std::vector<Bytes> elements;
+    const char* message;  // nullptr: written as a Set of them is
+  };
+  const Case cases[] = {
+      {"none", {}, nullptr},
+      {"shorter first", {Bytes{0x62}, Bytes{0x61, 0x62}}, nullptr},
+      {"equal elements", {Bytes{0x61}, Bytes{0x61}}, "Cord serialization error: Duplicate element in set"},
+      {"descending", {Bytes{0x62}, Bytes{0x61}}, "Cord serialization error: Duplicate element in set"},
+      {"value order, longer first", {Bytes{0x61, 0x62}, Bytes{0x62}},
+       "Cord serialization error: Duplicate element in set"},
+  };
+  for (const auto& c : cases) {
+    auto bytes = serialize(SetInWireOrder<Bytes>{c.elements});
+    if (!c.message) {
+      Set<Bytes> set;
+      for (const auto& element : c.elements) set.insert(element);
+      EXPECT_EQ(bytes, serialize(set)) << c.name;
+      EXPECT_EQ(deserialize<SetInWireOrder<Bytes>>(*bytes)->elements, c.elements) << c.name;
+    } else {
+      ASSERT_FALSE(bytes) << c.name;
+      EXPECT_EQ(bytes.error().message(), c.message) << c.name;
+    }
+  }
+  auto invalid = serialize(SetInWireOrder<std::string>{{"ok", "\xFF"}});
+  ASSERT_FALSE(invalid);
+  EXPECT_EQ(invalid.error().message(), "Cord serialization error: Invalid UTF-8");
+}
+
 // An evolving enum as this build knows it: variant 1 holds a nested enum.
 using Inner = std::variant<Unit<struct I0>, Unit<struct I1>>;
 using Body = std::variant<Tagged<struct B0, std::uint64_t>, Tagged<struct B1, Inner>>;

@@ -74,6 +74,23 @@ TEST(ModelIdsTest, IdentifiersOfAnyLengthDecodeAndEncodeBack) {
   }
 }
 
+TEST(ModelIdsTest, DecodedUserIdsShareTheBytesOfAnEqualOneDecodedLately) {
+  // Two users named over and over, then enough others to push them out of
+  // what decoding remembers.
+  std::vector<UserId> ids;
+  for (int i = 0; i < 3; ++i) {
+    ids.push_back(id_of<UserId>(1));
+    ids.push_back(id_of<UserId>(2));
+  }
+  for (std::uint8_t byte = 10; byte < 30; ++byte) ids.push_back(id_of<UserId>(byte));
+  ids.push_back(id_of<UserId>(1));
+  const auto decoded = cord::deserialize<std::vector<UserId>>(cord::serialize(ids).value()).value();
+  ASSERT_EQ(decoded, ids);
+  EXPECT_EQ(decoded[4].hash.bytes.data(), decoded[0].hash.bytes.data());
+  EXPECT_EQ(decoded[5].hash.bytes.data(), decoded[1].hash.bytes.data());
+  EXPECT_NE(decoded[0].hash.bytes.data(), decoded[1].hash.bytes.data());
+}
+
 TEST(ModelIdsTest, TruncatedIdentifierFails) {
   auto id = cord::deserialize<UserId>(hex("00000020 0102"));
   ASSERT_FALSE(id);

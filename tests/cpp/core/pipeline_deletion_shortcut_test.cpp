@@ -187,8 +187,8 @@ RollbackFloors floors_under(const std::map<core::RecordKey, std::uint64_t>& reme
                             const core::validate::AdmittedWatermarks& admitted) {
   RollbackFloors floors;
   for (const auto& [key, counter] : remembered) {
-    auto it = admitted.keys.find(key);
-    if ((it == admitted.keys.end() ? 0 : it->second.counter) < counter) floors.emplace(key, counter);
+    const core::validate::AdmittedKey* found = admitted.find(key);
+    if ((found ? found->counter : 0) < counter) floors.emplace(key, counter);
   }
   return floors;
 }

@@ -36,8 +36,9 @@ class CliUserTest : public ::testing::Test {
   // A user who is not in the vault, listed under an id that shares its first
   // twelve digits with alice's.
   void add_alice_look_alike() {
-    core::UserId look_alike = vault_.alice().user_id;
-    look_alike.hash.bytes.back() ^= 1;
+    cord::Bytes bytes(vault_.alice().user_id.hash.bytes);
+    bytes.back() ^= 1;
+    const core::UserId look_alike{{bytes}};
     report_.state.users.emplace(look_alike, report_.state.users.at(vault_.alice().user_id));
   }
 

@@ -44,7 +44,12 @@ TEST(BindingTest, AChangeOfAnyBoundByteMakesOpeningFail) {
        [](auto&, Secret& s, auto&) { std::swap(s.payload.recipient_slots[0], s.payload.recipient_slots[2]); },
        &alice, content_failed},
       {"another reader's slot",
-       [&](auto&, Secret& s, auto&) { s.payload.recipient_slots[slot_index(s, bob)].wrapped_key.at(5) ^= 1; },
+       [&](auto&, Secret& s, auto&) {
+         auto& key = s.payload.recipient_slots[slot_index(s, bob)].wrapped_key;
+         cord::Bytes bytes(key);
+         bytes.at(5) ^= 1;
+         key = bytes;
+       },
        &alice, content_failed},
       {"nonce", [](auto&, Secret& s, auto&) { s.payload.nonce.at(11) ^= 1; }, &alice, content_failed},
       {"counter", [](auto&, Secret& s, auto&) { s.counter += 1; }, &alice, content_failed},
@@ -53,7 +58,13 @@ TEST(BindingTest, AChangeOfAnyBoundByteMakesOpeningFail) {
       {"selector path", [](auto&, Secret& s, auto&) { s.selector.tuple.at(1) = "dc"; }, &alice, slot_failed},
       {"selector label", [](auto&, Secret& s, auto&) { s.selector.labels.at(0).value = "dev"; }, &alice,
        slot_failed},
-      {"secret id", [](auto&, Secret& s, auto&) { s.secret_id.hash.bytes.at(0) ^= 1; }, &alice, slot_failed},
+      {"secret id",
+       [](auto&, Secret& s, auto&) {
+         cord::Bytes bytes(s.secret_id.hash.bytes);
+         bytes.at(0) ^= 1;
+         s.secret_id.hash.bytes = bytes;
+       },
+       &alice, slot_failed},
       {"vault root", [](auto&, auto&, cord::Bytes& root_id) { root_id.at(0) ^= 1; }, &alice, slot_failed},
       {"slot moved to another reader",
        [&](auto&, Secret& s, auto&) {

@@ -113,7 +113,12 @@ TEST(ReadSecretTest, EachFailureWithItsText) {
   auto tampered = [&](const std::function<void(core::SecretRecordV1&)>& change) {
     return direct(alice, altered(record, change));
   };
-  auto flip = [](auto& bytes) { bytes.at(0) ^= 0x01; };
+  // Compact bytes never change in place: they are replaced.
+  auto flip = [](auto& bytes) {
+    cord::Bytes flipped(bytes.begin(), bytes.end());
+    flipped.at(0) ^= 0x01;
+    bytes = std::remove_reference_t<decltype(bytes)>(flipped.begin(), flipped.end());
+  };
   auto nonce_of = [](std::size_t n) { return [n](core::SecretRecordV1& s) { s.payload.nonce.resize(n); }; };
   EffectiveState unconverged = state;
   unconverged.did_not_converge = true;

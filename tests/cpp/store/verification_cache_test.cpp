@@ -53,6 +53,26 @@ TEST_F(VerificationCacheTest, SignedCacheReadsItsMessageFromTheFile) {
   EXPECT_FALSE(decode_signed_verification_cache(damaged));
 }
 
+TEST_F(VerificationCacheTest, HashesListedInTheirOrderMakeTheFileTheSetMakes) {
+  const VerificationCacheV1 cache = sample_cache(root_);
+  ASSERT_TRUE(write_verification_cache_atomic(paths_, alice_, cache));
+  // Hashes of one length: their order is their encodings' order.
+  OrderedHashes listed{{cache.verified_hashes.begin(), cache.verified_hashes.end()}};
+  EXPECT_EQ(verification_cache_message({cache.root, cache.version, listed}),
+            verification_cache_message(cache.root, cache.version, cache.verified_hashes));
+  ASSERT_TRUE(write_verification_cache_atomic(
+      paths_, bob_, {cache.root, cache.version, listed, cache.signer_public_key, cache.signature}));
+  EXPECT_EQ(read_file(verification_cache_path(paths_, root_, bob_)), read_file(file()));
+
+  // Out of order, nothing is signed or written.
+  const core::UserId carol{hash_of(0x0C)};
+  std::swap(listed.elements.front(), listed.elements.back());
+  EXPECT_FALSE(verification_cache_message({cache.root, cache.version, listed}));
+  EXPECT_FALSE(write_verification_cache_atomic(
+      paths_, carol, {cache.root, cache.version, listed, cache.signer_public_key, cache.signature}));
+  EXPECT_FALSE(exists(verification_cache_path(paths_, root_, carol)));
+}
+
 TEST_F(VerificationCacheTest, WriteThenReadPrivately) {
   ScopedUmask umask(0);
   const VerificationCacheV1 cache = sample_cache(root_);

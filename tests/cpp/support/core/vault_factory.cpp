@@ -127,7 +127,9 @@ core::RecordBodyV1 with_wrong_identifier(core::RecordBodyV1 body) {
   std::visit(
       [](auto& kind) {
         auto& id = kind.*std::get<0>(std::decay_t<decltype(kind)>::cord_fields());
-        id.hash.bytes[0] ^= 0x01;
+        cord::Bytes bytes(id.hash.bytes);
+        bytes[0] ^= 0x01;
+        id.hash.bytes = bytes;
       },
       body);
   return body;
