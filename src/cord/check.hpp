@@ -216,6 +216,21 @@ inline bool evolving_starts_with_index(ByteView encoding, std::uint32_t index) {
          encoding[6] == (index >> 8 & 0xFF) && encoding[7] == (index & 0xFF);
 }
 
+// One T checked in place and built only when `may_matter` says its encoding
+// may hold what the caller keeps; none otherwise. Lets a reader that wants a
+// few elements of a large set pass over the rest without building them.
+template <class T, class MayMatter>
+Result<std::optional<T>> check_then_read_if(CordDeserializer& d, MayMatter may_matter) {
+  const ByteView before = d.remaining();
+  if (auto checked = check<T>(d); !checked) return fail(std::move(checked.error()));
+  const ByteView encoding = before.first(before.size() - d.remaining().size());
+  if (!may_matter(encoding)) return std::optional<T>();
+  // Checked in place already, so this decoding succeeds.
+  auto value = deserialize<T>(encoding);
+  if (!value) return fail(std::move(value.error()));
+  return std::optional<T>(std::move(*value));
+}
+
 // Whether the whole input is one value that deserialize<T> would accept,
 // with its error when it is not.
 template <class T>

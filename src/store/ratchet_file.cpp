@@ -75,14 +75,11 @@ namespace morvik::cord {
 template <>
 struct Codec<store::RootElement> {
   static Result<store::RootElement> read(CordDeserializer& d) {
-    const ByteView before = d.remaining();
-    if (auto checked = cord::check<store::RatchetElement>(d); !checked) return fail(std::move(checked.error()));
-    const ByteView encoding = before.first(before.size() - d.remaining().size());
-    if (!store::may_be_root(encoding)) return store::RootElement{};
-    // Checked in place already, so this decoding succeeds.
-    auto element = cord::deserialize<store::RatchetElement>(encoding);
+    auto element = check_then_read_if<store::RatchetElement>(d, store::may_be_root);
     if (!element) return fail(std::move(element.error()));
-    const auto* trusted = element->known() ? std::get_if<core::ratchet_record::TrustedRoot>(element->known()) : nullptr;
+    if (!*element) return store::RootElement{};
+    const auto* known = (*element)->known();
+    const auto* trusted = known ? std::get_if<core::ratchet_record::TrustedRoot>(known) : nullptr;
     if (trusted == nullptr) return store::RootElement{};
     return store::RootElement{trusted->trusted_root};
   }

@@ -80,16 +80,12 @@ struct Codec<core::validate::RecordSet::WireRecords> {
 template <>
 struct Codec<core::RootRecord> {
   static Result<core::RootRecord> read(CordDeserializer& d) {
-    const ByteView before = d.remaining();
-    if (auto checked = cord::check<core::VaultRecordV1>(d); !checked) return fail(std::move(checked.error()));
-    const ByteView encoding = before.first(before.size() - d.remaining().size());
-    if (!core::may_be_root(encoding)) return core::RootRecord{};
-    // Checked in place already, so this decoding succeeds.
-    auto record = cord::deserialize<core::VaultRecordV1>(encoding);
+    auto record = check_then_read_if<core::VaultRecordV1>(d, core::may_be_root);
     if (!record) return fail(std::move(record.error()));
-    const core::RecordBodyV1* body = record->body.known();
+    if (!*record) return core::RootRecord{};
+    const core::RecordBodyV1* body = (*record)->body.known();
     if (body == nullptr || !std::holds_alternative<core::VaultRootRecordV1>(*body)) return core::RootRecord{};
-    return core::RootRecord{std::move(*record)};
+    return core::RootRecord{std::move(**record)};
   }
 };
 

@@ -4,6 +4,7 @@
 #include "core/records.hpp"
 #include "core/vault_file/vault_file.hpp"
 #include "model_fixtures.hpp"
+#include "support/cord/corruptions.hpp"
 
 namespace morvik::core {
 namespace {
@@ -321,16 +322,8 @@ TEST(ModelRecordsTest, ReadersKeepingLessAgreeWithTheDecoderOnEveryCorruption) {
   const auto payload = encode(store_of_every_kind());
   file.insert(file.end(), payload.begin(), payload.end());
 
-  std::vector<cord::Bytes> inputs;
-  for (std::size_t size = 0; size <= file.size(); ++size) inputs.emplace_back(file.begin(), file.begin() + size);
-  for (std::size_t at = 0; at < file.size(); ++at) {
-    for (const std::uint8_t change : {0x01, 0x80, 0xff}) {
-      inputs.push_back(file);
-      inputs.back()[at] ^= change;
-    }
-  }
   std::size_t accepted = 0;
-  for (const auto& input : inputs) {
+  for (const auto& input : morvik::testing::corruptions_of(file)) {
     const auto decoded = validate::decode_vault(input);
     const auto roots = validate::decode_vault_roots(input);
     ASSERT_EQ(error_of(validate::check_vault_file(input)), error_of(decoded)) << to_hex(input);

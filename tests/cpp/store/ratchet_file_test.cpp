@@ -7,6 +7,7 @@
 #include "store/atomic_write.hpp"
 #include "store/ratchet_file.hpp"
 #include "store/write_fault.hpp"
+#include "support/cord/corruptions.hpp"
 #include "support/store/fixtures.hpp"
 #include "support/store/state_workspace.hpp"
 
@@ -131,16 +132,8 @@ TEST_F(RatchetFileTest, DecodingErrorsNameTheFile) {
 TEST_F(RatchetFileTest, CheckingAgreesWithDecodingOnEveryCorruption) {
   const cord::Bytes sample = encode_ratchet(sample_ratchet(root_)).value();
   const cord::Bytes two_roots = file_of({root_record(hash_of(0x00, 33)), root_record(hash_of(0xFF, 32))});
-  std::vector<cord::Bytes> inputs;
-  for (const cord::Bytes& file : {sample, two_roots}) {
-    for (std::size_t size = 0; size <= file.size(); ++size) inputs.emplace_back(file.begin(), file.begin() + size);
-    for (std::size_t at = 0; at < file.size(); ++at) {
-      for (const std::uint8_t change : {0x01, 0x80, 0xff}) {
-        inputs.push_back(file);
-        inputs.back()[at] ^= change;
-      }
-    }
-  }
+  std::vector<cord::Bytes> inputs = morvik::testing::corruptions_of(sample);
+  for (cord::Bytes& input : morvik::testing::corruptions_of(two_roots)) inputs.push_back(std::move(input));
   std::size_t accepted = 0;
   for (const auto& input : inputs) {
     const auto decoded = decode_ratchet(Path("r"), input);
