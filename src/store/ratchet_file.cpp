@@ -133,11 +133,19 @@ StoreResult<core::HashValue> check_ratchet(const Path& path, cord::ByteView byte
 }
 
 StoreResult<std::optional<Ratchet>> read_ratchet_for_root(const WorkspacePaths& paths, const core::HashValue& root) {
+  auto file = read_ratchet_file_for_root(paths, root);
+  if (!file) return fail(std::move(file.error()));
+  if (!*file) return std::optional<Ratchet>();
+  return std::optional<Ratchet>(std::move((*file)->ratchet));
+}
+
+StoreResult<std::optional<RatchetFile>> read_ratchet_file_for_root(const WorkspacePaths& paths,
+                                                                   const core::HashValue& root) {
   if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
   const Path path = ratchet_path(paths, root);
   auto bytes = read_file_bounded(path, kMaxRatchetFileBytes);
   if (!bytes) {
-    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<Ratchet>();
+    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<RatchetFile>();
     return fail(io_error_at(path, std::move(bytes.error())));
   }
   auto ratchet = decode_ratchet(path, *bytes);
@@ -145,7 +153,7 @@ StoreResult<std::optional<Ratchet>> read_ratchet_for_root(const WorkspacePaths& 
   if (ratchet->trusted_root != root) {
     return fail(StoreError{StoreError::TrustRootMismatch{ratchet->trusted_root, root}});
   }
-  return std::optional<Ratchet>(std::move(*ratchet));
+  return std::optional<RatchetFile>(RatchetFile{std::move(*bytes), std::move(*ratchet)});
 }
 
 StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const Ratchet& ratchet) {
