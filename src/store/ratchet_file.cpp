@@ -100,7 +100,16 @@ RatchetStore to_ratchet_store(const Ratchet& ratchet) {
 }
 
 StoreResult<cord::Bytes> encode_ratchet(const Ratchet& ratchet) {
-  auto bytes = encode_with_magic(kRatchetMagic, to_ratchet_store(ratchet));
+  // The bytes of to_ratchet_store's set, written from the records as they
+  // come: the set would only order them by value, which writing ignores.
+  std::vector<core::RatchetRecordV1> known = ratchet.to_records();
+  cord::SetOfElements<RatchetElement> elements;
+  elements.elements.reserve(known.size() + ratchet.unknown.size());
+  for (auto& record : known) elements.elements.emplace_back(std::move(record));
+  for (const auto& unknown : ratchet.unknown) elements.elements.emplace_back(cord::UnknownPayload{unknown.bytes});
+  using WrittenV1 = cord::Tagged<ratchet_store::V1Tag, cord::SetOfElements<RatchetElement>>;
+  static_assert(std::variant_size_v<RatchetStore> == 1);
+  auto bytes = encode_with_magic(kRatchetMagic, std::variant<WrittenV1>{WrittenV1{std::move(elements)}});
   if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
   return std::move(*bytes);
 }
