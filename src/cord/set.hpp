@@ -81,34 +81,53 @@ Status read_set_elements(CordDeserializer& d, F&& take, R&& reserve) {
   });
 }
 
+// What write_set does with elements of equal encodings: a Set never holds
+// two (an error if it seems to), a list of elements may, and keeps one.
+enum class EqualElements : std::uint8_t { Refused, Folded };
+
+// Writes `elements`, `count` of them, as a set: each element encoded once,
+// the encodings sorted, and the output grown once to take them all.
+template <class T, class Range>
+Status write_set(CordSerializer s, const Range& elements, std::size_t count, EqualElements equal) {
+  Bytes scratch;
+  scratch.reserve(16 * count);
+  std::vector<std::pair<std::size_t, std::size_t>> spans;  // start, end in scratch
+  spans.reserve(count);
+  for (const T& element : elements) {
+    const std::size_t start = scratch.size();
+    if (auto st = cord::write(CordSerializer(scratch), element); !st) return fail(CordError::custom_ser(st.error()));
+    spans.emplace_back(start, scratch.size());
+  }
+  auto view = [&](const std::pair<std::size_t, std::size_t>& span) {
+    return ByteView(scratch).subspan(span.first, span.second - span.first);
+  };
+  std::sort(spans.begin(), spans.end(), [&](const auto& a, const auto& b) { return encoding_less(view(a), view(b)); });
+  if (equal == EqualElements::Folded) {
+    const auto same = [&](const auto& a, const auto& b) { return std::ranges::equal(view(a), view(b)); };
+    spans.erase(std::unique(spans.begin(), spans.end(), same), spans.end());
+  }
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (!encoding_less(view(spans[i - 1]), view(spans[i]))) {
+      return fail(CordError::custom_ser(CordError::of(CordErrorKind::DuplicateSetElement)));
+    }
+  }
+  // The sorted scratch encodings are byte for byte what writing each
+  // element again would produce.
+  return s.write_newtype(kSetName, [&](CordSerializer inner) -> Status {
+    Bytes& out = inner.output();
+    // Room for the count too; a larger output than that grows as usual.
+    const std::size_t needed = out.size() + sizeof(std::uint64_t) + 1 + scratch.size();
+    if (needed > out.capacity()) out.reserve(std::max(needed, 2 * out.capacity()));
+    if (auto st = inner.write_count(spans.size()); !st) return st;
+    for (const auto& span : spans) inner.write_raw(view(span));
+    return {};
+  });
+}
+
 template <class T>
 struct DefaultCodec<Set<T>> {
   static Status write(CordSerializer s, const Set<T>& set) {
-    Bytes scratch;
-    scratch.reserve(16 * set.size());
-    std::vector<std::pair<std::size_t, std::size_t>> spans;  // start, end in scratch
-    spans.reserve(set.size());
-    for (const T& element : set) {
-      const std::size_t start = scratch.size();
-      if (auto st = cord::write(CordSerializer(scratch), element); !st) return fail(CordError::custom_ser(st.error()));
-      spans.emplace_back(start, scratch.size());
-    }
-    auto view = [&](const std::pair<std::size_t, std::size_t>& span) {
-      return ByteView(scratch).subspan(span.first, span.second - span.first);
-    };
-    std::sort(spans.begin(), spans.end(), [&](const auto& a, const auto& b) { return encoding_less(view(a), view(b)); });
-    for (std::size_t i = 1; i < spans.size(); ++i) {
-      if (!encoding_less(view(spans[i - 1]), view(spans[i]))) {
-        return fail(CordError::custom_ser(CordError::of(CordErrorKind::DuplicateSetElement)));
-      }
-    }
-    // The sorted scratch encodings are byte for byte what writing each
-    // element again would produce.
-    return s.write_newtype(kSetName, [&](CordSerializer inner) -> Status {
-      if (auto st = inner.write_count(spans.size()); !st) return st;
-      for (const auto& span : spans) inner.write_raw(view(span));
-      return {};
-    });
+    return write_set<T>(s, set, set.size(), EqualElements::Refused);
   }
 
   // Accepted only in canonical order.
@@ -120,6 +139,21 @@ struct DefaultCodec<Set<T>> {
       return fail(std::move(st.error()));
     }
     return set;
+  }
+};
+
+// Elements in any order, equal ones kept once, written as the Set holding
+// them would be: for a writer that has them at hand and would build a Set
+// only to write it. Write only.
+template <class T>
+struct SetOfElements {
+  std::vector<T> elements;
+};
+
+template <class T>
+struct DefaultCodec<SetOfElements<T>> {
+  static Status write(CordSerializer s, const SetOfElements<T>& set) {
+    return write_set<T>(s, set.elements, set.elements.size(), EqualElements::Folded);
   }
 };
 

@@ -105,27 +105,35 @@ OpsResult<RecoveryOutcome> recover_for_root(const store::WorkspacePaths& paths, 
 }
 
 OpsResult<StrongestRatchet> read_strongest_ratchet_locked(const store::WorkspacePaths& paths,
-                                                          const core::HashValue& root, const crypto::Crypto& crypto) {
-  auto file = store::read_ratchet_for_root(paths, root);
+                                                          const core::HashValue& root, const crypto::Crypto& crypto,
+                                                          RatchetFileBytes bytes) {
+  auto file = store::read_ratchet_file_for_root(paths, root);
   if (!file) return fail(std::move(file.error()));
+  std::optional<core::ratchet::Ratchet> ratchet;
+  std::optional<cord::Bytes> file_bytes;
+  if (*file) {
+    ratchet = std::move((*file)->ratchet);
+    if (bytes == RatchetFileBytes::Kept) file_bytes = std::move((*file)->bytes);
+    file->reset();
+  }
   auto journal = read_journal(paths, root);
   if (!journal) return fail(std::move(journal.error()));
   if (!*journal) {
-    if (!*file) return fail(OpsError::MissingRatchetState{store::ratchet_path(paths, root)});
-    return StrongestRatchet{std::move(**file), std::nullopt};
+    if (!ratchet) return fail(OpsError::MissingRatchetState{store::ratchet_path(paths, root)});
+    return StrongestRatchet{std::move(*ratchet), std::nullopt, std::move(file_bytes)};
   }
 
   auto after_image = validate_transaction(**journal, crypto, paths);
   if (!after_image) return fail(std::move(after_image.error()));
   // A journal may carry the first ratchet of its root.
-  core::ratchet::Ratchet strongest = std::move(*file).value_or(core::ratchet::Ratchet(root));
+  core::ratchet::Ratchet strongest = std::move(ratchet).value_or(core::ratchet::Ratchet(root));
   if (auto merged = merge_ratchet(strongest, *after_image); !merged) return fail(std::move(merged.error()));
   // The session's vault path must be one that can be compared with the
   // journal's, whichever vault the journal names.
   if (auto compared = tx::NativePathV1::matches_canonical((*journal)->vault_path, paths.vault_path); !compared) {
     return fail(std::move(compared.error()));
   }
-  return StrongestRatchet{std::move(strongest), pending_transaction_of(**journal)};
+  return StrongestRatchet{std::move(strongest), pending_transaction_of(**journal), std::move(file_bytes)};
 }
 
 OpsResult<void> merge_ratchet(core::ratchet::Ratchet& into, const core::ratchet::Ratchet& from) {

@@ -39,7 +39,13 @@ struct StrongestRatchet {
   core::ratchet::Ratchet ratchet;
   // The journal whose after-image raised it, still waiting to be applied.
   std::optional<PendingTransaction> pending;
+  // The ratchet file's bytes, when asked for and the file exists.
+  std::optional<cord::Bytes> file;
 };
+
+// Whether read_strongest_ratchet_locked hands back the ratchet file's bytes:
+// before a write they are the commit's before-image, read once.
+enum class RatchetFileBytes : std::uint8_t { Dropped, Kept };
 
 // The root's ratchet file raised by the after-image of a commit journal that
 // is still present, with that journal. Without a journal the ratchet file
@@ -47,7 +53,8 @@ struct StrongestRatchet {
 // per-root state lock held: shared at load, exclusive (with the workspace
 // lock) before a write.
 OpsResult<StrongestRatchet> read_strongest_ratchet_locked(const store::WorkspacePaths& paths,
-                                                          const core::HashValue& root, const crypto::Crypto& crypto);
+                                                          const core::HashValue& root, const crypto::Crypto& crypto,
+                                                          RatchetFileBytes bytes = RatchetFileBytes::Dropped);
 
 // Raises `into` by everything `from` remembers; lowers nothing. Ratchets of
 // different roots are TransactionStateMismatch, `into` unchanged.

@@ -69,6 +69,13 @@ struct LockedSession {
   // Decoded from `vault_bytes`, each record with its bytes there and its
   // record hash; the records are shared with the report's state.
   core::validate::RecordSet records;
+  // The file hash of `vault_bytes`, once a commit took it.
+  std::optional<TakenFileHash> vault_hash = std::nullopt;
+  // The ratchet file's bytes as the last write read or committed them under
+  // the write locks: the next commit's before-image, with its file hash once
+  // a commit took it.
+  std::shared_ptr<const cord::Bytes> ratchet_file = nullptr;
+  std::optional<TakenFileHash> ratchet_hash = std::nullopt;
 
   // Reads, recovers and validates the vault of `paths`. Prompts for nothing
   // and unlocks no identity. With `invited_root`, a vault of any other trust
@@ -126,6 +133,10 @@ struct LockedSession {
   // files when the vault or the strongest ratchet changed, and says whether
   // it did; otherwise only the pending journal is refreshed.
   OpsResult<bool> reload_if_stale_locked(const crypto::Crypto& crypto);
+
+ private:
+  // Takes the ratchet file's bytes a reload read as `ratchet_file`.
+  void keep_ratchet_file(std::optional<cord::Bytes> read);
 };
 
 // The verification cache a load may take hashes from: that of the

@@ -16,16 +16,9 @@ namespace morvik::ops {
 
 namespace {
 
-// The ratchet file's bytes as they stand under the write locks: the
-// before-image of the commit. Not a re-encoding of the decoded ratchet,
-// which differs from the file whenever the file holds records the decoder
-// folds together or another client wrote its set in another order.
-OpsResult<cord::Bytes> ratchet_before_image_locked(const store::WorkspacePaths& paths, const core::HashValue& root) {
-  const store::Path path = store::ratchet_path(paths, root);
-  auto bytes = read_current_file(path, kMaxCurrentFileBytes);
-  if (!bytes) return fail(std::move(bytes.error()));
-  if (!*bytes) return fail(OpsError::MissingRatchetState{path});
-  return std::move(**bytes);
+// The hash `taken` holds when it was taken of `bytes`; none otherwise.
+const core::HashValue* known_hash(const std::optional<TakenFileHash>& taken, const cord::Bytes& bytes) {
+  return taken ? taken->hash_of(bytes) : nullptr;
 }
 
 // Refusals that need neither the locks nor the files.
@@ -53,8 +46,12 @@ OpsResult<BuiltRecord<Output>> LockedSession::commit_record(const crypto::Crypto
   if (auto gate = ensure_no_pending_transaction_locked(paths, root, crypto); !gate) return fail(std::move(gate.error()));
   if (auto reloaded = reload_if_stale_locked(crypto); !reloaded) return fail(std::move(reloaded.error()));
   if (auto valid = ensure_valid(); !valid) return fail(std::move(valid.error()));
-  auto ratchet_before = ratchet_before_image_locked(paths, root);
-  if (!ratchet_before) return fail(std::move(ratchet_before.error()));
+  // The ratchet file's bytes as the reload read them: the before-image. Not a
+  // re-encoding of the decoded ratchet, which differs from the file whenever
+  // the file holds records the decoder folds together or another client
+  // wrote its set in another order.
+  if (!ratchet_file) return fail(OpsError::MissingRatchetState{store::ratchet_path(paths, root)});
+  const std::shared_ptr<const cord::Bytes> ratchet_before = ratchet_file;
 
   core::ratchet::Ratchet working_ratchet = ratchet;
   working_ratchet.apply_update(report.ratchet_update);
@@ -73,17 +70,21 @@ OpsResult<BuiltRecord<Output>> LockedSession::commit_record(const crypto::Crypto
   // The session's file with the new record spliced in.
   auto vault_after = core::validate::encode_vault_records(working_records);
   if (!vault_after) return fail(std::move(vault_after.error()));
-  auto ratchet_after = store::encode_ratchet(working_ratchet);
-  if (!ratchet_after) return fail(std::move(ratchet_after.error()));
-  if (auto committed = commit_borrowed_after_images_locked(paths, root, crypto, kVaultMutation, *vault_bytes,
-                                                           *ratchet_before, *vault_after->bytes, *ratchet_after);
-      !committed) {
-    return fail(std::move(committed.error()));
-  }
+  auto encoded_ratchet = store::encode_ratchet(working_ratchet);
+  if (!encoded_ratchet) return fail(std::move(encoded_ratchet.error()));
+  auto ratchet_after = std::make_shared<const cord::Bytes>(std::move(*encoded_ratchet));
+  auto committed = commit_borrowed_after_images_locked(
+      paths, root, crypto, kVaultMutation, {*vault_bytes, known_hash(vault_hash, *vault_bytes)},
+      {*ratchet_before, known_hash(ratchet_hash, *ratchet_before)}, *vault_after->bytes, *ratchet_after);
+  if (!committed) return fail(std::move(committed.error()));
 
-  // The records now view the after-image, and the old file is let go.
+  // The records now view the after-image, and the old file is let go. The
+  // hashes the commit took of both after-images stay with their bytes.
   records = std::move(vault_after->records);
   vault_bytes = std::move(vault_after->bytes);
+  vault_hash = TakenFileHash{vault_bytes, committed->vault};
+  ratchet_file = ratchet_after;
+  ratchet_hash = TakenFileHash{std::move(ratchet_after), committed->ratchet};
   ratchet = std::move(working_ratchet);
   report = std::move(*next);
   pending.reset();
@@ -101,10 +102,11 @@ OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& cryp
   // memory a second time.
   auto unchanged = store::vault_file_holds(paths, *vault_bytes);
   if (!unchanged) return fail(std::move(unchanged.error()));
-  auto strongest = read_strongest_ratchet_locked(paths, root, crypto);
+  auto strongest = read_strongest_ratchet_locked(paths, root, crypto, RatchetFileBytes::Kept);
   if (!strongest) return fail(std::move(strongest.error()));
   const bool same_vault = *unchanged;
   if (same_vault && strongest->ratchet == ratchet) {
+    keep_ratchet_file(std::move(strongest->file));
     pending = std::move(strongest->pending);
     return false;
   }
@@ -129,12 +131,21 @@ OpsResult<bool> LockedSession::reload_if_stale_locked(const crypto::Crypto& cryp
 
   if (decoded) {
     vault_bytes = decoded->file();
+    vault_hash.reset();
     records = std::move(*decoded);
   }
+  keep_ratchet_file(std::move(strongest->file));
   ratchet = std::move(strongest->ratchet);
   report = std::move(*next);
   pending = std::move(strongest->pending);
   return true;
+}
+
+void LockedSession::keep_ratchet_file(std::optional<cord::Bytes> read) {
+  // Bytes equal to those held keep the buffer held, and with it their hash.
+  if (read && ratchet_file && *read == *ratchet_file) return;
+  ratchet_file = read ? std::make_shared<const cord::Bytes>(std::move(*read)) : nullptr;
+  ratchet_hash.reset();
 }
 
 OpsResult<BuiltRecord<SetSecretOutput>> LockedSession::set_secret_value(const crypto::Crypto& crypto,

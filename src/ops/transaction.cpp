@@ -46,10 +46,11 @@ class FileHashes {
  public:
   explicit FileHashes(const crypto::Crypto& crypto) : crypto_(crypto) {}
 
-  // Hashes the bytes the file at `path` held, which outlive this object,
-  // and keeps their hash.
-  const core::HashValue& remember(const store::Path& path, cord::ByteView bytes) {
-    return known_.emplace_back(path, bytes, file_hash(crypto_, bytes)).hash;
+  // Keeps the hash of the bytes the file at `path` held, which outlive this
+  // object: the one given with them, else hashed now.
+  const core::HashValue& remember(const store::Path& path, HashedBytes image) {
+    return known_.emplace_back(path, image.bytes, image.hash != nullptr ? *image.hash : file_hash(crypto_, image.bytes))
+        .hash;
   }
   core::HashValue of(cord::ByteView bytes) const { return file_hash(crypto_, bytes); }
   // The hash of the file at `path` as it stands; none when it is absent.
@@ -76,22 +77,23 @@ class FileHashes {
   std::deque<Known> known_;
 };
 
-// `current` is the hash of the file, none when it is absent.
-OpsResult<bool> classify(const FileHashes& hashes, const std::optional<core::HashValue>& current,
-                         const tx::FilePreconditionV1& before, cord::ByteView after) {
+// `current` is the hash of the file, none when it is absent; `after` that of
+// the after-image.
+OpsResult<bool> classify(const std::optional<core::HashValue>& current, const tx::FilePreconditionV1& before,
+                         const core::HashValue& after) {
   const auto* before_hash = std::get_if<tx::file_precondition::Hash>(&before);
   if (!current) {
     if (before_hash == nullptr) return false;
     return fail(OpsError::TransactionStateMismatch{});
   }
-  if (*current == hashes.of(after)) return true;
+  if (*current == after) return true;
   if (before_hash != nullptr && *current == before_hash->value) return false;
   return fail(OpsError::TransactionStateMismatch{});
 }
 
 OpsResult<tx::TransactionViewV1> build_transaction(const store::WorkspacePaths& paths, const core::HashValue& root,
                                                    FileHashes& hashes, std::string_view operation,
-                                                   cord::ByteView vault_before, cord::ByteView ratchet_before,
+                                                   HashedBytes vault_before, HashedBytes ratchet_before,
                                                    cord::ByteView next_vault_bytes, cord::ByteView next_ratchet_bytes) {
   auto id = crypto::random_seed();
   if (!id) return fail(std::move(id.error()));
@@ -125,7 +127,7 @@ OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::Tran
 }
 
 template <class Image>
-OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::BasicTransactionV1<Image>& transaction,
+OpsResult<AfterImageHashes> complete_locked(const store::WorkspacePaths& paths, const tx::BasicTransactionV1<Image>& transaction,
                                 const FileHashes& hashes) {
   const store::Path ratchet_file = store::ratchet_path(paths, transaction.trusted_root);
   const cord::ByteView next_vault = transaction.next_vault_bytes.bytes;
@@ -137,9 +139,10 @@ OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::Ba
   if (!ratchet) return fail(std::move(ratchet.error()));
 
   // Both are judged before either is written.
-  auto vault_written = classify(hashes, *vault, transaction.vault_before, next_vault);
+  AfterImageHashes after{hashes.of(next_vault), hashes.of(next_ratchet)};
+  auto vault_written = classify(*vault, transaction.vault_before, after.vault);
   if (!vault_written) return fail(std::move(vault_written.error()));
-  auto ratchet_written = classify(hashes, *ratchet, transaction.ratchet_before, next_ratchet);
+  auto ratchet_written = classify(*ratchet, transaction.ratchet_before, after.ratchet);
   if (!ratchet_written) return fail(std::move(ratchet_written.error()));
 
   // The ratchet goes first: a vault ahead of its ratchet could be rolled back
@@ -166,7 +169,7 @@ OpsResult<void> complete_locked(const store::WorkspacePaths& paths, const tx::Ba
   if (auto removed = store::remove_file_durable(tx::transaction_path(paths, transaction.trusted_root)); !removed) {
     return fail(std::move(removed.error()));
   }
-  return {};
+  return after;
 }
 
 const core::HashValue& root_of(const core::ratchet::Ratchet& ratchet) { return ratchet.trusted_root; }
@@ -203,15 +206,19 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
                                            const crypto::Crypto& crypto, std::string_view operation,
                                            cord::ByteView vault_before, cord::ByteView ratchet_before,
                                            cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes) {
-  return commit_borrowed_after_images_locked(paths, root, crypto, operation, vault_before, ratchet_before,
-                                             next_vault_bytes, next_ratchet_bytes);
+  auto committed = commit_borrowed_after_images_locked(paths, root, crypto, operation, {vault_before},
+                                                       {ratchet_before}, next_vault_bytes, next_ratchet_bytes);
+  if (!committed) return fail(std::move(committed.error()));
+  return {};
 }
 
-OpsResult<void> commit_borrowed_after_images_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
-                                                    const crypto::Crypto& crypto, std::string_view operation,
-                                                    cord::ByteView vault_before, cord::ByteView ratchet_before,
-                                                    cord::ByteView next_vault_bytes,
-                                                    cord::ByteView next_ratchet_bytes) {
+OpsResult<AfterImageHashes> commit_borrowed_after_images_locked(const store::WorkspacePaths& paths,
+                                                                const core::HashValue& root,
+                                                                const crypto::Crypto& crypto,
+                                                                std::string_view operation, HashedBytes vault_before,
+                                                                HashedBytes ratchet_before,
+                                                                cord::ByteView next_vault_bytes,
+                                                                cord::ByteView next_ratchet_bytes) {
   auto join_commit = join_commit_present(paths, root);
   if (!join_commit) return fail(std::move(join_commit.error()));
   if (*join_commit) return fail(OpsError::BothJournals{});
@@ -223,11 +230,11 @@ OpsResult<void> commit_borrowed_after_images_locked(const store::WorkspacePaths&
   if (*existing) return fail(pending_error(**existing));
 
   // Both compared in place, without a second copy of either in memory.
-  auto vault = store::vault_file_holds(paths, vault_before);
+  auto vault = store::vault_file_holds(paths, vault_before.bytes);
   if (!vault) return fail(std::move(vault.error()));
   if (!*vault) return fail(OpsError::PreconditionChanged{"vault"});
 
-  auto ratchet = current_file_holds(store::ratchet_path(paths, root), ratchet_before);
+  auto ratchet = current_file_holds(store::ratchet_path(paths, root), ratchet_before.bytes);
   if (!ratchet) return fail(std::move(ratchet.error()));
   if (!*ratchet) return fail(OpsError::PreconditionChanged{"ratchet"});
 
@@ -239,13 +246,15 @@ OpsResult<void> commit_borrowed_after_images_locked(const store::WorkspacePaths&
   if (auto checked = check_after_images(*transaction, crypto, paths, store::check_ratchet); !checked) {
     return fail(std::move(checked.error()));
   }
-  if (auto written = write_journal(paths, *transaction); !written) return written;
+  if (auto written = write_journal(paths, *transaction); !written) return fail(std::move(written.error()));
   return complete_locked(paths, *transaction, hashes);
 }
 
 OpsResult<void> complete_transaction_locked(const store::WorkspacePaths& paths, const tx::TransactionV1& transaction,
                                             const crypto::Crypto& crypto) {
-  return complete_locked(paths, transaction, FileHashes(crypto));
+  auto completed = complete_locked(paths, transaction, FileHashes(crypto));
+  if (!completed) return fail(std::move(completed.error()));
+  return {};
 }
 
 OpsResult<void> ensure_no_pending_transaction_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
@@ -271,9 +280,8 @@ OpsResult<core::ratchet::Ratchet> validate_transaction(const tx::TransactionV1& 
 
 OpsResult<bool> classify_file(const crypto::Crypto& crypto, const std::optional<cord::Bytes>& current,
                               const tx::FilePreconditionV1& before, cord::ByteView after) {
-  const FileHashes hashes(crypto);
-  return classify(hashes, current ? std::optional<core::HashValue>(hashes.of(*current)) : std::nullopt, before,
-                  after);
+  return classify(current ? std::optional<core::HashValue>(file_hash(crypto, *current)) : std::nullopt, before,
+                  file_hash(crypto, after));
 }
 
 OpsResult<std::optional<cord::Bytes>> read_current_file(const store::Path& path, std::uint64_t limit) {

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,13 +52,43 @@ OpsResult<void> commit_after_images_locked(const store::WorkspacePaths& paths, c
                                            const crypto::Crypto& crypto, std::string_view operation,
                                            cord::ByteView vault_before, cord::ByteView ratchet_before,
                                            cord::Bytes next_vault_bytes, cord::Bytes next_ratchet_bytes);
+
+// A file hash together with the buffer it was taken of, so that it is never
+// taken for the hash of other bytes.
+struct TakenFileHash {
+  std::shared_ptr<const cord::Bytes> of;
+  core::HashValue hash;
+
+  // The hash, when `bytes` are the very bytes it was taken of.
+  const core::HashValue* hash_of(const cord::Bytes& bytes) const {
+    return of.get() == &bytes ? &hash : nullptr;
+  }
+};
+
+// Bytes a file is expected to hold, with their file hash when it is already
+// known; the caller vouches that it is the hash of exactly these bytes.
+struct HashedBytes {
+  cord::ByteView bytes;
+  const core::HashValue* hash = nullptr;
+};
+
+// The file hashes of a commit's after-images, as classification took them.
+struct AfterImageHashes {
+  core::HashValue vault;
+  core::HashValue ratchet;
+};
+
 // The same commit of after-images the caller keeps: a session goes on with
-// the vault it committed, which is not copied for the journal.
-OpsResult<void> commit_borrowed_after_images_locked(const store::WorkspacePaths& paths, const core::HashValue& root,
-                                                    const crypto::Crypto& crypto, std::string_view operation,
-                                                    cord::ByteView vault_before, cord::ByteView ratchet_before,
-                                                    cord::ByteView next_vault_bytes,
-                                                    cord::ByteView next_ratchet_bytes);
+// the vault it committed, which is not copied for the journal, and with the
+// hashes of both after-images, which a next commit takes as its
+// before-images' hashes instead of hashing the files again.
+OpsResult<AfterImageHashes> commit_borrowed_after_images_locked(const store::WorkspacePaths& paths,
+                                                                const core::HashValue& root,
+                                                                const crypto::Crypto& crypto,
+                                                                std::string_view operation, HashedBytes vault_before,
+                                                                HashedBytes ratchet_before,
+                                                                cord::ByteView next_vault_bytes,
+                                                                cord::ByteView next_ratchet_bytes);
 
 // Brings the vault file of `paths` and the ratchet file of the journal's
 // root to the journal's after-images (the ratchet first), verifies both and

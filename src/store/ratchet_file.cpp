@@ -97,7 +97,16 @@ RatchetStore to_ratchet_store(const Ratchet& ratchet) {
 }
 
 StoreResult<cord::Bytes> encode_ratchet(const Ratchet& ratchet) {
-  auto bytes = encode_with_magic(kRatchetMagic, to_ratchet_store(ratchet));
+  // The bytes of to_ratchet_store's set, written from the records as they
+  // come: the set would only order them by value, which writing ignores.
+  std::vector<core::RatchetRecordV1> known = ratchet.to_records();
+  cord::SetOfElements<RatchetElement> elements;
+  elements.elements.reserve(known.size() + ratchet.unknown.size());
+  for (auto& record : known) elements.elements.emplace_back(std::move(record));
+  for (const auto& unknown : ratchet.unknown) elements.elements.emplace_back(cord::UnknownPayload{unknown.bytes});
+  using WrittenV1 = cord::Tagged<ratchet_store::V1Tag, cord::SetOfElements<RatchetElement>>;
+  static_assert(std::variant_size_v<RatchetStore> == 1);
+  auto bytes = encode_with_magic(kRatchetMagic, std::variant<WrittenV1>{WrittenV1{std::move(elements)}});
   if (!bytes) return fail(StoreError{StoreError::Cord{std::move(bytes.error())}});
   return std::move(*bytes);
 }
@@ -130,11 +139,19 @@ StoreResult<core::HashValue> check_ratchet(const Path& path, cord::ByteView byte
 }
 
 StoreResult<std::optional<Ratchet>> read_ratchet_for_root(const WorkspacePaths& paths, const core::HashValue& root) {
+  auto file = read_ratchet_file_for_root(paths, root);
+  if (!file) return fail(std::move(file.error()));
+  if (!*file) return std::optional<Ratchet>();
+  return std::optional<Ratchet>(std::move((*file)->ratchet));
+}
+
+StoreResult<std::optional<RatchetFile>> read_ratchet_file_for_root(const WorkspacePaths& paths,
+                                                                   const core::HashValue& root) {
   if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
   const Path path = ratchet_path(paths, root);
   auto bytes = read_file_bounded(path, kMaxRatchetFileBytes);
   if (!bytes) {
-    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<Ratchet>();
+    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<RatchetFile>();
     return fail(io_error_at(path, std::move(bytes.error())));
   }
   auto ratchet = decode_ratchet(path, *bytes);
@@ -142,7 +159,7 @@ StoreResult<std::optional<Ratchet>> read_ratchet_for_root(const WorkspacePaths& 
   if (ratchet->trusted_root != root) {
     return fail(StoreError{StoreError::TrustRootMismatch{ratchet->trusted_root, root}});
   }
-  return std::optional<Ratchet>(std::move(*ratchet));
+  return std::optional<RatchetFile>(RatchetFile{std::move(*bytes), std::move(*ratchet)});
 }
 
 StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const Ratchet& ratchet) {

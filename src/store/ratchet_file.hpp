@@ -38,6 +38,15 @@ StoreResult<core::HashValue> check_ratchet(const Path& path, cord::ByteView byte
 // The ratchet of `root`, or none when its file does not exist.
 StoreResult<std::optional<core::ratchet::Ratchet>> read_ratchet_for_root(const WorkspacePaths& paths,
                                                                          const core::HashValue& root);
+// A ratchet file's bytes and the ratchet they decode to.
+struct RatchetFile {
+  cord::Bytes bytes;
+  core::ratchet::Ratchet ratchet;
+};
+// As read_ratchet_for_root, keeping the bytes read: a commit's before-image
+// is then the very bytes its ratchet was decoded from.
+StoreResult<std::optional<RatchetFile>> read_ratchet_file_for_root(const WorkspacePaths& paths,
+                                                                   const core::HashValue& root);
 StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const core::ratchet::Ratchet& ratchet);
 // Writes complete file bytes for `root` (a journal's after-image, say):
 // refused before anything is written unless they are a ratchet of `root`,

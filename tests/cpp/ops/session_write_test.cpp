@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "store/state_file.hpp"
 #include "store/state_locks.hpp"
 #include "store/transaction.hpp"
+#include "store/write_fault.hpp"
 #include "support/ops/journal_workspace.hpp"
 #include "support/ops/team_workspace.hpp"
 #include "support/store/lock_holder.hpp"
@@ -272,6 +274,73 @@ TEST_F(SessionWriteTest, ARatchetFileThatDoesNotReencodeAlikeIsWrittenOver) {
   expect_committed(session);
   EXPECT_EQ(read(open(bob()), kApi), "key-3");
 }
+
+// A session's next commit takes the file hashes of its last commit's
+// after-images for its before-images only while the files still hold those
+// bytes. The second commit is stopped once its journal is written: the
+// journal must name the files as they stand, and the next load completes it.
+struct BetweenWrites {
+  const char* name;
+  std::function<void(class HashReuseTest&)> change;
+};
+
+void PrintTo(const BetweenWrites& between, std::ostream* out) { *out << between.name; }
+
+class HashReuseTest : public SessionWriteTest, public ::testing::WithParamInterface<BetweenWrites> {
+ public:
+  const TestWorkspace& workspace() const { return workspace_; }
+  const crypto::Identity& writer() const { return alice(); }
+  core::ratchet::Ratchet ratchet() const { return ratchet_on_disk(); }
+};
+
+TEST_P(HashReuseTest, TheJournalNamesTheFilesAsTheyStand) {
+  UnlockedSession session = open(alice());
+  ASSERT_TRUE(session.set_secret(kCrypto, kApi, bytes_of("first")));
+  GetParam().change(*this);
+  const FileImages before = files();
+  {
+    const store::Path ratchet = workspace_.ratchet_path();
+    store::ScopedWriteFault stop([&](store::WriteStep step, const store::Path& path) {
+      return step == store::WriteStep::Replace && path == ratchet ? EIO : 0;
+    });
+    ASSERT_FALSE(session.set_secret(kCrypto, kDb, bytes_of("second")));
+  }
+  const auto journal = tx::read_transaction(paths(), trusted_root());
+  ASSERT_TRUE(journal && *journal);
+  EXPECT_EQ((*journal)->vault_before, tx::FilePreconditionV1(tx::file_precondition::Hash{transaction_file_hash(before.vault)}));
+  EXPECT_EQ((*journal)->ratchet_before,
+            tx::FilePreconditionV1(tx::file_precondition::Hash{transaction_file_hash(before.ratchet)}));
+  EXPECT_EQ(files(), before);
+
+  const UnlockedSession next = open(alice());
+  EXPECT_EQ(read(next, kDb), "second");
+  EXPECT_FALSE(exists(tx::transaction_path(paths(), trusted_root())));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, HashReuseTest,
+    ::testing::Values(
+        BetweenWrites{"Nothing", [](HashReuseTest&) {}},
+        BetweenWrites{"BothWrittenElsewhere",
+                      [](HashReuseTest& t) { t.workspace().set_secret(t.writer(), kApi, "elsewhere"); }},
+        BetweenWrites{"VaultRewrittenWithItsOwnBytes",
+                      [](HashReuseTest& t) {
+                        const store::Path& vault = t.workspace().paths().vault_path;
+                        const cord::Bytes bytes = read_file(vault);
+                        std::filesystem::remove(vault.bytes());
+                        write_file(vault, bytes);
+                      }},
+        // The same ratchet in other bytes: it decodes as the session's
+        // ratchet, so nothing is reloaded, yet its hash is another.
+        BetweenWrites{"RatchetInOtherBytes",
+                      [](HashReuseTest& t) {
+                        auto file = store::to_ratchet_store(t.ratchet());
+                        std::get<store::ratchet_store::V1>(file).value.insert(
+                            cord::Evolving<core::RatchetRecordV1>(core::UserRatchetRecordV1{t.writer().user_id, 0}));
+                        write_file(t.workspace().ratchet_path(),
+                                   store::encode_with_magic(store::kRatchetMagic, file).value());
+                      }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The refusals of the write road, each with its text; none changes a file,
 // and each lets go of the locks.

@@ -6,6 +6,7 @@
 
 #include "store/atomic_write.hpp"
 #include "store/ratchet_file.hpp"
+#include "store/state_file.hpp"
 #include "store/write_fault.hpp"
 #include "support/cord/corruptions.hpp"
 #include "support/store/fixtures.hpp"
@@ -68,6 +69,22 @@ TEST_F(RatchetFileTest, EncodeDecodeRoundTrip) {
   ASSERT_TRUE(decoded) << decoded.error().message();
   EXPECT_EQ(*decoded, ratchet);
   EXPECT_EQ(encode_ratchet(*decoded), bytes);
+}
+
+// The file is the ratchet's set as a Set writes it, whatever order the
+// records come in and however many repeat.
+TEST_F(RatchetFileTest, EncodingWritesTheRatchetsSet) {
+  Ratchet many(root_);
+  for (std::uint8_t i = 0; i < 200; ++i) {
+    many.watermarks[core::record_key::Secret{id_of<core::SecretId>(i)}] = 1000 - i;
+    many.watermarks[core::record_key::User{id_of<core::UserId>(i)}] = i;
+  }
+  Ratchet repeated = sample_ratchet(root_);
+  repeated.unknown.push_back(repeated.unknown.front());
+  repeated.unknown.push_back({cord::Bytes{0, 0, 0, 99}});
+  for (const Ratchet& ratchet : {Ratchet(root_), sample_ratchet(root_), many, repeated}) {
+    EXPECT_EQ(encode_ratchet(ratchet).value(), encode_with_magic(kRatchetMagic, to_ratchet_store(ratchet)).value());
+  }
 }
 
 TEST_F(RatchetFileTest, FreshRatchetHoldsOnlyTheRoot) {
