@@ -13,7 +13,7 @@ namespace morvik::ops {
 core::ratchet::Ratchet seed_ratchet_from_baseline(const core::HashValue& root,
                                                   const std::vector<core::RatchetRecordV1>& baseline) {
   core::ratchet::Ratchet ratchet(root);
-  for (const core::RatchetRecordV1& record : baseline) ratchet.absorb_record(record);
+  ratchet.absorb_records(baseline);
   return ratchet;
 }
 

@@ -138,7 +138,7 @@ OpsResult<StrongestRatchet> read_strongest_ratchet_locked(const store::Workspace
 
 OpsResult<void> merge_ratchet(core::ratchet::Ratchet& into, const core::ratchet::Ratchet& from) {
   if (into.trusted_root != from.trusted_root) return fail(OpsError::TransactionStateMismatch{});
-  for (const core::RatchetRecordV1& record : from.to_records()) into.absorb_record(record);
+  into.absorb_records(from.to_records());
   for (const auto& unknown : from.unknown) {
     if (std::ranges::find(into.unknown, unknown) == into.unknown.end()) into.unknown.push_back(unknown);
   }

@@ -82,7 +82,7 @@ OpsResult<LockedSession> LockedSession::load(const store::WorkspacePaths& paths,
       files->cache.reset();
     }
     // Validation needs no lock: it reads only what was read under it.
-    return validate_records(files->vault, files->strongest.ratchet, crypto, verified);
+    return validate_records(files->vault, files->strongest.ratchet, crypto, std::move(verified));
   }();
   if (!report) return fail(std::move(report.error()));
 

@@ -14,10 +14,11 @@
 
 namespace morvik::ops {
 
-// Signatures of records whose hashes are in `verified` are not checked again.
+// Signatures of records whose hashes are in `verified` are not checked again;
+// the hashes are freed once the records are listed.
 OpsResult<core::validate::ValidationReport> validate_records(const core::validate::RecordSet& records,
                                                              const core::ratchet::Ratchet& ratchet,
                                                              const crypto::Crypto& crypto,
-                                                             const core::validate::VerifiedDigests& verified);
+                                                             core::validate::VerifiedDigests verified);
 
 }  // namespace morvik::ops

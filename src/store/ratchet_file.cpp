@@ -62,7 +62,7 @@ std::optional<Ratchet> into_ratchet(const std::vector<RatchetElement>& elements)
   }
   if (!root) return std::nullopt;
   Ratchet ratchet(std::move(*root));
-  for (const auto* record : known) ratchet.absorb_record(*record);
+  ratchet.absorb_records(known);
   ratchet.unknown = std::move(unknown);
   return ratchet;
 }

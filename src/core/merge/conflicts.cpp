@@ -69,16 +69,8 @@ std::map<RecordKey, ConflictReport> materialize_conflicts(const std::vector<Veri
   return reports;
 }
 
-void TopCounterGroups::offer(const VerifiedRecord& record) {
-  auto [it, inserted] = groups_.try_emplace(&record.key);
-  auto& tied = it->second;
-  if (!tied.empty()) {
-    const auto top = tied.front()->counter();
-    const auto counter = record.counter();
-    if (counter < top) return;
-    if (counter > top) tied.clear();
-  }
-  tied.push_back(&record);
+void TopCounterGroups::sort_by_key() {
+  std::stable_sort(offered_.begin(), offered_.end(), [](const auto* a, const auto* b) { return a->key < b->key; });
 }
 
 TieOutcome resolve_tie(const std::vector<const VerifiedRecord*>& tied) {

@@ -55,18 +55,44 @@ std::map<RecordKey, ConflictReport> materialize_conflicts(const std::vector<vali
                                                           std::map<RecordKey, ConflictSlot> slots);
 
 // Per key, the records sharing its highest counter, in the order offered.
+// Offers are kept as one pointer each and sorted by key once: a tree node
+// per key would take more than the records' own handles at the peak of a
+// validation.
 class TopCounterGroups {
  public:
-  void offer(const validate::VerifiedRecord& record);
+  void offer(const validate::VerifiedRecord& record) { offered_.push_back(&record); }
 
-  struct KeyLess {
-    bool operator()(const RecordKey* a, const RecordKey* b) const { return *a < *b; }
-  };
-  using Groups = std::map<const RecordKey*, std::vector<const validate::VerifiedRecord*>, KeyLess>;
-  const Groups& groups() const { return groups_; }
+  // Calls `each(key, tied)` once per key, in key order, and empties the
+  // groups. `tied` lives until the next call.
+  template <class Each>
+  void for_each(Each each) {
+    sort_by_key();
+    std::vector<const validate::VerifiedRecord*> tied;
+    for (std::size_t start = 0; start < offered_.size();) {
+      const RecordKey& key = offered_[start]->key;
+      std::uint64_t top = offered_[start]->counter();
+      tied.assign(1, offered_[start]);
+      std::size_t next = start + 1;
+      for (; next < offered_.size() && offered_[next]->key == key; ++next) {
+        const std::uint64_t counter = offered_[next]->counter();
+        if (counter < top) continue;
+        if (counter > top) {
+          tied.clear();
+          top = counter;
+        }
+        tied.push_back(offered_[next]);
+      }
+      each(key, tied);
+      start = next;
+    }
+    offered_ = {};
+  }
 
  private:
-  Groups groups_;
+  // Stable, so that each key's records keep the order they were offered in.
+  void sort_by_key();
+
+  std::vector<const validate::VerifiedRecord*> offered_;
 };
 
 // The outcome of one key's tied records: when all bodies are equal the one

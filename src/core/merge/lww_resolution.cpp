@@ -10,9 +10,9 @@ std::map<RecordKey, ConflictSlot> lww_resolution(const std::vector<validate::Ver
     if (writes[i] && !floors.contains(records[i].key)) top.offer(records[i]);
   }
   std::map<RecordKey, ConflictSlot> slots;
-  for (const auto& [key, tied] : top.groups()) {
-    if (auto outcome = resolve_tie(tied); outcome.slot) slots.emplace(*key, std::move(*outcome.slot));
-  }
+  top.for_each([&](const RecordKey& key, const std::vector<const validate::VerifiedRecord*>& tied) {
+    if (auto outcome = resolve_tie(tied); outcome.slot) slots.emplace_hint(slots.end(), key, std::move(*outcome.slot));
+  });
   return slots;
 }
 

@@ -5,34 +5,53 @@
 namespace morvik::core::ratchet {
 namespace {
 
-void raise(std::map<RecordKey, std::uint64_t>& watermarks, const RecordKey& key, std::uint64_t counter) {
-  auto [it, inserted] = watermarks.try_emplace(key, counter);
-  if (!inserted) it->second = std::max(it->second, counter);
+std::uint64_t counter_of(const RatchetRecordV1& record) {
+  return std::visit([](const auto& r) -> std::uint64_t {
+    if constexpr (requires { r.counter; }) {
+      return r.counter;
+    } else {
+      return 0;
+    }
+  }, record);
 }
+
+void raise(std::uint64_t& held, std::uint64_t counter) { held = std::max(held, counter); }
+// The first origin remembered stays.
+void keep(KeyOrigin&, const KeyOrigin&) {}
 
 }  // namespace
 
 void Ratchet::apply_update(const RatchetUpdate& update) {
-  for (const auto& [key, counter] : update.watermarks) raise(watermarks, key, counter);
-  for (const auto& [key, origin] : update.origins) origins.try_emplace(key, origin);
+  watermarks.absorb(update.watermarks, raise);
+  origins.absorb(update.origins, keep);
   if (update.format_version) format_version = std::max(format_version, *update.format_version);
 }
 
 void Ratchet::absorb_record(const RatchetRecordV1& record) {
-  if (const auto* version = std::get_if<ratchet_record::FormatVersion>(&record)) {
-    format_version = std::max(format_version, version->value);
-    return;
+  const RatchetRecordV1* one = &record;
+  absorb_records(std::span(&one, 1));
+}
+
+void Ratchet::absorb_records(std::span<const RatchetRecordV1* const> records) {
+  std::vector<std::pair<RecordKey, std::uint64_t>> counters;
+  std::vector<std::pair<RecordKey, KeyOrigin>> first_origins;
+  // Nearly every record a file holds is a secret's, with an origin: room for
+  // all of them is reserved rather than grown, which would hold two blocks
+  // at once.
+  counters.reserve(records.size());
+  first_origins.reserve(records.size());
+  for (const RatchetRecordV1* record : records) {
+    if (const auto* version = std::get_if<ratchet_record::FormatVersion>(record)) {
+      format_version = std::max(format_version, version->value);
+      continue;
+    }
+    auto key = ratchet_record_key(*record);
+    if (!key) continue;  // TrustedRoot: the ratchet's root is fixed when it is made.
+    if (auto origin = ratchet_record_origin(*record)) first_origins.emplace_back(*key, std::move(*origin));
+    counters.emplace_back(std::move(*key), counter_of(*record));
   }
-  auto key = ratchet_record_key(record);
-  if (!key) return;  // TrustedRoot: the ratchet's root is fixed when it is made.
-  raise(watermarks, *key, std::visit([](const auto& r) -> std::uint64_t {
-          if constexpr (requires { r.counter; }) {
-            return r.counter;
-          } else {
-            return 0;
-          }
-        }, record));
-  if (auto origin = ratchet_record_origin(record)) origins.try_emplace(std::move(*key), std::move(*origin));
+  watermarks.absorb(std::move(counters), raise);
+  origins.absorb(std::move(first_origins), keep);
 }
 
 std::vector<RatchetRecordV1> Ratchet::to_records() const {

@@ -4,13 +4,17 @@
 // already accepted, so that an older copy of the vault is recognised even
 // though every record in it is still validly signed. It only ever grows.
 
+#include <concepts>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <ranges>
+#include <span>
 #include <vector>
 
 #include "core/hash_value.hpp"
 #include "core/key_origin.hpp"
+#include "core/ratchet/keyed_table.hpp"
 #include "core/ratchet_records.hpp"
 #include "core/record_key.hpp"
 
@@ -34,9 +38,9 @@ struct RatchetUpdate {
 
 struct Ratchet {
   HashValue trusted_root;
-  std::map<RecordKey, std::uint64_t> watermarks;
+  KeyedTable<std::uint64_t> watermarks;
   // The first origin ever remembered for a slot stays.
-  std::map<RecordKey, KeyOrigin> origins;
+  KeyedTable<KeyOrigin> origins;
   // 0 until a format version has been seen.
   std::uint64_t format_version = 0;
   std::vector<UnknownRatchetRecord> unknown;
@@ -48,6 +52,17 @@ struct Ratchet {
   void apply_update(const RatchetUpdate& update);
   // Folds in one stored record; a TrustedRoot record changes nothing.
   void absorb_record(const RatchetRecordV1& record);
+  // Folds in stored records as absorb_record does one by one, in whatever
+  // order they come.
+  void absorb_records(std::span<const RatchetRecordV1* const> records);
+  template <class Records>
+    requires std::same_as<std::ranges::range_value_t<Records>, RatchetRecordV1>
+  void absorb_records(const Records& records) {
+    std::vector<const RatchetRecordV1*> each;
+    each.reserve(std::ranges::size(records));
+    for (const RatchetRecordV1& record : records) each.push_back(&record);
+    absorb_records(each);
+  }
   // One record per watermark (none for the root's slot) in key order, then
   // the format version when one was seen, then the trusted root, always last.
   // Carried unknown records are not included.

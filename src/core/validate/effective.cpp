@@ -28,15 +28,15 @@ constexpr std::size_t variant_index() {
 // Resolves every key's tied records: ties become slots, winners go to
 // `take`.
 template <class Take>
-void resolve_groups(const TopCounterGroups& top, std::map<RecordKey, ConflictSlot>& slots, Take take) {
-  for (const auto& [key, tied] : top.groups()) {
+void resolve_groups(TopCounterGroups& top, std::map<RecordKey, ConflictSlot>& slots, Take take) {
+  top.for_each([&](const RecordKey& key, const std::vector<const VerifiedRecord*>& tied) {
     auto outcome = merge::resolve_tie(tied);
     if (outcome.slot) {
-      slots.insert_or_assign(*key, std::move(*outcome.slot));
+      slots.insert_or_assign(key, std::move(*outcome.slot));
     } else {
       take(*outcome.winner);
     }
-  }
+  });
 }
 
 // The plain fixpoint: every key resolved in every round.
@@ -137,9 +137,9 @@ SelectedAuthorizedRecords select_authorized_records(const EffectiveInputs& input
     for (const auto* record : *step) {
       if (competes(*record, root_user.user_id, applied_deletions, selection, previous)) top.offer(*record);
     }
-    for (const auto& [key, tied] : top.groups()) {
-      add_outcome(selection, *key, key_outcome(tied, inputs.entry_point_users));
-    }
+    top.for_each([&](const RecordKey& key, const std::vector<const VerifiedRecord*>& tied) {
+      add_outcome(selection, key, key_outcome(tied, inputs.entry_point_users));
+    });
   }
   return selection;
 }

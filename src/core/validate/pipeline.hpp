@@ -303,15 +303,16 @@ CoreResult<CheckedRecords> check_records(const RecordSet& source, const std::vec
   return checked;
 }
 
-// Steps up to the per-record checks: the listing, with the signed messages
-// it keeps, is released before the resolution starts.
+// Steps up to the per-record checks: the verified hashes, and the listing
+// with the signed messages it keeps, are released before the resolution
+// starts.
 template <CryptoProvider P>
 CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(const RecordSet& source,
                                                                            const HashValue& trusted_root,
-                                                                           const P& crypto,
-                                                                           const VerifiedDigests& verified) {
+                                                                           const P& crypto, VerifiedDigests verified) {
   using Checked = std::expected<CheckedRecords, ValidationIssue>;
   const Listing listing = list_records(source, crypto, verified);
+  verified = {};  // marked in the listing; not held through the resolution
   const auto& list = listing.records;
   if (list.empty()) return Checked(std::unexpect, ValidationIssue::RootNotTrusted{});
 
@@ -332,8 +333,8 @@ CoreResult<std::expected<CheckedRecords, ValidationIssue>> check_record_set(cons
 // The version-1 pipeline.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_v1(const RecordSet& source, const ratchet::Ratchet& ratchet, const P& crypto,
-                                         const VerifiedDigests& verified) {
-  auto checked = detail::check_record_set(source, ratchet.trusted_root, crypto, verified);
+                                         VerifiedDigests verified) {
+  auto checked = detail::check_record_set(source, ratchet.trusted_root, crypto, std::move(verified));
   if (!checked) return fail(std::move(checked.error()));
   if (!*checked) return fatal_report(std::move(checked->error()));
   return resolve_checked_records(std::move(**checked), ratchet);
@@ -344,13 +345,13 @@ CoreResult<ValidationReport> validate_v1(const RecordSet& source, const ratchet:
 // An allocation that fails on the way is reported as such, never thrown.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_vault_with_verified(const RecordSet& source, const ratchet::Ratchet& ratchet,
-                                                          const P& crypto, const VerifiedDigests& verified) {
+                                                          const P& crypto, VerifiedDigests verified) {
   try {
     // A vault of a newer format is not read at all.
     if (ratchet.format_version > kFormatVersion) {
       return fatal_report(ValidationIssue::FormatVersionRegression{ratchet.format_version, kFormatVersion});
     }
-    auto report = validate_v1(source, ratchet, crypto, verified);
+    auto report = validate_v1(source, ratchet, crypto, std::move(verified));
     if (report && ratchet.format_version == 0 && report->issues.empty()) {
       report->ratchet_update.format_version = kFormatVersion;
     }
@@ -363,7 +364,7 @@ CoreResult<ValidationReport> validate_vault_with_verified(const RecordSet& sourc
 // The same for a record set the caller keeps: the report holds a copy.
 template <CryptoProvider P>
 CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& store, const ratchet::Ratchet& ratchet,
-                                                          const P& crypto, const VerifiedDigests& verified) {
+                                                          const P& crypto, VerifiedDigests verified) {
   try {
     // Encoding a record is part of reading it, which a newer format skips.
     if (ratchet.format_version > kFormatVersion) {
@@ -371,7 +372,7 @@ CoreResult<ValidationReport> validate_vault_with_verified(const VaultStore& stor
     }
     auto records = RecordSet::of(store);
     if (!records) return fail(std::move(records.error()));
-    return validate_vault_with_verified(*records, ratchet, crypto, verified);
+    return validate_vault_with_verified(*records, ratchet, crypto, std::move(verified));
   } catch (const std::bad_alloc&) {
     return fail(CoreError::out_of_memory());
   }

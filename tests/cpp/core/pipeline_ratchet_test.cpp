@@ -49,6 +49,63 @@ TEST(RatchetTest, AbsorbingKeepsTheHighestCounterAndTheFirstOrigin) {
   EXPECT_EQ(ratchet.format_version, 3u);
 }
 
+// Records of a file come grouped by kind, which is not key order; a baseline
+// or a merge may repeat keys and add them between held ones.
+TEST(RatchetTest, AbsorbingManyRecordsAtOnceMatchesAbsorbingThemOneByOne) {
+  const std::vector<RatchetRecordV1> records{
+      SecretRatchetRecordV1{SecretId{hash_of(6)}, 2, SecretSelectorV1{{"app", "b"}, {}}},
+      UserRatchetRecordV1{user(3), 1},
+      EntryPointRatchetRecordV1{user(3), 4},
+      SecretRatchetRecordV1{SecretId{hash_of(2)}, 9, SecretSelectorV1{{"app", "a"}, {}}},
+      UserHandleRatchetRecordV1{UserHandleId{hash_of(5)}, 3, "ops"},
+      SecretRatchetRecordV1{SecretId{hash_of(6)}, 7, SecretSelectorV1{{"app", "later"}, {}}},
+      UserRatchetRecordV1{user(1), 8},
+      ratchet_record::FormatVersion{1},
+      UserRatchetRecordV1{user(3), 5},
+      SecretRatchetRecordV1{SecretId{hash_of(2)}, 4, SecretSelectorV1{{"app", "a2"}, {}}},
+      TrustedRootRatchetRecordV1{hash_of(4)},
+  };
+  const auto held = [] {
+    Ratchet ratchet(hash_of(9));
+    ratchet.watermarks.emplace(user_key(2), 6);
+    ratchet.watermarks.emplace(secret_key(6), 5);
+    ratchet.origins.emplace(secret_key(6), SecretSelectorV1{{"app", "held"}, {}});
+    return ratchet;
+  };
+  for (Ratchet start : {Ratchet(hash_of(9)), held()}) {
+    std::map<RecordKey, std::uint64_t> watermarks(start.watermarks.begin(), start.watermarks.end());
+    std::map<RecordKey, KeyOrigin> origins(start.origins.begin(), start.origins.end());
+    for (const auto& record : records) {
+      const auto key = ratchet_record_key(record);
+      if (!key) continue;
+      const std::uint64_t counter = std::visit(
+          [](const auto& r) -> std::uint64_t {
+            if constexpr (requires { r.counter; }) {
+              return r.counter;
+            } else {
+              return 0;
+            }
+          },
+          record);
+      auto [at, added] = watermarks.try_emplace(*key, counter);
+      if (!added) at->second = std::max(at->second, counter);
+      if (auto origin = ratchet_record_origin(record)) origins.try_emplace(*key, *origin);
+    }
+
+    Ratchet at_once = start;
+    at_once.absorb_records(records);
+    Ratchet one_by_one = start;
+    for (const auto& record : records) one_by_one.absorb_record(record);
+    for (const Ratchet* ratchet : {&at_once, &one_by_one}) {
+      EXPECT_EQ(ratchet->watermarks, watermarks);
+      EXPECT_EQ(ratchet->origins, origins);
+      EXPECT_TRUE(std::ranges::is_sorted(ratchet->watermarks, {}, [](const auto& entry) { return entry.first; }));
+      EXPECT_EQ(ratchet->format_version, 1u);
+      EXPECT_EQ(ratchet->trusted_root, hash_of(9));
+    }
+  }
+}
+
 TEST(RatchetTest, UpdatesOnlyRaiseAndNeverReplaceAnOrigin) {
   Ratchet ratchet(hash_of(9));
   ratchet.watermarks.emplace(user_key(1), 7);
