@@ -176,7 +176,9 @@ struct DefaultCodec<SetInWireOrder<T>> {
       std::size_t previous = out.size();
       for (std::size_t i = 0; i < set.elements.size(); ++i) {
         const std::size_t start = out.size();
-        if (auto st = cord::write(CordSerializer(out), set.elements[i]); !st) return fail(CordError::custom_ser(st.error()));
+        if (auto st = cord::write(CordSerializer(out), set.elements[i]); !st) {
+          return fail(CordError::custom_ser(st.error()));
+        }
         const ByteView written(out);
         if (i > 0 && !encoding_less(written.subspan(previous, start - previous), written.subspan(start))) {
           return fail(CordError::custom_ser(CordError::of(CordErrorKind::DuplicateSetElement)));

@@ -123,7 +123,8 @@ Context::Context(const SharedSecret& shared_secret, std::span<const std::uint8_t
   std::copy(info_hash.data(), info_hash.data() + kHkdfPrkLength, key_schedule_context_.begin() + 1 + kHkdfPrkLength);
   secret_ = kHpke.labeled_extract(shared_secret.span(), "secret", {});
   key_ = kHpke.labeled_expand<kKeyLength>(secret_.span(), "key", key_schedule_context_);
-  SecretArray<kNonceLength> nonce = kHpke.labeled_expand<kNonceLength>(secret_.span(), "base_nonce", key_schedule_context_);
+  SecretArray<kNonceLength> nonce =
+      kHpke.labeled_expand<kNonceLength>(secret_.span(), "base_nonce", key_schedule_context_);
   std::copy(nonce.data(), nonce.data() + kNonceLength, base_nonce_.begin());
 }
 

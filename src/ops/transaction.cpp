@@ -127,8 +127,8 @@ OpsResult<void> write_journal(const store::WorkspacePaths& paths, const tx::Tran
 }
 
 template <class Image>
-OpsResult<AfterImageHashes> complete_locked(const store::WorkspacePaths& paths, const tx::BasicTransactionV1<Image>& transaction,
-                                const FileHashes& hashes) {
+OpsResult<AfterImageHashes> complete_locked(const store::WorkspacePaths& paths,
+                                            const tx::BasicTransactionV1<Image>& transaction, const FileHashes& hashes) {
   const store::Path ratchet_file = store::ratchet_path(paths, transaction.trusted_root);
   const cord::ByteView next_vault = transaction.next_vault_bytes.bytes;
   const cord::ByteView next_ratchet = transaction.next_ratchet_bytes.bytes;

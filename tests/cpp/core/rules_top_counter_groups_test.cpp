@@ -15,7 +15,8 @@ const UserId kSigner{HashValue{cord::Bytes(32, 0xA0)}};
 
 VerifiedRecord top_counter_record(std::uint8_t id, std::uint64_t counter, std::uint8_t hash) {
   const auto selector = testing::secret({"app", std::string(1, static_cast<char>('a' + id))});
-  VaultRecordV1 envelope{RecordBodyV1{SecretDeletedRecordV1{SecretId{HashValue{cord::Bytes(32, id)}}, selector, counter}},
+  const SecretId secret_id{HashValue{cord::Bytes(32, id)}};
+  VaultRecordV1 envelope{RecordBodyV1{SecretDeletedRecordV1{secret_id, selector, counter}},
                          cord::Bytes(32, 1), cord::Bytes(64, hash)};
   return VerifiedRecord::of(envelope, record_key_for(*envelope.body.known(), kSigner),
                             HashValue{cord::Bytes(32, hash)}, kSigner);

@@ -307,7 +307,8 @@ TEST_P(HashReuseTest, TheJournalNamesTheFilesAsTheyStand) {
   }
   const auto journal = tx::read_transaction(paths(), trusted_root());
   ASSERT_TRUE(journal && *journal);
-  EXPECT_EQ((*journal)->vault_before, tx::FilePreconditionV1(tx::file_precondition::Hash{transaction_file_hash(before.vault)}));
+  EXPECT_EQ((*journal)->vault_before,
+            tx::FilePreconditionV1(tx::file_precondition::Hash{transaction_file_hash(before.vault)}));
   EXPECT_EQ((*journal)->ratchet_before,
             tx::FilePreconditionV1(tx::file_precondition::Hash{transaction_file_hash(before.ratchet)}));
   EXPECT_EQ(files(), before);
