@@ -178,23 +178,7 @@ struct DefaultCheck<Evolving<T>> {
 // A set's elements in canonical order, as read_set_elements accepts them.
 template <class T>
 Status check_set_elements(CordDeserializer& d) {
-  if (auto st = d.apply_wrapper_name(kSetName); !st) return st;
-  return d.nested([&]() -> Status {
-    auto count = d.parse_length();
-    if (!count) return fail(std::move(count.error()));
-    ByteView previous;
-    for (std::uint64_t i = 0; i < *count; ++i) {
-      d.reset_hint();
-      const ByteView before = d.remaining();
-      if (auto st = cord::check<T>(d); !st) return st;
-      const ByteView consumed = before.first(before.size() - d.remaining().size());
-      if (i > 0 && !encoding_less(previous, consumed)) {
-        return fail(CordError::custom_de(CordError::of(CordErrorKind::DuplicateSetElement)));
-      }
-      previous = consumed;
-    }
-    return {};
-  });
+  return walk_set_elements(d, [](CordDeserializer& from) { return cord::check<T>(from); }, [](std::uint64_t) {});
 }
 
 template <class T>

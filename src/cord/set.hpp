@@ -51,34 +51,46 @@ inline bool encoding_less(ByteView a, ByteView b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
 }
 
-// Reads the elements of a set in the order the wire holds them, handing
-// each to `take`; accepted only in canonical order. Before the first,
-// `reserve` is told how many elements to make room for (see preallocation).
-// Decoding is canonical (a decoded value re-encodes to the bytes it was read
-// from), so comparing the consumed input of neighbours is the same test as
-// comparing their re-encodings.
-template <class T, class F, class R>
-Status read_set_elements(CordDeserializer& d, F&& take, R&& reserve) {
+// Walks the elements of a set in the order the wire holds them, accepted
+// only in canonical order: `reserve` is told the announced count before the
+// first, and `each(d)` consumes one element. Decoding is canonical (a decoded
+// value re-encodes to the bytes it was read from), so comparing the consumed
+// input of neighbours is the same test as comparing their re-encodings.
+template <class Each, class R>
+Status walk_set_elements(CordDeserializer& d, Each&& each, R&& reserve) {
   if (auto st = d.apply_wrapper_name(kSetName); !st) return st;
   return d.nested([&]() -> Status {
     auto count = d.parse_length();
     if (!count) return fail(std::move(count.error()));
-    reserve(preallocation<T>(*count, d));
+    reserve(*count);
     ByteView previous;
     for (std::uint64_t i = 0; i < *count; ++i) {
       d.reset_hint();
       const ByteView before = d.remaining();
-      auto element = cord::read<T>(d);
-      if (!element) return fail(std::move(element.error()));
+      if (auto st = each(d); !st) return st;
       const ByteView consumed = before.first(before.size() - d.remaining().size());
       if (i > 0 && !encoding_less(previous, consumed)) {
         return fail(CordError::custom_de(CordError::of(CordErrorKind::DuplicateSetElement)));
       }
-      take(std::move(*element));
       previous = consumed;
     }
     return {};
   });
+}
+
+// Reads the elements of a set, handing each to `take` (a set that fails to
+// decode is dropped whole, so what was taken before the failure is of no
+// account). Before the first, `reserve` is told how many elements to make
+// room for (see preallocation).
+template <class T, class F, class R>
+Status read_set_elements(CordDeserializer& d, F&& take, R&& reserve) {
+  auto read_one = [&](CordDeserializer& from) -> Status {
+    auto element = cord::read<T>(from);
+    if (!element) return fail(std::move(element.error()));
+    take(std::move(*element));
+    return {};
+  };
+  return walk_set_elements(d, read_one, [&](std::uint64_t count) { reserve(preallocation<T>(count, d)); });
 }
 
 // What write_set does with elements of equal encodings: a Set never holds
