@@ -182,13 +182,12 @@ StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const 
     if (!checked) return fail(std::move(checked.error()));
     if (*checked != root) return fail(StoreError{StoreError::TrustRootMismatch{*checked, root}});
   }
-  auto read = write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes,
-                                       invalid_data_at(path, "ratchet bytes differed immediately after atomic write"),
-                                       WriterLock::Held);
-  if (!read) return fail(std::move(read.error()));
-  if (decoded == Decoded::No) {
-    if (auto again = check_ratchet(path, *read); !again) return fail(std::move(again.error()));
-  }
+  // The read-back holds exactly the bytes checked above, so they are not
+  // checked again.
+  StoreError differed = invalid_data_at(path, "ratchet bytes differed immediately after atomic write");
+  auto written = write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes, std::move(differed),
+                                          WriterLock::Held);
+  if (!written) return fail(std::move(written.error()));
   return {};
 }
 
