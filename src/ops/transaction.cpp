@@ -25,8 +25,6 @@ core::HashValue file_hash(const crypto::Crypto& crypto, cord::ByteView bytes) {
   return crypto.hash(core::kTransactionFileLabel, bytes);
 }
 
-OpsError io_error(const store::Path& path, store::IoError error) { return store::io_error_at(path, std::move(error)); }
-
 // Whether the file at `path` holds exactly `expected`, compared as it is
 // read: a file as large as the vault is not read into memory beside bytes
 // it may equal. An absent file holds nothing; other failures are those of
@@ -35,7 +33,7 @@ OpsResult<bool> current_file_holds(const store::Path& path, cord::ByteView expec
   auto holds = store::file_holds(path, expected, kMaxCurrentFileBytes);
   if (holds) return *holds;
   if (holds.error().kind == store::IoErrorKind::NotFound) return false;
-  return fail(io_error(path, std::move(holds.error())));
+  return fail(store::io_error_at(path, std::move(holds.error())));
 }
 
 // The file hashes of one commit. A file that still holds the bytes a hash
@@ -288,7 +286,7 @@ OpsResult<std::optional<cord::Bytes>> read_current_file(const store::Path& path,
   auto bytes = store::read_file_bounded(path, limit);
   if (bytes) return std::optional<cord::Bytes>(std::move(*bytes));
   if (bytes.error().kind == store::IoErrorKind::NotFound) return std::optional<cord::Bytes>();
-  return fail(io_error(path, std::move(bytes.error())));
+  return fail(store::io_error_at(path, std::move(bytes.error())));
 }
 
 PendingTransaction pending_transaction_of(const tx::TransactionV1& transaction) {
