@@ -32,13 +32,10 @@ OpsResult<SecretPlaintext> decrypt_secret_from_report(const core::validate::Effe
                                                       const crypto::Crypto& crypto, const crypto::Identity& identity,
                                                       const core::SecretSelectorV1& selector) {
   // The record is read where the state holds it, not copied.
-  auto live = state.live_secret_winner(selector, crypto);
+  auto live = state.unconflicted_live_secret(selector, crypto);
   if (!live) return fail(std::move(live.error()));
   if (!*live) return fail(OpsError::SecretMissing{});
   const auto& secret = std::get<core::SecretRecordV1>(*(*live)->body);
-  if (state.conflicts.contains(core::RecordKey(core::record_key::Secret{secret.secret_id}))) {
-    return fail(OpsError::SecretMissing{});
-  }
   if (!state.trusted_root) return fail(OpsError::MissingEffectiveRoot{});
   return decrypt_secret_record(identity, *(*live)->record, secret, state.trusted_root->bytes);
 }

@@ -118,13 +118,22 @@ struct EffectiveState {
     return live_value(*id);
   }
 
+  // The live value's record, only when the secret is not conflicted; null
+  // otherwise.
+  template <CryptoProvider P>
+  CoreResult<const VerifiedRecord*> unconflicted_live_secret(const SecretSelectorV1& selector, const P& crypto) const {
+    auto id = derive_secret_id(crypto, selector);
+    if (!id) return fail(std::move(id.error()));
+    if (conflicts.contains(RecordKey(record_key::Secret{*id}))) return nullptr;
+    return live_value(*id);
+  }
+
   // A copy of the live value, only when the secret is not conflicted.
   template <CryptoProvider P>
   CoreResult<std::optional<ActiveSecretV1>> secret_record(const SecretSelectorV1& selector, const P& crypto) const {
-    auto id = derive_secret_id(crypto, selector);
-    if (!id) return fail(std::move(id.error()));
-    if (conflicts.contains(RecordKey(record_key::Secret{*id}))) return std::nullopt;
-    return active_secret(live_value(*id));
+    auto live = unconflicted_live_secret(selector, crypto);
+    if (!live) return fail(std::move(live.error()));
+    return active_secret(*live);
   }
 
   template <CryptoProvider P>
