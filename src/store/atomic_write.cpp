@@ -167,7 +167,7 @@ StoreResult<void> remove_file_durable(const Path& path) {
   return sync_parent_directory(path);
 }
 
-StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView bytes, mode_t mode, ModeRule rule) {
+StoreResult<void> write_temporary_and_replace(const Path& target, Pieces bytes, mode_t mode, ModeRule rule) {
   auto drawn = temporary_path_for(target);
   if (!drawn) return fail(std::move(drawn.error()));
   const Path& temporary = *drawn;
@@ -188,7 +188,10 @@ StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView
   if (rule == ModeRule::Exact) {
     code = run_step(WriteStep::SetMode, temporary, [&] { return ::fchmod(file.get(), mode) == 0; });
   }
-  if (code == 0) code = run_step(WriteStep::WriteTemporary, temporary, [&] { return write_all(file.get(), bytes); });
+  // Each piece is a write step of its own: a write can fail part way.
+  for (const cord::ByteView piece : bytes.views()) {
+    if (code == 0) code = run_step(WriteStep::WriteTemporary, temporary, [&] { return write_all(file.get(), piece); });
+  }
   if (code == 0) code = run_step(WriteStep::SyncTemporary, temporary, [&] { return ::fsync(file.get()) == 0; });
   file.reset();
   if (code != 0) {
@@ -198,14 +201,14 @@ StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView
   return replace_file(temporary, target);
 }
 
-StoreResult<void> write_private_atomic_inner(const Path& path, cord::ByteView bytes) {
+StoreResult<void> write_private_atomic_inner(const Path& path, Pieces bytes) {
   // Every private target the system names has a directory part.
   if (auto made = create_private_dir_all(path.parent().value_or(Path())); !made) return made;
   if (auto replaced = write_temporary_and_replace(path, bytes, 0600, ModeRule::Exact); !replaced) return replaced;
   return sync_parent_directory(path);
 }
 
-IoResult<bool> read_back(const Path& path, cord::ByteView expected, std::uint64_t max) {
+IoResult<bool> read_back(const Path& path, Pieces expected, std::uint64_t max) {
   if (const int injected = injected_write_fault(WriteStep::ReadBack, path); injected != 0) {
     return fail(IoError::from_errno(injected));
   }

@@ -9,6 +9,7 @@
 #include "cord/wire.hpp"
 #include "store/error.hpp"
 #include "store/path.hpp"
+#include "store/pieces.hpp"
 
 namespace morvik::store {
 
@@ -16,7 +17,7 @@ namespace morvik::store {
 // the file ends with mode 0600 and its directory with 0700, whatever the
 // umask. The new content is in place once the rename succeeded, even when
 // the directory flush after it reports a failure.
-StoreResult<void> write_private_atomic_inner(const Path& path, cord::ByteView bytes);
+StoreResult<void> write_private_atomic_inner(const Path& path, Pieces bytes);
 
 // Whether a new file keeps its creation mode as the umask narrowed it, or is
 // set to exactly that mode.
@@ -24,10 +25,10 @@ enum class ModeRule : std::uint8_t { Umask, Exact };
 
 // The steps an atomic write shares: a fresh temporary sibling of `target`
 // created exclusively with `mode` (before the umask; with ModeRule::Exact
-// then set to exactly `mode`), written, flushed, closed and renamed over
-// `target`. A failure before the rename leaves `target` untouched and
-// removes the temporary file.
-StoreResult<void> write_temporary_and_replace(const Path& target, cord::ByteView bytes, mode_t mode,
+// then set to exactly `mode`), written piece by piece, flushed, closed and
+// renamed over `target`. A failure before the rename leaves `target`
+// untouched and removes the temporary file.
+StoreResult<void> write_temporary_and_replace(const Path& target, Pieces bytes, mode_t mode,
                                               ModeRule rule = ModeRule::Umask);
 
 // A fresh sibling of `path` named "." + name + ".tmp." + 32 random hex
@@ -58,6 +59,6 @@ StoreResult<void> remove_file_durable(const Path& path);
 // Reads a file just written, within `max`, and tells whether it holds
 // exactly what was meant to be there. The file is compared as it is read,
 // never held beside those bytes: they are as large as the file.
-IoResult<bool> read_back(const Path& path, cord::ByteView expected, std::uint64_t max);
+IoResult<bool> read_back(const Path& path, Pieces expected, std::uint64_t max);
 
 }  // namespace morvik::store

@@ -98,23 +98,36 @@ IoResult<cord::Bytes> read_file_bounded(const Path& path, std::uint64_t max) {
   return content;
 }
 
-IoResult<bool> file_holds(const Path& path, cord::ByteView expected, std::uint64_t max) {
+IoResult<bool> file_holds(const Path& path, Pieces expected, std::uint64_t max) {
   auto opened = open_regular_file(path, max);
   if (!opened) return fail(std::move(opened.error()));
-  if (opened->size != expected.size()) return false;
+  const std::uint64_t size = expected.size();
+  if (opened->size != size) return false;
   // One byte more than expected is read for, so that a file grown since
   // fstat does not compare equal.
-  std::vector<std::uint8_t> chunk(std::min<std::size_t>(kCompareChunkBytes, expected.size() + 1));
+  std::vector<std::uint8_t> chunk(std::min<std::uint64_t>(kCompareChunkBytes, size + 1));
+  const auto pieces = expected.views();
+  std::size_t piece = 0;
+  std::uint64_t offset = 0;  // within `piece`
   std::uint64_t total = 0;
   for (;;) {
     auto n = read_some(opened->fd, chunk.data(), chunk.size());
     if (!n) return fail(std::move(n.error()));
-    if (*n == 0) return total == expected.size();
-    if (*n > expected.size() - total) return false;
-    if (!std::equal(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*n), expected.begin() + total)) {
-      return false;
-    }
+    if (*n == 0) return total == size;
+    if (*n > size - total) return false;
     total += *n;
+    // The chunk read, against as many pieces as it spans.
+    for (cord::ByteView read(chunk.data(), *n); !read.empty();) {
+      if (offset == pieces[piece].size()) {
+        ++piece;
+        offset = 0;
+        continue;
+      }
+      const std::size_t count = std::min<std::uint64_t>(read.size(), pieces[piece].size() - offset);
+      if (!std::equal(read.begin(), read.begin() + count, pieces[piece].begin() + offset)) return false;
+      read = read.subspan(count);
+      offset += count;
+    }
   }
 }
 

@@ -185,10 +185,7 @@ StoreResult<void> write_ratchet_bytes_atomic(const WorkspacePaths& paths, const 
   // The read-back holds exactly the bytes checked above, so they are not
   // checked again.
   StoreError differed = invalid_data_at(path, "ratchet bytes differed immediately after atomic write");
-  auto written = write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes, std::move(differed),
-                                          WriterLock::Held);
-  if (!written) return fail(std::move(written.error()));
-  return {};
+  return write_state_file_verified(paths, path, bytes, kMaxRatchetFileBytes, std::move(differed), WriterLock::Held);
 }
 
 }  // namespace morvik::store

@@ -13,16 +13,15 @@ std::optional<cord::ByteView> after_magic(std::string_view magic, cord::ByteView
   return bytes.subspan(magic.size());
 }
 
-StoreResult<cord::ByteView> write_state_file_verified(const WorkspacePaths& paths, const Path& path,
-                                                      cord::ByteView bytes, std::uint64_t max, StoreError mismatch,
-                                                      WriterLock lock) {
+StoreResult<void> write_state_file_verified(const WorkspacePaths& paths, const Path& path, Pieces bytes,
+                                            std::uint64_t max, StoreError mismatch, WriterLock lock) {
   if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
   if (lock == WriterLock::Held) remove_stale_temporaries(path);
   if (auto written = write_private_atomic_inner(path, bytes); !written) return fail(std::move(written.error()));
   auto holds = read_back(path, bytes, max);
   if (!holds) return fail(io_error_at(path, std::move(holds.error())));
   if (!*holds) return fail(std::move(mismatch));
-  return bytes;
+  return {};
 }
 
 }  // namespace morvik::store

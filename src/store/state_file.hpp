@@ -11,6 +11,7 @@
 
 #include "cord/cord.hpp"
 #include "store/error.hpp"
+#include "store/pieces.hpp"
 #include "store/workspace_paths.hpp"
 
 namespace morvik::store {
@@ -36,12 +37,11 @@ std::optional<cord::ByteView> after_magic(std::string_view magic, cord::ByteView
 enum class WriterLock : std::uint8_t { Held, NotHeld };
 
 // Writes `bytes` to `path`, a file below the state directory of `paths`, then
-// reads the file back with the limit `max`, comparing it in place. Returns
-// the bytes read, which are `bytes` themselves. A failed read-back is
+// reads the file back with the limit `max`, comparing it in place: on
+// success the file holds exactly `bytes`. A failed read-back is
 // StoreError::Io with `path`; bytes that differ give `mismatch`. Either way
 // the new file is already in place.
-StoreResult<cord::ByteView> write_state_file_verified(const WorkspacePaths& paths, const Path& path,
-                                                      cord::ByteView bytes, std::uint64_t max, StoreError mismatch,
-                                                      WriterLock lock);
+StoreResult<void> write_state_file_verified(const WorkspacePaths& paths, const Path& path, Pieces bytes,
+                                            std::uint64_t max, StoreError mismatch, WriterLock lock);
 
 }  // namespace morvik::store

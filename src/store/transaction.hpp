@@ -32,11 +32,19 @@ inline constexpr std::size_t kMaxOperationBytes = 128;
 // the usual length limit must still leave a journal that can be read back.
 struct AfterImage {
   cord::Bytes bytes;
+  std::uint64_t size() const { return bytes.size(); }
   auto operator<=>(const AfterImage&) const = default;
 };
 // An after-image read as a view into the bytes it was read from.
 struct AfterImageView {
   cord::ByteView bytes;
+  std::uint64_t size() const { return bytes.size(); }
+};
+// An after-image's length alone, its bytes left out: a journal of these is
+// every byte of the journal file but those of its after-images.
+struct AfterImageLength {
+  std::uint64_t length = 0;
+  std::uint64_t size() const { return length; }
 };
 
 // What a file must be before the commit: absent, or the domain hash of its
@@ -71,8 +79,9 @@ struct NativePathV1 {
 };
 
 // `Image` is AfterImage, or AfterImageView for a journal that borrows its
-// after-images: one being committed from bytes its caller keeps, or one
-// read back after writing it, compared without being copied.
+// after-images (one being committed from bytes its caller keeps), or
+// AfterImageLength for the rest of a journal that is written from where its
+// after-images are.
 template <class Image>
 struct BasicTransactionV1 {
   cord::Bytes transaction_id;
@@ -108,11 +117,13 @@ Path transaction_path(const WorkspacePaths& paths, const core::HashValue& root);
 StoreResult<std::optional<TransactionV1>> read_transaction(const WorkspacePaths& paths, const core::HashValue& root);
 // `path` only names the file in errors.
 StoreResult<TransactionV1> decode_transaction(const Path& path, cord::ByteView bytes);
-template <class Image>
-StoreResult<cord::Bytes> encode_transaction(const BasicTransactionV1<Image>& transaction);
+StoreResult<cord::Bytes> encode_transaction(const TransactionV1& transaction);
 // Writes the journal of the transaction's root, then reads it back and
-// checks bytes and value. Called with the write locks held; first removes
-// the temporaries that killed writers left beside the journal.
+// checks bytes and value. The file is written and compared from the
+// after-images where the transaction keeps them, never from one buffer
+// holding all of it; its bytes are those encode_transaction gives. Called
+// with the write locks held; first removes the temporaries that killed
+// writers left beside the journal.
 template <class Image>
 StoreResult<void> write_transaction_atomic(const WorkspacePaths& paths, const BasicTransactionV1<Image>& transaction);
 
@@ -125,16 +136,28 @@ StoreError invalid(const Path& path, std::string text);
 namespace morvik::cord {
 
 template <>
+struct Codec<store::transaction::AfterImageLength> {
+  static Status write(CordSerializer s, const store::transaction::AfterImageLength& v) {
+    return s.write_count(v.length);
+  }
+  static Result<store::transaction::AfterImageLength> read(CordDeserializer& d) {
+    return d.nested([&]() -> Result<store::transaction::AfterImageLength> {
+      auto count = d.parse_length(store::transaction::kMaxAfterImageBytes);
+      if (!count) return fail(std::move(count.error()));
+      return store::transaction::AfterImageLength{*count};
+    });
+  }
+};
+
+template <>
 struct Codec<store::transaction::AfterImageView> {
   static Status write(CordSerializer s, const store::transaction::AfterImageView& v) { return s.write_bytes(v.bytes); }
   static Result<store::transaction::AfterImageView> read(CordDeserializer& d) {
-    return d.nested([&]() -> Result<store::transaction::AfterImageView> {
-      auto count = d.parse_length(store::transaction::kMaxAfterImageBytes);
-      if (!count) return fail(std::move(count.error()));
-      auto bytes = d.read_bytes(*count);
-      if (!bytes) return fail(std::move(bytes.error()));
-      return store::transaction::AfterImageView{*bytes};
-    });
+    auto length = cord::read<store::transaction::AfterImageLength>(d);
+    if (!length) return fail(std::move(length.error()));
+    auto bytes = d.read_bytes(length->length);
+    if (!bytes) return fail(std::move(bytes.error()));
+    return store::transaction::AfterImageView{*bytes};
   }
 };
 

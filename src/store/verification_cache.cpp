@@ -120,13 +120,13 @@ StoreResult<void> write_cache_file(const WorkspacePaths& paths, const Path& path
   // Signatures are deterministic: a load that took its hashes from this
   // very cache makes the same file again, which is then left as it is.
   if (auto same = file_holds(path, bytes); same && *same) return {};
-  auto read = write_state_file_verified(
+  auto written = write_state_file_verified(
       paths, path, bytes, kMaxVerificationCacheBytes,
       invalid_data_at(path, "verification cache bytes differed immediately after atomic write"),
       WriterLock::NotHeld);
-  if (!read) return fail(std::move(read.error()));
-  // The bytes read equal those written, so the magic is there.
-  auto store = cord::deserialize<OrderedCacheStore>(*after_magic(kVerificationCacheMagic, *read));
+  if (!written) return fail(std::move(written.error()));
+  // The file holds exactly these bytes, which begin with the magic.
+  auto store = cord::deserialize<OrderedCacheStore>(*after_magic(kVerificationCacheMagic, bytes));
   if (!store) return fail(StoreError{StoreError::Cord{std::move(store.error())}});
   return {};
 }

@@ -9,7 +9,8 @@ namespace morvik::store {
 
 // The steps of an atomic write, in order, then the removal of a file (whose
 // directory flush is SyncDirectory again). SetMode sets the temporary file's
-// mode, or narrows a private directory (its path given).
+// mode, or narrows a private directory (its path given). WriteTemporary
+// comes once for each piece of a file written from several.
 enum class WriteStep : std::uint8_t {
   CreateTemporary,
   SetMode,

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "store/bounded_read.hpp"
 #include "support/store/fixtures.hpp"
@@ -122,6 +123,39 @@ TEST(FileHoldsTest, ComparesTheWholeFile) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " of " + std::to_string(c.expected.size()) + " bytes");
     auto holds = file_holds(dir / c.file, c.expected);
+    ASSERT_TRUE(holds);
+    EXPECT_EQ(*holds, c.holds);
+  }
+}
+
+// A file given as pieces in several buffers is the pieces one after the
+// other, wherever the comparison's chunks begin and end.
+TEST(FileHoldsTest, ComparesPiecesInOrder) {
+  TempDir dir;
+  // No two neighbouring bytes alike, so that an offset slip shows.
+  cord::Bytes content(200'000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i % 251);
+  write_file(dir / "f", content);
+  const cord::ByteView whole(content);
+  cord::Bytes flipped(whole.begin() + 65'536, whole.begin() + 65'546);
+  flipped[0] ^= 1;
+  const struct {
+    const char* name;
+    std::vector<cord::ByteView> pieces;
+    bool holds;
+  } cases[] = {
+      {"one piece", {whole}, true},
+      {"split at a chunk's end", {whole.first(65'536), whole.subspan(65'536)}, true},
+      {"empty pieces and a split across a chunk",
+       {{}, whole.first(1), {}, whole.subspan(1, 70'000), whole.subspan(70'001), {}},
+       true},
+      {"pieces swapped", {whole.subspan(100'000), whole.first(100'000)}, false},
+      {"first byte of a later piece differs", {whole.first(65'536), flipped, whole.subspan(65'546)}, false},
+      {"one byte short", {whole.first(65'536), whole.subspan(65'536, 134'463)}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto holds = file_holds(dir / "f", Pieces(c.pieces));
     ASSERT_TRUE(holds);
     EXPECT_EQ(*holds, c.holds);
   }

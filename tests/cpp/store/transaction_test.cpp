@@ -196,6 +196,97 @@ TEST_F(TransactionTest, JournalOfA20MiBVaultIsReadBack) {
   EXPECT_EQ(*read, transaction);
 }
 
+// `size` bytes that differ from their neighbours, so that a piece written or
+// compared one byte off shows.
+cord::Bytes image_of(std::size_t size, std::uint8_t seed) {
+  cord::Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i + seed) % 251);
+  return bytes;
+}
+
+TransactionViewV1 view_of(const TransactionV1& t) {
+  return TransactionViewV1{t.transaction_id,  t.trusted_root,   t.vault_path,
+                           t.operation,       t.vault_before,   t.ratchet_before,
+                           {t.next_vault_bytes.bytes}, {t.next_ratchet_bytes.bytes}};
+}
+
+// The journal is written from its after-images where they lie, and is the
+// very file encode_transaction describes: with either after-image empty, and
+// with the vault after-image ending just before, at and after the end of one
+// chunk of the read-back's comparison.
+TEST_F(TransactionTest, JournalWrittenFromItsPiecesIsTheEncodedJournal) {
+  TransactionV1 empty = sample_transaction(root_);
+  empty.next_vault_bytes.bytes.clear();
+  empty.next_ratchet_bytes.bytes.clear();
+  // All of the file before the vault after-image: all but the ratchet's
+  // length of a journal with empty after-images.
+  const std::size_t head = encoded(empty).size() - 4;
+  constexpr std::size_t kChunk = 65'536;
+  const std::pair<std::size_t, std::size_t> sizes[] = {
+      {0, 0},           {5, 0},           {0, 7},         {kChunk - head - 1, 1}, {kChunk - head, 2},
+      {kChunk - head + 1, kChunk + 1}, {3 * kChunk + 7, kChunk},
+  };
+  for (const auto& [vault, ratchet] : sizes) {
+    SCOPED_TRACE("vault " + std::to_string(vault) + ", ratchet " + std::to_string(ratchet));
+    TransactionV1 transaction = sample_transaction(root_);
+    transaction.next_vault_bytes.bytes = image_of(vault, 1);
+    transaction.next_ratchet_bytes.bytes = image_of(ratchet, 2);
+    const cord::Bytes expected = encoded(transaction);
+
+    ASSERT_TRUE(write_transaction_atomic(paths_, view_of(transaction)));
+    EXPECT_EQ(read_file(file()), expected);
+    ASSERT_TRUE(write_transaction_atomic(paths_, transaction));
+    EXPECT_EQ(read_file(file()), expected);
+    auto read = read_transaction(paths_, root_);
+    ASSERT_TRUE(read) << read.error().message();
+    EXPECT_EQ(*read, transaction);
+  }
+}
+
+// A write that fails after some of the journal's pieces are written (at the
+// first piece, at either after-image, at the ratchet's length before it) is
+// reported naming the temporary file, which is gone, and leaves no journal.
+TEST_F(TransactionTest, FailureWithinThePiecesLeavesNoJournal) {
+  TransactionV1 transaction = sample_transaction(root_);
+  transaction.next_vault_bytes.bytes = image_of(100'000, 1);
+  transaction.next_ratchet_bytes.bytes = image_of(1'000, 2);
+  for (int failing = 0; failing < 4; ++failing) {
+    SCOPED_TRACE("piece " + std::to_string(failing));
+    int writes = 0;
+    Path failed_at;
+    ScopedWriteFault fault([&](WriteStep step, const Path& path) {
+      if (step != WriteStep::WriteTemporary || writes++ != failing) return 0;
+      failed_at = path;
+      return EIO;
+    });
+    auto written = write_transaction_atomic(paths_, view_of(transaction));
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().message(), "I/O error at " + failed_at.display() + ": Input/output error (os error 5)");
+    EXPECT_EQ(failed_at.parent(), file().parent());
+    EXPECT_EQ(list_dir(*file().parent()), std::vector<std::string>{});
+  }
+}
+
+// The system cuts a write short in the middle of the vault after-image (the
+// file size limit is reached there) and fails the rest: reported as before.
+TEST_F(TransactionTest, ShortWriteWithinAnAfterImageLeavesNoJournal) {
+  TransactionV1 transaction = sample_transaction(root_);
+  transaction.next_vault_bytes.bytes = image_of(100'000, 1);
+  transaction.next_ratchet_bytes.bytes = image_of(1'000, 2);
+  Path temporary;
+  ScopedWriteFault watch([&](WriteStep step, const Path& path) {
+    if (step == WriteStep::CreateTemporary) temporary = path;
+    return 0;
+  });
+  {
+    const ScopedFileSizeLimit limit(50'000);
+    auto written = write_transaction_atomic(paths_, view_of(transaction));
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().message(), "I/O error at " + temporary.display() + ": File too large (os error 27)");
+  }
+  EXPECT_EQ(list_dir(*file().parent()), std::vector<std::string>{});
+}
+
 TEST_F(TransactionTest, OtherByteStringsKeepTheirLimit) {
   TransactionV1 transaction = sample_transaction(root_);
   transaction.trusted_root = hash_of(1, cord::kMaxLength + 1);

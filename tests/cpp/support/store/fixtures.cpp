@@ -55,6 +55,20 @@ void ScopedEnv::unset(const std::string& name) {
 ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
 ScopedUmask::~ScopedUmask() { ::umask(previous_); }
 
+ScopedFileSizeLimit::ScopedFileSizeLimit(rlim_t bytes) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  EXPECT_EQ(::sigaction(SIGXFSZ, &ignore, &previous_action_), 0);
+  EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &previous_), 0);
+  const rlimit limited{bytes, previous_.rlim_max};
+  EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+  EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &previous_), 0);
+  EXPECT_EQ(::sigaction(SIGXFSZ, &previous_action_, nullptr), 0);
+}
+
 ScopedChdir::ScopedChdir(const Path& dir) : previous_(std::filesystem::current_path().string()) {
   EXPECT_EQ(::chdir(dir.bytes().c_str()), 0);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <string>
@@ -54,6 +56,21 @@ class ScopedUmask {
 
  private:
   mode_t previous_;
+};
+
+// Limits the size of files this process writes (RLIMIT_FSIZE) to `bytes`,
+// a write past it cut short and the next one failing with EFBIG instead of
+// the process being signalled.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes);
+  ~ScopedFileSizeLimit();
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  rlimit previous_{};
+  struct sigaction previous_action_ {};
 };
 
 // Switches the current directory for one test.
