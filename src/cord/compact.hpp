@@ -117,8 +117,8 @@ class CompactArray {
   }
 
   // Unit by unit as unsigned bytes, the shorter first on a common prefix:
-  // the order of std::string and of a byte vector.
-  // Copies sharing one block are equal without a look at their units.
+  // the order of std::string and of a byte vector. Copies sharing one block
+  // are equal without a look at their units.
   friend std::strong_ordering operator<=>(const CompactArray& a, const CompactArray& b) noexcept {
     if (a.word_ == b.word_) return std::strong_ordering::equal;
     return compare(a.units(), b.units());

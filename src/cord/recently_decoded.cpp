@@ -8,6 +8,7 @@
 namespace morvik::cord {
 
 CompactBytes RecentlyDecoded::share(CompactBytes bytes) {
+  if (bytes.size() > kLongest) return bytes;
   std::uint64_t lead = 0;
   std::memcpy(&lead, bytes.data(), std::min(bytes.size(), sizeof lead));
   // Fibonacci hashing: the top bits of the product depend on all of `lead`.

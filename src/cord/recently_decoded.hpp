@@ -14,10 +14,12 @@ namespace morvik::cord {
 class RecentlyDecoded {
  public:
   // An equal byte string met lately, sharing its block, else `bytes`, which
-  // is remembered from now on.
+  // is remembered from now on unless longer than any identifier or key: a
+  // long one would be held on to long after the vault that named it.
   CompactBytes share(CompactBytes bytes);
 
  private:
+  static constexpr std::size_t kLongest = 64;
   // A string's leading bytes pick one set of two: a lookup compares with at
   // most two, and the dozen or so strings a vault repeats stay remembered
   // however they interleave.

@@ -206,7 +206,7 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
   std::set<UserId> trusted_users{root.user_id};
   std::map<cord::CompactBytes, std::set<UserId>> key_claims;
   std::map<cord::CompactBytes, std::vector<std::size_t>> waiting;  // positions in `users`, ascending
-  std::set<std::pair<std::size_t, std::size_t>> due;        // (pass, position in `users`)
+  std::set<std::pair<std::size_t, std::size_t>> due;               // (pass, position in `users`)
   for (std::size_t at = 0; at < users.size(); ++at) {
     const auto& signing_key = list[users[at]].record().signing_public_key;
     if (signing_key == root.signing_public_key) {

@@ -46,5 +46,17 @@ TEST(RecentlyDecodedTest, GivesBackAnEqualStringWhateverItMet) {
   }
 }
 
+TEST(RecentlyDecodedTest, AStringLongerThanAnyKeyIsGivenBackButNotHeldOnTo) {
+  std::mt19937 random(3);
+  RecentlyDecoded recent;
+  for (std::size_t length : {64, 65}) {
+    const CompactBytes string = random_bytes(random, length);
+    const CompactBytes first = recent.share(CompactBytes(string.units()));
+    const CompactBytes again = recent.share(CompactBytes(string.units()));
+    EXPECT_EQ(again, string) << length;
+    EXPECT_EQ(again.data() == first.data(), length == 64) << length;
+  }
+}
+
 }  // namespace
 }  // namespace morvik::cord
