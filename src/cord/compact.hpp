@@ -117,12 +117,14 @@ class CompactArray {
   }
 
   // Unit by unit as unsigned bytes, the shorter first on a common prefix:
-  // the order of std::string and of a byte vector.
+  // the order of std::string and of a byte vector. Copies sharing one block
+  // are equal without a look at their units.
   friend std::strong_ordering operator<=>(const CompactArray& a, const CompactArray& b) noexcept {
+    if (a.word_ == b.word_) return std::strong_ordering::equal;
     return compare(a.units(), b.units());
   }
   friend bool operator==(const CompactArray& a, const CompactArray& b) noexcept {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+    return a.word_ == b.word_ || (a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0);
   }
   friend bool operator==(const CompactArray& a, std::basic_string_view<Unit> b) noexcept
     requires std::same_as<Unit, char>

@@ -47,7 +47,7 @@ UserId recently_decoded(UserId id);
 
 // The random bytes from which group and grant identifiers are derived.
 struct IdSeed {
-  cord::Bytes bytes;
+  cord::CompactBytes bytes;
 
   static constexpr auto cord_fields() { return std::tuple{&IdSeed::bytes}; }
   auto operator<=>(const IdSeed&) const = default;

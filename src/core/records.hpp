@@ -20,7 +20,7 @@ namespace morvik::core {
 // The vault's root user; its signer's key hash is the trusted root.
 struct VaultRootRecordV1 {
   UserId root_user_id;
-  cord::Bytes root_encryption_public_key;
+  cord::CompactBytes root_encryption_public_key;
 
   static constexpr auto cord_fields() {
     return std::tuple{&VaultRootRecordV1::root_user_id, &VaultRootRecordV1::root_encryption_public_key};
@@ -32,7 +32,7 @@ struct VaultRootRecordV1 {
 // user is the signer.
 struct EntryPointRecordV1 {
   UserId user_id;
-  cord::Bytes encryption_public_key;
+  cord::CompactBytes encryption_public_key;
   std::uint64_t counter = 0;
 
   static constexpr auto cord_fields() {
@@ -44,8 +44,8 @@ struct EntryPointRecordV1 {
 
 struct UserRecordV1 {
   UserId user_id;
-  cord::Bytes signing_public_key;
-  cord::Bytes encryption_public_key;
+  cord::CompactBytes signing_public_key;
+  cord::CompactBytes encryption_public_key;
   std::uint64_t counter = 0;
 
   static constexpr auto cord_fields() {
@@ -223,8 +223,8 @@ std::optional<std::uint64_t> body_counter(const RecordBodyV1& body);
 // checked on decode: such a record stays in the set and fails verification.
 struct VaultRecordV1 {
   cord::Evolving<RecordBodyV1> body;
-  cord::Bytes signing_public_key;
-  cord::Bytes signature;
+  cord::CompactBytes signing_public_key;
+  cord::CompactBytes signature;
 
   static constexpr auto cord_fields() {
     return std::tuple{&VaultRecordV1::body, &VaultRecordV1::signing_public_key, &VaultRecordV1::signature};

@@ -183,8 +183,8 @@ CoreResult<std::expected<SelectedRoot, ValidationIssue>> select_root(const std::
 // Which signing key belongs to which user, following user records signed by
 // the root or by users already trusted, with entry points to break ties.
 struct SignerAssignment {
-  std::map<cord::Bytes, UserId> signers;
-  std::set<cord::Bytes> ambiguous_keys;
+  std::map<cord::CompactBytes, UserId> signers;
+  std::set<cord::CompactBytes> ambiguous_keys;
   std::vector<HashValue> ambiguous_key_hashes;
 };
 
@@ -204,9 +204,9 @@ CoreResult<SignerAssignment> assign_signers(const std::vector<ListedRecord>& lis
   // key until that key is trusted. Passes themselves would cost a pass per
   // link of a chain listed backwards.
   std::set<UserId> trusted_users{root.user_id};
-  std::map<cord::Bytes, std::set<UserId>> key_claims;
-  std::map<cord::Bytes, std::vector<std::size_t>> waiting;  // positions in `users`, ascending
-  std::set<std::pair<std::size_t, std::size_t>> due;        // (pass, position in `users`)
+  std::map<cord::CompactBytes, std::set<UserId>> key_claims;
+  std::map<cord::CompactBytes, std::vector<std::size_t>> waiting;  // positions in `users`, ascending
+  std::set<std::pair<std::size_t, std::size_t>> due;               // (pass, position in `users`)
   for (std::size_t at = 0; at < users.size(); ++at) {
     const auto& signing_key = list[users[at]].record().signing_public_key;
     if (signing_key == root.signing_public_key) {

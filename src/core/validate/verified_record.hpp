@@ -17,8 +17,8 @@ namespace morvik::core::validate {
 // The trusted root record chosen by validation.
 struct SelectedRoot {
   UserId user_id;
-  cord::Bytes encryption_public_key;
-  cord::Bytes signing_public_key;
+  cord::CompactBytes encryption_public_key;
+  cord::CompactBytes signing_public_key;
   // Key hash of the signing key: the ratchet's trusted root.
   HashValue key_hash;
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "core/record_key.hpp"
 #include "core/records.hpp"
 #include "core/vault_file/vault_file.hpp"
@@ -170,6 +172,24 @@ TEST(ModelRecordsTest, StoreOfEveryKindAndUnknownBodiesRoundTrips) {
   ASSERT_TRUE(decoded) << decoded.error().message();
   EXPECT_EQ(*decoded, store);
   EXPECT_EQ(encode(*decoded), bytes);
+}
+
+TEST(ModelRecordsTest, DecodedRecordsOfOneSignerShareItsKey) {
+  VaultStore store;
+  for (std::uint64_t counter = 1; counter <= 3; ++counter) {
+    for (std::uint8_t signer : {0xa1, 0xb2}) {
+      vault_records(store).insert(VaultRecordV1{RecordBodyV1{GroupDeletedRecordV1{id_of<GroupId>(signer), counter}},
+                                                filled(32, signer), filled(64, 0x55)});
+    }
+  }
+  const auto decoded = cord::deserialize<VaultStore>(encode(store)).value();
+  ASSERT_EQ(decoded, store);
+  std::map<cord::CompactBytes, const std::uint8_t*> held;
+  for (const VaultRecordV1& record : vault_records(decoded)) {
+    const auto [at, first] = held.emplace(record.signing_public_key, record.signing_public_key.data());
+    EXPECT_EQ(record.signing_public_key.data(), at->second) << first;
+  }
+  EXPECT_EQ(held.size(), 2u);
 }
 
 TEST(ModelRecordsTest, EmptyStoreIsEightZeroBytes) {

@@ -45,13 +45,17 @@ TEST(Hazmat, EveryRecordKindSignsAndVerifies) {
           if constexpr (requires { body.counter; }) {
             ++body.counter;
           } else {
-            body.root_encryption_public_key.push_back(1);
+            cord::Bytes key(body.root_encryption_public_key);
+            key.push_back(1);
+            body.root_encryption_public_key = key;
           }
         },
         *changed_body.body.known());
     EXPECT_FALSE(verifies(changed_body));
     VaultRecordV1 changed_signature = *record;
-    changed_signature.signature[0] ^= 1;
+    cord::Bytes signature(changed_signature.signature);
+    signature[0] ^= 1;
+    changed_signature.signature = signature;
     EXPECT_EQ(signed_record_message(changed_signature), signed_record_message(*record));
     EXPECT_FALSE(verifies(changed_signature));
   }

@@ -72,7 +72,7 @@ core::VaultRecordV1 ground(core::VaultRecordV1 record, std::uint64_t buckets) {
     for (int i = 0; i < 8; ++i) encoding[at + i] = static_cast<std::uint8_t>(attempt >> (8 * i));
     if (leading_word(kCrypto.hash(core::kRecordHashLabel, encoding)) % buckets == 0) break;
   }
-  std::copy(encoding.begin() + static_cast<std::ptrdiff_t>(at), encoding.end(), record.signature.begin());
+  record.signature = cord::CompactBytes(encoding.begin() + static_cast<std::ptrdiff_t>(at), encoding.end());
   return record;
 }
 

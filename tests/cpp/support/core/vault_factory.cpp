@@ -119,7 +119,9 @@ core::VaultRecordV1 sign(const crypto::Identity& signer, cord::Evolving<core::Re
 }
 
 core::VaultRecordV1 with_flipped_signature(core::VaultRecordV1 record) {
-  record.signature.at(0) ^= 0x01;
+  cord::Bytes signature(record.signature);
+  signature.at(0) ^= 0x01;
+  record.signature = signature;
   return record;
 }
 
