@@ -1,5 +1,6 @@
 #include "store/verification_cache.hpp"
 
+#include "core/domain_hash.hpp"
 #include "store/bounded_read.hpp"
 #include "store/state_dir.hpp"
 #include "store/state_file.hpp"
@@ -57,9 +58,11 @@ StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root,
 }
 
 StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessage<OrderedHashes>& message) {
-  // Sized once: the hashes can fill megabytes.
+  // Sized once, with room to become the transcript signed: the hashes can
+  // fill megabytes.
   cord::Bytes bytes;
-  bytes.reserve(message_size_bound(message.root, message.verified_hashes));
+  bytes.reserve(message_size_bound(message.root, message.verified_hashes) +
+                core::signature_transcript_head_size(core::kVerificationCacheLabel));
   if (auto written = cord::write(cord::CordSerializer(bytes), message); !written) {
     return fail(StoreError{StoreError::Cord{std::move(written.error())}});
   }
