@@ -157,21 +157,47 @@ StoreResult<std::optional<Ratchet>> read_ratchet_for_root(const WorkspacePaths& 
   return std::optional<Ratchet>(std::move((*file)->ratchet));
 }
 
-StoreResult<std::optional<RatchetFile>> read_ratchet_file_for_root(const WorkspacePaths& paths,
-                                                                   const core::HashValue& root) {
+namespace {
+
+// The bytes of the ratchet file at `path`; none when it does not exist.
+StoreResult<std::optional<cord::Bytes>> read_ratchet_bytes(const WorkspacePaths& paths, const Path& path) {
   if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
-  const Path path = ratchet_path(paths, root);
   auto bytes = read_file_bounded(path, kMaxRatchetFileBytes);
   if (!bytes) {
-    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<RatchetFile>();
+    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<cord::Bytes>();
     return fail(io_error_at(path, std::move(bytes.error())));
   }
-  auto ratchet = decode_ratchet(path, *bytes);
+  return std::optional<cord::Bytes>(std::move(*bytes));
+}
+
+StoreResult<void> ensure_root(const core::HashValue& held, const core::HashValue& root) {
+  if (held != root) return fail(StoreError{StoreError::TrustRootMismatch{held, root}});
+  return {};
+}
+
+}  // namespace
+
+StoreResult<std::optional<RatchetFile>> read_ratchet_file_for_root(const WorkspacePaths& paths,
+                                                                   const core::HashValue& root) {
+  const Path path = ratchet_path(paths, root);
+  auto bytes = read_ratchet_bytes(paths, path);
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (!*bytes) return std::optional<RatchetFile>();
+  auto ratchet = decode_ratchet(path, **bytes);
   if (!ratchet) return fail(std::move(ratchet.error()));
-  if (ratchet->trusted_root != root) {
-    return fail(StoreError{StoreError::TrustRootMismatch{ratchet->trusted_root, root}});
-  }
-  return std::optional<RatchetFile>(RatchetFile{std::move(*bytes), std::move(*ratchet)});
+  if (auto same = ensure_root(ratchet->trusted_root, root); !same) return fail(std::move(same.error()));
+  return std::optional<RatchetFile>(RatchetFile{std::move(**bytes), std::move(*ratchet)});
+}
+
+StoreResult<bool> ratchet_exists_for_root(const WorkspacePaths& paths, const core::HashValue& root) {
+  const Path path = ratchet_path(paths, root);
+  auto bytes = read_ratchet_bytes(paths, path);
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (!*bytes) return false;
+  auto held = check_ratchet(path, **bytes);
+  if (!held) return fail(std::move(held.error()));
+  if (auto same = ensure_root(*held, root); !same) return fail(std::move(same.error()));
+  return true;
 }
 
 StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const Ratchet& ratchet) {
