@@ -75,7 +75,7 @@ struct Codec<store::FoldedElements> {
       } else if (auto* trusted = std::get_if<core::ratchet_record::TrustedRoot>(element.known())) {
         folded.root = std::move(trusted->trusted_root);
       } else {
-        folded.fold->add(*element.known());
+        folded.fold->add(std::move(*element.known()));
       }
     };
     auto reserve = [&](std::size_t count) { folded.fold.emplace(count); };

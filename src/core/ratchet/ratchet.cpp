@@ -43,15 +43,19 @@ RecordFold::RecordFold(std::size_t expected) {
   origins_.reserve(expected);
 }
 
-void RecordFold::add(const RatchetRecordV1& record) {
+void RecordFold::add(RatchetRecordV1 record) {
   if (const auto* version = std::get_if<ratchet_record::FormatVersion>(&record)) {
     format_version_ = std::max(format_version_.value_or(0), version->value);
     return;
   }
-  auto key = ratchet_record_key(record);
+  const std::uint64_t counter = counter_of(record);
+  // The origin and the identifier are fields of their own: each is moved
+  // out without touching the other.
+  auto origin = ratchet_record_origin(std::move(record));
+  auto key = ratchet_record_key(std::move(record));
   if (!key) return;
-  if (auto origin = ratchet_record_origin(record)) origins_.emplace_back(*key, std::move(*origin));
-  counters_.emplace_back(std::move(*key), counter_of(record));
+  if (origin) origins_.emplace_back(*key, std::move(*origin));
+  counters_.emplace_back(std::move(*key), counter);
 }
 
 void RecordFold::into(Ratchet& ratchet) && {

@@ -48,7 +48,7 @@ class RecordFold {
   explicit RecordFold(std::size_t expected);
   // A TrustedRoot record changes nothing: a ratchet's root is fixed when it
   // is made.
-  void add(const RatchetRecordV1& record);
+  void add(RatchetRecordV1 record);
   // As Ratchet::absorb_record of each record added, in the order added.
   void into(Ratchet& ratchet) &&;
 
