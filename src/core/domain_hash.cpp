@@ -40,11 +40,29 @@ HashValue domain_hash(std::string_view domain, cord::ByteView data) {
 
 cord::Bytes signature_transcript(std::string_view domain, cord::ByteView message) {
   cord::Bytes out;
-  out.reserve(3 * 8 + kSignatureLabel.size() + domain.size() + message.size());
+  out.reserve(signature_transcript_head_size(domain) + message.size());
   append_length_prefixed(out, text_bytes(kSignatureLabel));
   append_length_prefixed(out, text_bytes(domain));
   append_length_prefixed(out, message);
   return out;
+}
+
+std::size_t signature_transcript_head_size(std::string_view domain) {
+  return 3 * 8 + kSignatureLabel.size() + domain.size();
+}
+
+cord::Bytes signature_transcript(std::string_view domain, cord::Bytes&& message) {
+  const std::size_t head_size = signature_transcript_head_size(domain);
+  // Growing the buffer would hold the message twice after all.
+  if (message.capacity() - message.size() < head_size) return signature_transcript(domain, cord::ByteView(message));
+  cord::Bytes head;
+  head.reserve(head_size);
+  append_length_prefixed(head, text_bytes(kSignatureLabel));
+  append_length_prefixed(head, text_bytes(domain));
+  const auto length = be64(message.size());
+  head.insert(head.end(), length.begin(), length.end());
+  message.insert(message.begin(), head.begin(), head.end());
+  return std::move(message);
 }
 
 }  // namespace morvik::core

@@ -44,5 +44,10 @@ HashValue domain_hash(std::string_view domain, cord::ByteView data);
 // The bytes Ed25519 signs: be64(19) "morvik.signature.v1", be64(|domain|)
 // domain, be64(|message|) message.
 cord::Bytes signature_transcript(std::string_view domain, cord::ByteView message);
+// What the transcript puts before the message.
+std::size_t signature_transcript_head_size(std::string_view domain);
+// The same made of the message's own buffer, which takes the head in place
+// when it has room for it: a message of megabytes is not held twice.
+cord::Bytes signature_transcript(std::string_view domain, cord::Bytes&& message);
 
 }  // namespace morvik::core

@@ -1,5 +1,8 @@
 #include "core/ratchet_records.hpp"
 
+#include <type_traits>
+#include <utility>
+
 #include "core/overloaded.hpp"
 
 namespace morvik::core {
@@ -12,55 +15,72 @@ const T* origin_as(const KeyOrigin* origin) {
 
 }  // namespace
 
-std::optional<RecordKey> ratchet_record_key(const RatchetRecordV1& record) {
+namespace {
+
+// `record` is a const lvalue or an rvalue of RatchetRecordV1: what is taken
+// from it is copied or moved accordingly.
+template <class Record>
+std::optional<RecordKey> key_of(Record&& record) {
   return std::visit(
-      Overloaded{
-          [](const UserRatchetRecordV1& r) -> std::optional<RecordKey> { return record_key::User{r.user_id}; },
-          [](const UserHandleRatchetRecordV1& r) -> std::optional<RecordKey> {
-            return record_key::UserHandle{r.handle_id};
-          },
-          [](const VaultHandleRatchetRecordV1& r) -> std::optional<RecordKey> {
-            return record_key::VaultHandle{r.handle_id};
-          },
-          [](const GroupRatchetRecordV1& r) -> std::optional<RecordKey> { return record_key::Group{r.group_id}; },
-          [](const GroupMemberRatchetRecordV1& r) -> std::optional<RecordKey> {
-            return record_key::GroupMember{r.group_member_id};
-          },
-          [](const GrantRatchetRecordV1& r) -> std::optional<RecordKey> { return record_key::Grant{r.grant_id}; },
-          [](const SecretRatchetRecordV1& r) -> std::optional<RecordKey> { return record_key::Secret{r.secret_id}; },
-          [](const EntryPointRatchetRecordV1& r) -> std::optional<RecordKey> {
-            return record_key::EntryPoint{r.user_id};
-          },
-          [](const ratchet_record::FormatVersion&) -> std::optional<RecordKey> { return std::nullopt; },
-          [](const TrustedRootRatchetRecordV1&) -> std::optional<RecordKey> { return std::nullopt; },
+      []<class R>(R&& r) -> std::optional<RecordKey> {
+        using T = std::remove_cvref_t<R>;
+        if constexpr (std::is_same_v<T, UserRatchetRecordV1>) {
+          return record_key::User{std::forward<R>(r).user_id};
+        } else if constexpr (std::is_same_v<T, UserHandleRatchetRecordV1>) {
+          return record_key::UserHandle{std::forward<R>(r).handle_id};
+        } else if constexpr (std::is_same_v<T, VaultHandleRatchetRecordV1>) {
+          return record_key::VaultHandle{std::forward<R>(r).handle_id};
+        } else if constexpr (std::is_same_v<T, GroupRatchetRecordV1>) {
+          return record_key::Group{std::forward<R>(r).group_id};
+        } else if constexpr (std::is_same_v<T, GroupMemberRatchetRecordV1>) {
+          return record_key::GroupMember{std::forward<R>(r).group_member_id};
+        } else if constexpr (std::is_same_v<T, GrantRatchetRecordV1>) {
+          return record_key::Grant{std::forward<R>(r).grant_id};
+        } else if constexpr (std::is_same_v<T, SecretRatchetRecordV1>) {
+          return record_key::Secret{std::forward<R>(r).secret_id};
+        } else if constexpr (std::is_same_v<T, EntryPointRatchetRecordV1>) {
+          return record_key::EntryPoint{std::forward<R>(r).user_id};
+        } else {
+          static_assert(std::is_same_v<T, ratchet_record::FormatVersion> ||
+                        std::is_same_v<T, TrustedRootRatchetRecordV1>);
+          return std::nullopt;
+        }
       },
-      record);
+      std::forward<Record>(record));
 }
 
-std::optional<KeyOrigin> ratchet_record_origin(const RatchetRecordV1& record) {
+template <class Record>
+std::optional<KeyOrigin> origin_of(Record&& record) {
   return std::visit(
-      Overloaded{
-          [](const UserHandleRatchetRecordV1& r) -> std::optional<KeyOrigin> {
-            if (r.handle.empty()) return std::nullopt;
-            return key_origin::UserHandle{r.handle};
-          },
-          [](const VaultHandleRatchetRecordV1& r) -> std::optional<KeyOrigin> {
-            if (r.handle.empty()) return std::nullopt;
-            return key_origin::VaultHandle{r.handle};
-          },
-          [](const GroupMemberRatchetRecordV1& r) -> std::optional<KeyOrigin> {
-            if (!r.origin) return std::nullopt;
-            return KeyOrigin(*r.origin);
-          },
-          [](const SecretRatchetRecordV1& r) -> std::optional<KeyOrigin> {
-            // Only the tuple marks an origin: labels alone do not.
-            if (r.selector.tuple.empty()) return std::nullopt;
-            return KeyOrigin(r.selector);
-          },
-          [](const auto&) -> std::optional<KeyOrigin> { return std::nullopt; },
+      []<class R>(R&& r) -> std::optional<KeyOrigin> {
+        using T = std::remove_cvref_t<R>;
+        if constexpr (std::is_same_v<T, UserHandleRatchetRecordV1>) {
+          if (r.handle.empty()) return std::nullopt;
+          return key_origin::UserHandle{std::forward<R>(r).handle};
+        } else if constexpr (std::is_same_v<T, VaultHandleRatchetRecordV1>) {
+          if (r.handle.empty()) return std::nullopt;
+          return key_origin::VaultHandle{std::forward<R>(r).handle};
+        } else if constexpr (std::is_same_v<T, GroupMemberRatchetRecordV1>) {
+          if (!r.origin) return std::nullopt;
+          return KeyOrigin(*std::forward<R>(r).origin);
+        } else if constexpr (std::is_same_v<T, SecretRatchetRecordV1>) {
+          // Only the tuple marks an origin: labels alone do not.
+          if (r.selector.tuple.empty()) return std::nullopt;
+          return KeyOrigin(std::forward<R>(r).selector);
+        } else {
+          return std::nullopt;
+        }
       },
-      record);
+      std::forward<Record>(record));
 }
+
+}  // namespace
+
+std::optional<RecordKey> ratchet_record_key(const RatchetRecordV1& record) { return key_of(record); }
+std::optional<RecordKey> ratchet_record_key(RatchetRecordV1&& record) { return key_of(std::move(record)); }
+
+std::optional<KeyOrigin> ratchet_record_origin(const RatchetRecordV1& record) { return origin_of(record); }
+std::optional<KeyOrigin> ratchet_record_origin(RatchetRecordV1&& record) { return origin_of(std::move(record)); }
 
 std::optional<RatchetRecordV1> ratchet_record_for_key(const RecordKey& key, std::uint64_t counter,
                                                       const KeyOrigin* origin) {

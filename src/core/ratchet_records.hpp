@@ -134,11 +134,15 @@ using RatchetRecordV1 =
                  ratchet_record::FormatVersion, ratchet_record::TrustedRoot>;
 
 // The slot a record remembers; none for FormatVersion and TrustedRoot.
+// From a record given up, the identifier is moved out of it.
 std::optional<RecordKey> ratchet_record_key(const RatchetRecordV1& record);
+std::optional<RecordKey> ratchet_record_key(RatchetRecordV1&& record);
 
 // The origin a record remembers; none where it has none or holds the empty
-// marker (empty handle, selector with an empty tuple).
+// marker (empty handle, selector with an empty tuple). From a record given
+// up, the origin is moved out of it; its slot identifier stays.
 std::optional<KeyOrigin> ratchet_record_origin(const RatchetRecordV1& record);
+std::optional<KeyOrigin> ratchet_record_origin(RatchetRecordV1&& record);
 
 // The record remembering `counter` and `origin` for `key`; none for the
 // root's slot. An origin of a variant that does not match the key is ignored.

@@ -9,6 +9,11 @@ cord::Bytes SigningKeypair::sign(std::string_view domain, cord::ByteView message
   return cord::Bytes(signature.begin(), signature.end());
 }
 
+cord::Bytes SigningKeypair::sign(std::string_view domain, cord::Bytes&& message) const {
+  auto signature = key_.sign(core::signature_transcript(domain, std::move(message)));
+  return cord::Bytes(signature.begin(), signature.end());
+}
+
 CryptoResult<IdentityKeys> derive_identity_keys(cord::ByteView master_seed) {
   if (master_seed.size() != kMasterSeedLength) {
     return fail(CryptoError{CryptoError::InvalidLength{kMasterSeedLength, master_seed.size(), "identity master seed"}});

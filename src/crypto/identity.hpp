@@ -27,6 +27,9 @@ class SigningKeypair {
 
   const Ed25519PublicKey& public_key() const noexcept { return key_.public_key(); }
   cord::Bytes sign(std::string_view domain, cord::ByteView message) const;
+  // Signs with the message's buffer made into the transcript, in place
+  // when it has room (see core::signature_transcript).
+  cord::Bytes sign(std::string_view domain, cord::Bytes&& message) const;
 
  private:
   Ed25519SigningKey key_;
@@ -59,6 +62,9 @@ struct Identity {
 
   cord::Bytes sign(std::string_view domain, cord::ByteView message) const {
     return signing_keypair.sign(domain, message);
+  }
+  cord::Bytes sign(std::string_view domain, cord::Bytes&& message) const {
+    return signing_keypair.sign(domain, std::move(message));
   }
 };
 

@@ -25,7 +25,7 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
   // invitation, and the vault is not read for it: the load that follows
   // reads it, and refuses a vault of another root. A ratchet file is only
   // ever replaced whole, so it is looked for without the lock.
-  auto present = store::read_ratchet_for_root(paths, material.trusted_root);
+  auto present = store::ratchet_exists_for_root(paths, material.trusted_root);
   if (!present) return fail(std::move(present.error()));
   if (*present) return {};
   auto records = read_decoded_vault(paths, crypto);
@@ -40,7 +40,7 @@ OpsResult<void> ensure_ratchet_from_invite(const store::WorkspacePaths& paths, c
   // invitation. This comes before the journal check: a journal that a killed
   // commit left behind is completed by the load that follows, and refusing
   // here would keep every later invitation from getting that far.
-  auto existing = store::read_ratchet_for_root(paths, *root);
+  auto existing = store::ratchet_exists_for_root(paths, *root);
   if (!existing) return fail(std::move(existing.error()));
   if (*existing) return {};
   if (auto gate = ensure_no_pending_transaction_locked(paths, *root, crypto); !gate) return gate;

@@ -95,8 +95,9 @@ OpsResult<void> LockedSession::attest_verifications(const crypto::Crypto& crypto
     // The cache only saves work at the next load: failing to write one is no
     // reason to refuse this one.
     if (auto message = store::verification_cache_message(signed_part)) {
-      cord::Bytes signature = identity.sign(core::kVerificationCacheLabel, *message);
-      *message = cord::Bytes();  // not held through the write
+      // The message becomes the transcript signed, and is not held through
+      // the write.
+      cord::Bytes signature = identity.sign(core::kVerificationCacheLabel, std::move(*message));
       (void)store::write_verification_cache_atomic(
           paths, identity.user_id,
           store::VerificationCache<store::OrderedHashes>{std::move(signed_part.root), signed_part.version,

@@ -25,6 +25,8 @@ crypto::SecretBytes secret_copy(std::string_view text) {
 std::optional<InviteInput> material_of(PyObject* value) {
   if (PyUnicode_Check(value)) {
     if (const auto text = utf8_of(value)) return invite_input::Text{secret_copy(*text)};
+  } else if (PyBytes_CheckExact(value)) {
+    return invite_input::Bytes{HeldBytes(value)};
   } else if (auto bytes = bytes_of(value)) {
     return invite_input::Bytes{std::move(*bytes)};
   }

@@ -1,15 +1,18 @@
 #pragma once
 
 // What an Auth object records: how a vault is to authenticate, and with
-// what. Passphrases and invitation material sit in wiping buffers, so they
-// are overwritten when the Auth object, or a vault's copy of it, goes.
+// what. Passphrases and invitation material are overwritten when the Auth
+// object goes: they sit in wiping buffers, or in a `bytes` object the Auth
+// object holds, wiped when it is the last to hold it.
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include "cord/wire.hpp"
 #include "crypto/secret.hpp"
+#include "python/held_bytes.hpp"
 
 namespace morvik::python {
 
@@ -21,7 +24,12 @@ struct Text {
   std::string_view text() const { return {reinterpret_cast<const char*>(utf8.data()), utf8.size()}; }
 };
 struct Bytes {
-  crypto::SecretBytes bytes;
+  // A `bytes` object is held; any other sequence is copied.
+  std::variant<HeldBytes, crypto::SecretBytes> source;
+  cord::ByteView bytes() const {
+    if (const auto* held = std::get_if<HeldBytes>(&source)) return held->view();
+    return std::get<crypto::SecretBytes>(source);
+  }
 };
 }  // namespace invite_input
 using InviteInput = std::variant<invite_input::Text, invite_input::Bytes>;

@@ -75,8 +75,9 @@ OpenResult open_with_env(const store::WorkspacePaths& paths, const auth_inner::E
   const store::Path path(file);
   auto bytes = store::read_file_bounded(path, frontend::kMaxInviteFileBytes);
   if (!bytes) return identity_error("failed to read " + path.display() + ": " + bytes.error().text);
-  invite_input::Bytes input{crypto::SecretBytes(bytes->begin(), bytes->end())};
+  const InviteInput input = invite_input::Bytes{crypto::SecretBytes(bytes->begin(), bytes->end())};
   crypto::wipe(bytes->data(), bytes->size());  // it holds the master seed
+  *bytes = cord::Bytes();                      // and is not held through the open
   return open_with_invite(paths, input);
 }
 
@@ -104,7 +105,7 @@ OpenResult open_with_invite(const store::WorkspacePaths& paths, const InviteInpu
                                    return frontend::read_invite(text.text(), std::nullopt);
                                  },
                                  [](const invite_input::Bytes& bytes) {
-                                   return frontend::decode_invite_bytes(bytes.bytes);
+                                   return frontend::decode_invite_bytes(bytes.bytes());
                                  },
                              },
                              input);

@@ -22,12 +22,18 @@ StoreError invalid(const Path& path, cord::CordError error) {
   return StoreError{StoreError::InvalidRatchet{path, std::move(error)}};
 }
 
-// The ratchet file's set as read, its elements in canonical order (ascending
-// encodings). Files of other writers may hold several root records or
+// The ratchet file's set folded as it is read, its elements in canonical
+// order (ascending encodings): each is let go once its slot, counter and
+// origin are taken. Files of other writers may hold several root records or
 // several origins of one key, and which one counts must not depend on how a
 // set happens to be kept in memory.
-using RatchetStoreV1InWireOrder = cord::Tagged<ratchet_store::V1Tag, cord::SetInWireOrder<RatchetElement>>;
-using RatchetStoreInWireOrder = std::variant<RatchetStoreV1InWireOrder>;
+struct FoldedElements {
+  // The last one in canonical order.
+  std::optional<core::HashValue> root;
+  std::optional<core::ratchet::RecordFold> fold;
+  std::vector<core::ratchet::UnknownRatchetRecord> unknown;
+};
+using FoldedStore = std::variant<cord::Tagged<ratchet_store::V1Tag, FoldedElements>>;
 
 // An element kept only when it is a trusted-root record: every other one is
 // checked, never built.
@@ -46,24 +52,11 @@ bool may_be_root(cord::ByteView encoding) {
 }
 
 // The ratchet the elements describe; none without a trusted-root record.
-std::optional<Ratchet> into_ratchet(const std::vector<RatchetElement>& elements) {
-  std::optional<core::HashValue> root;
-  std::vector<core::ratchet::UnknownRatchetRecord> unknown;
-  std::vector<const core::RatchetRecordV1*> known;
-  known.reserve(elements.size());
-  for (const RatchetElement& element : elements) {
-    if (const auto* opaque = element.unknown()) {
-      unknown.push_back({opaque->bytes});
-    } else if (const auto* trusted = std::get_if<core::ratchet_record::TrustedRoot>(element.known())) {
-      root = trusted->trusted_root;  // the last one in canonical order
-    } else {
-      known.push_back(element.known());
-    }
-  }
-  if (!root) return std::nullopt;
-  Ratchet ratchet(std::move(*root));
-  ratchet.absorb_records(known);
-  ratchet.unknown = std::move(unknown);
+std::optional<Ratchet> into_ratchet(FoldedElements elements) {
+  if (!elements.root) return std::nullopt;
+  Ratchet ratchet(std::move(*elements.root));
+  if (elements.fold) std::move(*elements.fold).into(ratchet);
+  ratchet.unknown = std::move(elements.unknown);
   return ratchet;
 }
 
@@ -71,6 +64,25 @@ std::optional<Ratchet> into_ratchet(const std::vector<RatchetElement>& elements)
 }  // namespace morvik::store
 
 namespace morvik::cord {
+
+template <>
+struct Codec<store::FoldedElements> {
+  static Result<store::FoldedElements> read(CordDeserializer& d) {
+    store::FoldedElements folded;
+    auto take = [&](store::RatchetElement&& element) {
+      if (const auto* opaque = element.unknown()) {
+        folded.unknown.push_back({opaque->bytes});
+      } else if (auto* trusted = std::get_if<core::ratchet_record::TrustedRoot>(element.known())) {
+        folded.root = std::move(trusted->trusted_root);
+      } else {
+        folded.fold->add(std::move(*element.known()));
+      }
+    };
+    auto reserve = [&](std::size_t count) { folded.fold.emplace(count); };
+    if (auto st = read_set_elements<store::RatchetElement>(d, take, reserve); !st) return fail(std::move(st.error()));
+    return folded;
+  }
+};
 
 template <>
 struct Codec<store::RootElement> {
@@ -116,9 +128,9 @@ StoreResult<Ratchet> decode_ratchet(const Path& path, cord::ByteView bytes) {
   if (!encoded) {
     return fail(invalid(path, cord::CordError::validation("not a morvik state file (missing magic prefix)")));
   }
-  auto store = cord::deserialize<RatchetStoreInWireOrder>(*encoded);
+  auto store = cord::deserialize<FoldedStore>(*encoded);
   if (!store) return fail(invalid(path, std::move(store.error())));
-  auto ratchet = into_ratchet(std::get<RatchetStoreV1InWireOrder>(*store).value.elements);
+  auto ratchet = into_ratchet(std::move(std::get<0>(*store).value));
   if (!ratchet) return fail(invalid(path, cord::CordError::validation("ratchet file missing its trusted-root record")));
   return std::move(*ratchet);
 }
@@ -145,21 +157,47 @@ StoreResult<std::optional<Ratchet>> read_ratchet_for_root(const WorkspacePaths& 
   return std::optional<Ratchet>(std::move((*file)->ratchet));
 }
 
-StoreResult<std::optional<RatchetFile>> read_ratchet_file_for_root(const WorkspacePaths& paths,
-                                                                   const core::HashValue& root) {
+namespace {
+
+// The bytes of the ratchet file at `path`; none when it does not exist.
+StoreResult<std::optional<cord::Bytes>> read_ratchet_bytes(const WorkspacePaths& paths, const Path& path) {
   if (auto prepared = prepare_state_dir(paths); !prepared) return fail(std::move(prepared.error()));
-  const Path path = ratchet_path(paths, root);
   auto bytes = read_file_bounded(path, kMaxRatchetFileBytes);
   if (!bytes) {
-    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<RatchetFile>();
+    if (bytes.error().kind == IoErrorKind::NotFound) return std::optional<cord::Bytes>();
     return fail(io_error_at(path, std::move(bytes.error())));
   }
-  auto ratchet = decode_ratchet(path, *bytes);
+  return std::optional<cord::Bytes>(std::move(*bytes));
+}
+
+StoreResult<void> ensure_root(const core::HashValue& held, const core::HashValue& root) {
+  if (held != root) return fail(StoreError{StoreError::TrustRootMismatch{held, root}});
+  return {};
+}
+
+}  // namespace
+
+StoreResult<std::optional<RatchetFile>> read_ratchet_file_for_root(const WorkspacePaths& paths,
+                                                                   const core::HashValue& root) {
+  const Path path = ratchet_path(paths, root);
+  auto bytes = read_ratchet_bytes(paths, path);
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (!*bytes) return std::optional<RatchetFile>();
+  auto ratchet = decode_ratchet(path, **bytes);
   if (!ratchet) return fail(std::move(ratchet.error()));
-  if (ratchet->trusted_root != root) {
-    return fail(StoreError{StoreError::TrustRootMismatch{ratchet->trusted_root, root}});
-  }
-  return std::optional<RatchetFile>(RatchetFile{std::move(*bytes), std::move(*ratchet)});
+  if (auto same = ensure_root(ratchet->trusted_root, root); !same) return fail(std::move(same.error()));
+  return std::optional<RatchetFile>(RatchetFile{std::move(**bytes), std::move(*ratchet)});
+}
+
+StoreResult<bool> ratchet_exists_for_root(const WorkspacePaths& paths, const core::HashValue& root) {
+  const Path path = ratchet_path(paths, root);
+  auto bytes = read_ratchet_bytes(paths, path);
+  if (!bytes) return fail(std::move(bytes.error()));
+  if (!*bytes) return false;
+  auto held = check_ratchet(path, **bytes);
+  if (!held) return fail(std::move(held.error()));
+  if (auto same = ensure_root(*held, root); !same) return fail(std::move(same.error()));
+  return true;
 }
 
 StoreResult<void> write_ratchet_atomic(const WorkspacePaths& paths, const Ratchet& ratchet) {

@@ -38,6 +38,9 @@ StoreResult<core::HashValue> check_ratchet(const Path& path, cord::ByteView byte
 // The ratchet of `root`, or none when its file does not exist.
 StoreResult<std::optional<core::ratchet::Ratchet>> read_ratchet_for_root(const WorkspacePaths& paths,
                                                                          const core::HashValue& root);
+// Whether the ratchet file of `root` exists, with read_ratchet_for_root's
+// errors, without building the ratchet.
+StoreResult<bool> ratchet_exists_for_root(const WorkspacePaths& paths, const core::HashValue& root);
 // A ratchet file's bytes and the ratchet they decode to.
 struct RatchetFile {
   cord::Bytes bytes;

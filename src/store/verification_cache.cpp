@@ -1,5 +1,7 @@
 #include "store/verification_cache.hpp"
 
+#include "cord/check.hpp"
+#include "core/domain_hash.hpp"
 #include "store/bounded_read.hpp"
 #include "store/state_dir.hpp"
 #include "store/state_file.hpp"
@@ -57,9 +59,11 @@ StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root,
 }
 
 StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessage<OrderedHashes>& message) {
-  // Sized once: the hashes can fill megabytes.
+  // Sized once, with room to become the transcript signed: the hashes can
+  // fill megabytes.
   cord::Bytes bytes;
-  bytes.reserve(message_size_bound(message.root, message.verified_hashes));
+  bytes.reserve(message_size_bound(message.root, message.verified_hashes) +
+                core::signature_transcript_head_size(core::kVerificationCacheLabel));
   if (auto written = cord::write(cord::CordSerializer(bytes), message); !written) {
     return fail(StoreError{StoreError::Cord{std::move(written.error())}});
   }
@@ -125,9 +129,10 @@ StoreResult<void> write_cache_file(const WorkspacePaths& paths, const Path& path
       invalid_data_at(path, "verification cache bytes differed immediately after atomic write"),
       WriterLock::NotHeld);
   if (!written) return fail(std::move(written.error()));
-  // The file holds exactly these bytes, which begin with the magic.
-  auto store = cord::deserialize<OrderedCacheStore>(*after_magic(kVerificationCacheMagic, bytes));
-  if (!store) return fail(StoreError{StoreError::Cord{std::move(store.error())}});
+  // The file holds exactly these bytes, which begin with the magic. Checked
+  // in place: the hashes, megabytes of them, are not built again.
+  auto checked = cord::check_whole<OrderedCacheStore>(*after_magic(kVerificationCacheMagic, bytes));
+  if (!checked) return fail(StoreError{StoreError::Cord{std::move(checked.error())}});
   return {};
 }
 

@@ -65,8 +65,9 @@ StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessa
 // The same of a message made from copies of these.
 StoreResult<cord::Bytes> verification_cache_message(const core::HashValue& root, std::uint64_t version,
                                                     const cord::Set<core::HashValue>& verified_hashes);
-// The same of hashes in their canonical order, in one buffer of its size;
-// refused when they are not in that order.
+// The same of hashes in their canonical order, in one buffer of its size
+// with room to become the signature transcript in place; refused when they
+// are not in that order.
 StoreResult<cord::Bytes> verification_cache_message(const VerificationCacheMessage<OrderedHashes>& message);
 
 // A cache with the bytes its signature covers, taken from its file: the

@@ -196,6 +196,20 @@ def test_an_invitation_in_every_form_opens_for_its_user(invited, tmp_path, index
             assert opened_as(Vault(invited.vault, auth=Auth.from_invite(readable))) == BOB
 
 
+def test_invitation_bytes_stay_the_callers(invited):
+    """An Auth object holds a bytes object rather than a copy of it: the
+    caller's object is left as it was when the Auth object goes, and one the
+    caller dropped keeps serving every open."""
+    data = binary(invited.invites[0])
+    auth = Auth.from_invite(data)
+    assert opened_as(Vault(invited.vault, auth=auth)) == BOB
+    del auth
+    assert data == binary(invited.invites[0])
+    auth = Auth.from_invite(binary(invited.invites[0]))
+    for _ in range(2):
+        assert opened_as(Vault(invited.vault, auth=auth)) == BOB
+
+
 def test_on_a_fresh_machine_the_baseline_seeds_the_ratchet(invited, tmp_path, monkeypatch):
     state = tmp_path / "fresh-state"
     ratchet = state / invited.root.hex() / "ratchet.cord"

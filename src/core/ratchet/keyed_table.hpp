@@ -5,6 +5,7 @@
 // secrets, and a tree would add a node allocation and three pointers to each.
 
 #include <algorithm>
+#include <cstddef>
 #include <initializer_list>
 #include <iterator>
 #include <map>
@@ -76,11 +77,11 @@ class KeyedTable {
   }
 
   // Folds in entries in any order, as try_emplace would one by one, with
-  // `combine(held, later)` on each key met again; a sort and one merge
+  // `combine(held, later)` on each key met again; an ordering and one merge
   // rather than an insertion in the middle per entry.
   template <class Combine>
   void absorb(std::vector<value_type> entries, Combine combine) {
-    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    order_by_key(entries);
     auto kept = entries.begin();
     for (auto next = entries.begin(); next != entries.end(); ++next) {
       if (next == entries.begin()) continue;
@@ -114,6 +115,35 @@ class KeyedTable {
   iterator lower_bound(iterator from, const RecordKey& key) { return lower_bound(from, entries_.end(), key); }
   const_iterator lower_bound(const_iterator from, const RecordKey& key) const {
     return lower_bound(from, entries_.end(), key);
+  }
+
+  // A stable sort by key that costs one pass over entries already in key
+  // order. Entries read from a file come in a few ascending runs (the file
+  // orders records by their encodings, which begin with their lengths), so
+  // neighbouring runs are merged rather than everything sorted.
+  static void order_by_key(std::vector<value_type>& entries) {
+    const auto by_key = [](const value_type& a, const value_type& b) { return a.first < b.first; };
+    std::vector<std::size_t> run_ends;
+    for (auto at = entries.begin(); at != entries.end();) {
+      at = std::is_sorted_until(at, entries.end(), by_key);
+      run_ends.push_back(static_cast<std::size_t>(at - entries.begin()));
+    }
+    const auto at = [&](std::size_t offset) { return entries.begin() + static_cast<std::ptrdiff_t>(offset); };
+    while (run_ends.size() > 1) {
+      std::vector<std::size_t> merged;
+      std::size_t start = 0;
+      for (std::size_t i = 0; i < run_ends.size(); i += 2) {
+        std::size_t end = run_ends[i];
+        if (i + 1 < run_ends.size()) {
+          end = run_ends[i + 1];
+          // Stable: of equal keys, those of the earlier run stay first.
+          std::inplace_merge(at(start), at(run_ends[i]), at(end), by_key);
+        }
+        merged.push_back(end);
+        start = end;
+      }
+      run_ends = std::move(merged);
+    }
   }
 
   // Sorted, distinct incoming keys: in place when every key is held already

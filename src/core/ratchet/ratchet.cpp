@@ -33,25 +33,35 @@ void Ratchet::absorb_record(const RatchetRecordV1& record) {
 }
 
 void Ratchet::absorb_records(std::span<const RatchetRecordV1* const> records) {
-  std::vector<std::pair<RecordKey, std::uint64_t>> counters;
-  std::vector<std::pair<RecordKey, KeyOrigin>> first_origins;
-  // Nearly every record a file holds is a secret's, with an origin: room for
-  // all of them is reserved rather than grown, which would hold two blocks
-  // at once.
-  counters.reserve(records.size());
-  first_origins.reserve(records.size());
-  for (const RatchetRecordV1* record : records) {
-    if (const auto* version = std::get_if<ratchet_record::FormatVersion>(record)) {
-      format_version = std::max(format_version, version->value);
-      continue;
-    }
-    auto key = ratchet_record_key(*record);
-    if (!key) continue;  // TrustedRoot: the ratchet's root is fixed when it is made.
-    if (auto origin = ratchet_record_origin(*record)) first_origins.emplace_back(*key, std::move(*origin));
-    counters.emplace_back(std::move(*key), counter_of(*record));
+  RecordFold fold(records.size());
+  for (const RatchetRecordV1* record : records) fold.add(*record);
+  std::move(fold).into(*this);
+}
+
+RecordFold::RecordFold(std::size_t expected) {
+  counters_.reserve(expected);
+  origins_.reserve(expected);
+}
+
+void RecordFold::add(RatchetRecordV1 record) {
+  if (const auto* version = std::get_if<ratchet_record::FormatVersion>(&record)) {
+    format_version_ = std::max(format_version_.value_or(0), version->value);
+    return;
   }
-  watermarks.absorb(std::move(counters), raise);
-  origins.absorb(std::move(first_origins), keep);
+  const std::uint64_t counter = counter_of(record);
+  // The origin and the identifier are fields of their own: each is moved
+  // out without touching the other.
+  auto origin = ratchet_record_origin(std::move(record));
+  auto key = ratchet_record_key(std::move(record));
+  if (!key) return;
+  if (origin) origins_.emplace_back(*key, std::move(*origin));
+  counters_.emplace_back(std::move(*key), counter);
+}
+
+void RecordFold::into(Ratchet& ratchet) && {
+  if (format_version_) ratchet.format_version = std::max(ratchet.format_version, *format_version_);
+  ratchet.watermarks.absorb(std::move(counters_), raise);
+  ratchet.origins.absorb(std::move(origins_), keep);
 }
 
 std::vector<RatchetRecordV1> Ratchet::to_records() const {

@@ -36,6 +36,28 @@ struct RatchetUpdate {
   bool operator==(const RatchetUpdate&) const = default;
 };
 
+struct Ratchet;
+
+// Stored records taken one at a time, as a file is read, and folded into a
+// ratchet at once: one ordering and merge rather than an insertion per
+// record, and nothing of a record kept but its slot, counter and origin.
+class RecordFold {
+ public:
+  // Room for `expected` records: nearly every record a file holds is a
+  // secret's, with an origin, and growing would hold two blocks at once.
+  explicit RecordFold(std::size_t expected);
+  // A TrustedRoot record changes nothing: a ratchet's root is fixed when it
+  // is made.
+  void add(RatchetRecordV1 record);
+  // As Ratchet::absorb_record of each record added, in the order added.
+  void into(Ratchet& ratchet) &&;
+
+ private:
+  std::optional<std::uint64_t> format_version_;
+  std::vector<std::pair<RecordKey, std::uint64_t>> counters_;
+  std::vector<std::pair<RecordKey, KeyOrigin>> origins_;
+};
+
 struct Ratchet {
   HashValue trusted_root;
   KeyedTable<std::uint64_t> watermarks;

@@ -183,9 +183,10 @@ ValidationReport resolve_checked_records(CheckedRecords checked, const ratchet::
 
   std::optional<std::uint64_t> highest;
   for (const auto& [key, now] : admitted.keys) highest = std::max(highest.value_or(0), now.counter);
-  report.state.attach_verified_records(std::move(checked.verified), highest, writes);
-
+  // What the vault admits goes with the update it makes, before the state
+  // grows its index of the records.
   report.ratchet_update = ratchet_update(std::move(admitted), ratchet);
+  report.state.attach_verified_records(std::move(checked.verified), highest, writes);
   report.warnings = warnings_for(checked.unknown_count);
   for (auto& hash : checked.ambiguous_key_hashes) {
     report.warnings.push_back(ValidationWarning::AmbiguousSignerKey{std::move(hash)});

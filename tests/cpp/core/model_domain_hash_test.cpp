@@ -27,5 +27,25 @@ TEST(ModelDomainHashTest, SignatureTranscriptLayout) {
   EXPECT_EQ(transcript.size(), 43u + 16u + 2u);
 }
 
+// A message handed over whole gives the same bytes, made in its own buffer
+// when that has room for the head.
+TEST(ModelDomainHashTest, SignatureTranscriptOfAMessageBufferIsTheSame) {
+  const std::string_view domain = "morvik.signed.v1";
+  for (const std::size_t room : {std::size_t{0}, signature_transcript_head_size(domain) - 1,
+                                 signature_transcript_head_size(domain), std::size_t{100}}) {
+    for (const cord::Bytes& message : {hex(""), hex("0102")}) {
+      cord::Bytes buffer;
+      buffer.reserve(message.size() + room);
+      buffer.assign(message.begin(), message.end());
+      const std::uint8_t* const storage = buffer.data();
+      const auto transcript = signature_transcript(domain, std::move(buffer));
+      EXPECT_EQ(transcript, signature_transcript(domain, cord::ByteView(message))) << room;
+      if (room >= signature_transcript_head_size(domain)) {
+        EXPECT_EQ(transcript.data(), storage) << room;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvik::core

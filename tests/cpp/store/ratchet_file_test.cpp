@@ -242,6 +242,33 @@ TEST_F(RatchetFileTest, FileOfAnotherRootIsRefused) {
   EXPECT_EQ(read_file(ratchet_path(paths_, root_)), before);
 }
 
+// Asking whether a root has its ratchet, which builds none, answers and
+// fails exactly as reading it does.
+TEST_F(RatchetFileTest, ExistenceIsAnsweredAndRefusedAsAReadIs) {
+  const Path file = ratchet_path(paths_, root_);
+  const auto expect_as_read = [&](bool present) {
+    const auto read = read_ratchet_for_root(paths_, root_);
+    const auto exists = ratchet_exists_for_root(paths_, root_);
+    ASSERT_EQ(exists.has_value(), read.has_value());
+    if (read) {
+      EXPECT_EQ(*exists, present);
+      EXPECT_EQ(read->has_value(), present);
+    } else {
+      EXPECT_EQ(exists.error().message(), read.error().message());
+    }
+  };
+  expect_as_read(false);
+  ASSERT_TRUE(write_ratchet_atomic(paths_, sample_ratchet(root_)));
+  expect_as_read(true);
+  write_file(file, *encode_ratchet(sample_ratchet(hash_of(0x01, 3))));
+  expect_as_read(false);
+  write_file(file, cord::ByteView(cord::Bytes{1, 2, 3}));
+  expect_as_read(false);
+  ASSERT_EQ(::unlink(file.bytes().c_str()), 0);
+  make_dir(file);
+  expect_as_read(false);
+}
+
 TEST_F(RatchetFileTest, InvalidOrOversizeBytesAreRefusedBeforeWriting) {
   const Path file = ratchet_path(paths_, root_);
   auto garbage = write_ratchet_bytes_atomic(paths_, root_, cord::Bytes{1, 2, 3});
