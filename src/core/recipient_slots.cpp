@@ -66,10 +66,13 @@ RecipientSlots::RecipientSlots(std::span<const RecipientSlotV1> slots) {
     if (!cord::write(s.fresh(), slot)) throw std::length_error("recipient slot too long");
   }
   encoding_ = cord::CompactBytes(encoding);
+  duplicate_reader_ = names_a_reader_twice();
 }
 
 RecipientSlots::RecipientSlots(cord::ByteView checked_encoding) {
-  if (u32_at(checked_encoding.data()) != 0) encoding_ = cord::CompactBytes(checked_encoding);
+  if (u32_at(checked_encoding.data()) == 0) return;
+  encoding_ = cord::CompactBytes(checked_encoding);
+  duplicate_reader_ = names_a_reader_twice();
 }
 
 std::size_t RecipientSlots::size() const noexcept { return empty() ? 0 : u32_at(encoding_.data()); }
@@ -84,7 +87,7 @@ RecipientSlots::Iterator RecipientSlots::end() const noexcept {
   return Iterator(encoding_.end(), encoding_.end());
 }
 
-bool RecipientSlots::has_duplicate_reader() const {
+bool RecipientSlots::names_a_reader_twice() const {
   // Sealing writes the readers in ascending order: then one pass shows them
   // distinct, without a copy.
   std::optional<cord::ByteView> previous;

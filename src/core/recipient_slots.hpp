@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "core/ids.hpp"
@@ -47,6 +48,9 @@ struct RecipientSlotView {
 
 // The list of a sealed payload's slots, in stored order. Same wire form,
 // errors and order as a std::vector<RecipientSlotV1>; copies share the block.
+// Whether a reader is named twice is found once, while the bytes are at hand:
+// every validation asks it of every secret, and reading the slots again then
+// waits on memory.
 class RecipientSlots {
  public:
   class Iterator {
@@ -80,6 +84,15 @@ class RecipientSlots {
   };
 
   RecipientSlots() noexcept = default;
+  RecipientSlots(const RecipientSlots&) noexcept = default;
+  RecipientSlots& operator=(const RecipientSlots&) noexcept = default;
+  RecipientSlots(RecipientSlots&& other) noexcept
+      : encoding_(std::move(other.encoding_)), duplicate_reader_(std::exchange(other.duplicate_reader_, false)) {}
+  RecipientSlots& operator=(RecipientSlots&& other) noexcept {
+    encoding_ = std::move(other.encoding_);
+    duplicate_reader_ = std::exchange(other.duplicate_reader_, false);
+    return *this;
+  }
   explicit RecipientSlots(std::span<const RecipientSlotV1> slots);
   RecipientSlots(std::initializer_list<RecipientSlotV1> slots)
       : RecipientSlots(std::span<const RecipientSlotV1>(slots.begin(), slots.size())) {}
@@ -90,7 +103,7 @@ class RecipientSlots {
   Iterator end() const noexcept;
 
   // Whether two slots name the same reader.
-  bool has_duplicate_reader() const;
+  bool has_duplicate_reader() const noexcept { return duplicate_reader_; }
 
   cord::Status write(cord::CordSerializer s) const;
   // Reads, tests and fails exactly as reading a std::vector<RecipientSlotV1>.
@@ -106,8 +119,10 @@ class RecipientSlots {
   // Empty when there is no slot, else the list's encoding: the four-byte
   // count, then each slot's three byte strings.
   cord::CompactBytes encoding_;
+  bool duplicate_reader_ = false;
 
   explicit RecipientSlots(cord::ByteView checked_encoding);
+  bool names_a_reader_twice() const;
 };
 
 }  // namespace morvik::core

@@ -74,13 +74,18 @@ TEST(RecipientSlotsTest, WritesAndReadsTheBytesOfTheListOfSlots) {
   }
 }
 
-TEST(RecipientSlotsTest, ACopyIsTheSameList) {
-  const RecipientSlots block{kFull, slot_of("01", "02", "03")};
+TEST(RecipientSlotsTest, ACopyIsTheSameListAndWhatIsLeftOfAMoveIsEmpty) {
+  const RecipientSlots block{kFull, slot_of("01", "02", "03"), kFull};
   RecipientSlots copy = block;
   EXPECT_EQ(copy, block);
+  EXPECT_TRUE(copy.has_duplicate_reader());
   const RecipientSlots moved = std::move(copy);
   EXPECT_EQ(moved, block);
   EXPECT_EQ(slots_hex(moved), slots_hex(block));
+  EXPECT_TRUE(moved.has_duplicate_reader());
+  EXPECT_EQ(copy, RecipientSlots());  // NOLINT: a moved-from list is empty, and usable
+  EXPECT_FALSE(copy.has_duplicate_reader());
+  EXPECT_EQ(slots_hex(copy), "00000000");
 }
 
 // Every truncation and many one-byte changes of an encoded payload: the
