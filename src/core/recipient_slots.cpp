@@ -117,7 +117,7 @@ cord::Status RecipientSlots::write(cord::CordSerializer s) const {
 
 cord::Result<RecipientSlots> RecipientSlots::read(cord::CordDeserializer& d) {
   const cord::ByteView before = d.remaining();
-  if (auto checked = cord::check<std::vector<RecipientSlotV1>>(d); !checked) return cord::fail(checked.error());
+  if (auto checked = cord::check<std::vector<RecipientSlotV1>>(d); !checked) return cord::fail(std::move(checked.error()));
   return RecipientSlots(before.first(before.size() - d.remaining().size()));
 }
 
