@@ -142,7 +142,7 @@ TEST(RecipientSlotsTest, OrderIsThatOfTheListOfSlots) {
       {slot_of("01", "", "ff")},
       {slot_of("01", "00", "")},
       {slot_of("0101", "", "")},
-      // Shorter encodings of a longer value: the bytes' order is not the list's.
+      // After 0101 as a value, before it as an encoding, whose length comes first.
       {slot_of("02", "", "")},
       {slot_of("", "", "")},
       {kFull},
@@ -174,9 +174,13 @@ TEST(RecipientSlotsTest, FindsAReaderNamedTwice) {
       {"empty readers", {"", ""}, true},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     SlotList slots;
     for (const char* reader : c.readers) slots.push_back(slot_of(reader, "aa", "bb"));
-    EXPECT_EQ(RecipientSlots(slots).has_duplicate_reader(), c.duplicate) << c.what;
+    EXPECT_EQ(RecipientSlots(slots).has_duplicate_reader(), c.duplicate);
+    const auto read = cord::deserialize<RecipientSlots>(cord::serialize(slots).value());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->has_duplicate_reader(), c.duplicate);
   }
 }
 
