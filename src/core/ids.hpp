@@ -85,8 +85,8 @@ struct GroupMemberIdInputV1 {
 
 }  // namespace morvik::core
 
-// A vault names its few users over and over, in every recipient slot above
-// all: decoded, each is held once however often it is named.
+// A vault names its few users over and over: decoded, each is held once
+// however often it is named.
 template <>
 struct morvik::cord::Codec<morvik::core::UserId> : DefaultCodec<morvik::core::UserId> {
   static Result<morvik::core::UserId> read(CordDeserializer& d) {

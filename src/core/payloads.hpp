@@ -1,39 +1,26 @@
 #pragma once
 
-#include <vector>
-
 #include "core/ids.hpp"
+#include "core/recipient_slots.hpp"
 #include "core/secret.hpp"
 #include "cord/cord.hpp"
 
 namespace morvik::core {
 
-// One reader's copy of the content key, sealed to the reader's encryption key.
-struct RecipientSlotV1 {
-  UserId reader;
-  cord::CompactBytes encapsulated_key;
-  cord::CompactBytes wrapped_key;
-
-  static constexpr auto cord_fields() {
-    return std::tuple{&RecipientSlotV1::reader, &RecipientSlotV1::encapsulated_key, &RecipientSlotV1::wrapped_key};
-  }
-  auto operator<=>(const RecipientSlotV1&) const = default;
-};
-// A payload can carry a great many slots.
-static_assert(cord::decodes_compactly<RecipientSlotV1>);
-
 // A secret's content, encrypted once, with one key slot per reader. No
 // length is fixed here: wrong lengths surface when the payload is opened.
 struct SealedPayloadV1 {
-  cord::Bytes nonce;
-  cord::Bytes ciphertext;
-  std::vector<RecipientSlotV1> recipient_slots;
+  cord::CompactBytes nonce;
+  cord::CompactBytes ciphertext;
+  RecipientSlots recipient_slots;
 
   static constexpr auto cord_fields() {
     return std::tuple{&SealedPayloadV1::nonce, &SealedPayloadV1::ciphertext, &SealedPayloadV1::recipient_slots};
   }
   auto operator<=>(const SealedPayloadV1&) const = default;
 };
+// Every secret record holds one, its slots however many in one block.
+static_assert(cord::decodes_compactly<SealedPayloadV1>);
 
 // A named field of a decrypted secret. Entries are whole set elements, so the
 // same key may appear with different values. The value is wiped on release.

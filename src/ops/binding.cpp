@@ -16,7 +16,7 @@ OpsResult<cord::Bytes> encoded(const T& value) {
 
 OpsResult<cord::Bytes> secret_content_aad_bytes(cord::ByteView vault_root_id, const SecretAadContext& context,
                                                 cord::ByteView nonce,
-                                                const std::vector<core::RecipientSlotV1>& recipient_slots) {
+                                                const core::RecipientSlots& recipient_slots) {
   return encoded(SecretContentAadV1{copy_of(vault_root_id), context.record_key, copy_of(context.signing_public_key),
                                     context.counter, copy_of(context.secret_id.hash.bytes), context.selector.tuple,
                                     context.selector.labels, copy_of(nonce), recipient_slots});

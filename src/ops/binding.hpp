@@ -29,7 +29,7 @@ struct SecretContentAadV1 {
   std::vector<cord::CompactText> tuple;
   std::vector<core::SecretLabelV1> labels;
   cord::Bytes nonce;
-  std::vector<core::RecipientSlotV1> recipient_slots;
+  core::RecipientSlots recipient_slots;
 
   static constexpr auto cord_fields() {
     return std::tuple{&SecretContentAadV1::vault_root_id, &SecretContentAadV1::record_key,
@@ -70,7 +70,7 @@ struct SecretAadContext {
 // Fails only where the encoding refuses a value (OpsError::Cord).
 OpsResult<cord::Bytes> secret_content_aad_bytes(cord::ByteView vault_root_id, const SecretAadContext& context,
                                                 cord::ByteView nonce,
-                                                const std::vector<core::RecipientSlotV1>& recipient_slots);
+                                                const core::RecipientSlots& recipient_slots);
 
 OpsResult<cord::Bytes> recipient_slot_binding_bytes(cord::ByteView vault_root_id, cord::ByteView secret_id,
                                                     const core::SecretSelectorV1& selector, cord::ByteView reader);

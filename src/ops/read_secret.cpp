@@ -43,12 +43,12 @@ OpsResult<SecretPlaintext> decrypt_secret_from_report(const core::validate::Effe
 OpsResult<SecretPlaintext> decrypt_secret_record(const crypto::Identity& identity, const core::VaultRecordV1& record,
                                                  const core::SecretRecordV1& secret, cord::ByteView vault_root_id) {
   const auto& payload = secret.payload;
-  const auto slot = std::find_if(payload.recipient_slots.begin(), payload.recipient_slots.end(),
-                                 [&](const core::RecipientSlotV1& s) { return s.reader == identity.user_id; });
+  const auto slot = std::ranges::find_if(payload.recipient_slots,
+                                         [&](const core::RecipientSlotView& s) { return s.names(identity.user_id); });
   if (slot == payload.recipient_slots.end()) return fail(OpsError::RecipientSlotMissing{identity.user_id});
 
-  auto binding = recipient_slot_binding_bytes(vault_root_id, secret.secret_id.hash.bytes, secret.selector,
-                                              slot->reader.hash.bytes);
+  auto binding =
+      recipient_slot_binding_bytes(vault_root_id, secret.secret_id.hash.bytes, secret.selector, slot->reader);
   if (!binding) return fail(std::move(binding.error()));
   auto content_key = crypto::unwrap_content_key(identity.encryption_keypair, slot->encapsulated_key,
                                                 *binding, *binding, slot->wrapped_key);

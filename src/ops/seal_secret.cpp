@@ -94,11 +94,12 @@ OpsResult<core::SealedPayloadV1> seal_plaintext_payload(const EffectiveState& st
   }
 
   const cord::Bytes nonce_bytes = nonce->to_vec();
-  auto associated_data = secret_content_aad_bytes(root_id, context, nonce_bytes, slots);
+  core::RecipientSlots recipient_slots(slots);
+  auto associated_data = secret_content_aad_bytes(root_id, context, nonce_bytes, recipient_slots);
   if (!associated_data) return fail(std::move(associated_data.error()));
   auto ciphertext = crypto::seal_content(*content_key, *nonce, *associated_data, plaintext);
   if (!ciphertext) return fail(std::move(ciphertext.error()));
-  return core::SealedPayloadV1{nonce_bytes, std::move(*ciphertext), std::move(slots)};
+  return core::SealedPayloadV1{nonce_bytes, *ciphertext, std::move(recipient_slots)};
 }
 
 OpsResult<SealedRecord<SetSecretOutput>> seal_secret_value(const EffectiveState& state, const crypto::Crypto& crypto,

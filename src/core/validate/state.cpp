@@ -138,13 +138,10 @@ SecretAccess EffectiveState::classify(const SecretId& secret_id, const UserId& u
   if (!live) return SecretAccess::Missing;
   const auto& secret = std::get<SecretRecordV1>(*live->body);
   if (!authority_of(user_id).can_read(secret.selector)) return SecretAccess::Unauthorized;
-  std::set<const HashValue*, decltype([](const HashValue* a, const HashValue* b) { return *a < *b; })> readers;
-  for (const auto& slot : secret.payload.recipient_slots) {
-    if (!readers.insert(&slot.reader.hash).second) return SecretAccess::Invalid;
-  }
+  if (secret.payload.recipient_slots.has_duplicate_reader()) return SecretAccess::Invalid;
   if (!users.contains(user_id)) return SecretAccess::Unauthorized;
-  const bool sealed_to_user = std::any_of(secret.payload.recipient_slots.begin(), secret.payload.recipient_slots.end(),
-                                          [&](const auto& slot) { return slot.reader == user_id; });
+  const bool sealed_to_user =
+      std::ranges::any_of(secret.payload.recipient_slots, [&](const auto& slot) { return slot.names(user_id); });
   return sealed_to_user ? SecretAccess::ActiveDecryptable : SecretAccess::NotEncryptedForReader;
 }
 

@@ -8,7 +8,6 @@
 // authority are not looked at. A record reports its first finding only.
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <variant>
 
@@ -37,10 +36,7 @@ CheckResult equals_derived(const CoreResult<Id>& derived, const Id& stored, cons
 }
 
 inline CheckResult distinct_readers(const SealedPayloadV1& payload) {
-  std::set<cord::CompactBytes> readers;
-  for (const RecipientSlotV1& slot : payload.recipient_slots) {
-    if (!readers.insert(slot.reader.hash.bytes).second) return invalid_structure("duplicate recipient slot");
-  }
+  if (payload.recipient_slots.has_duplicate_reader()) return invalid_structure("duplicate recipient slot");
   return {};
 }
 

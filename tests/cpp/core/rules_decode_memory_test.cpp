@@ -51,7 +51,7 @@ const WorstCase kWorstCases[] = {
     {"empty recipient slots",
      [] {
        return one_record(
-           secret_with(secret({"a"}), core::SealedPayloadV1{{}, {}, std::vector<core::RecipientSlotV1>(kElements)}));
+           secret_with(secret({"a"}), core::SealedPayloadV1{{}, {}, core::RecipientSlots(std::vector<core::RecipientSlotV1>(kElements))}));
      }},
     {"exact path of empty segments", [] { return one_record(grant_with(read_permission(exact(Segments(kElements))))); }},
     {"presence matchers",

@@ -19,11 +19,25 @@ struct Tamper {
   std::string message;
 };
 
-std::size_t slot_index(const core::SecretRecordV1& secret, const crypto::Identity& reader) {
-  for (std::size_t i = 0; i < secret.payload.recipient_slots.size(); ++i) {
-    if (secret.payload.recipient_slots[i].reader == reader.user_id) return i;
+std::size_t slot_index(const std::vector<core::RecipientSlotV1>& slots, const crypto::Identity& reader) {
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (slots[i].reader == reader.user_id) return i;
   }
   throw std::logic_error("no slot for that reader");
+}
+
+// Puts back the secret's slots as `change` leaves them.
+void edit_slots(core::SecretRecordV1& secret, const std::function<void(std::vector<core::RecipientSlotV1>&)>& change) {
+  auto slots = slots_of(secret.payload);
+  change(slots);
+  secret.payload.recipient_slots = core::RecipientSlots(slots);
+}
+
+// A copy of `bytes` with one bit of byte `at` flipped.
+cord::CompactBytes with_bit_flipped(const cord::CompactBytes& bytes, std::size_t at) {
+  cord::Bytes changed(bytes);
+  changed.at(at) ^= 1;
+  return changed;
 }
 
 TEST(BindingTest, AChangeOfAnyBoundByteMakesOpeningFail) {
@@ -41,17 +55,18 @@ TEST(BindingTest, AChangeOfAnyBoundByteMakesOpeningFail) {
   using Secret = core::SecretRecordV1;
   const Tamper cases[] = {
       {"slots in another order",
-       [](auto&, Secret& s, auto&) { std::swap(s.payload.recipient_slots[0], s.payload.recipient_slots[2]); },
-       &alice, content_failed},
+       [](auto&, Secret& s, auto&) { edit_slots(s, [](auto& slots) { std::swap(slots[0], slots[2]); }); }, &alice,
+       content_failed},
       {"another reader's slot",
        [&](auto&, Secret& s, auto&) {
-         auto& key = s.payload.recipient_slots[slot_index(s, bob)].wrapped_key;
-         cord::Bytes bytes(key);
-         bytes.at(5) ^= 1;
-         key = bytes;
+         edit_slots(s, [&](auto& slots) {
+           auto& key = slots[slot_index(slots, bob)].wrapped_key;
+           key = with_bit_flipped(key, 5);
+         });
        },
        &alice, content_failed},
-      {"nonce", [](auto&, Secret& s, auto&) { s.payload.nonce.at(11) ^= 1; }, &alice, content_failed},
+      {"nonce", [](auto&, Secret& s, auto&) { s.payload.nonce = with_bit_flipped(s.payload.nonce, 11); }, &alice,
+       content_failed},
       {"counter", [](auto&, Secret& s, auto&) { s.counter += 1; }, &alice, content_failed},
       {"signing key", [&](core::VaultRecordV1& r, auto&, auto&) { r.signing_public_key = bob.signing_public_key; },
        &alice, content_failed},
@@ -68,15 +83,16 @@ TEST(BindingTest, AChangeOfAnyBoundByteMakesOpeningFail) {
       {"vault root", [](auto&, auto&, cord::Bytes& root_id) { root_id.at(0) ^= 1; }, &alice, slot_failed},
       {"slot moved to another reader",
        [&](auto&, Secret& s, auto&) {
-         auto& slots = s.payload.recipient_slots;
-         slots[slot_index(s, bob)] = slots[slot_index(s, alice)];
-         slots[slot_index(s, alice)].reader = bob.user_id;
+         edit_slots(s, [&](auto& slots) {
+           slots[slot_index(slots, bob)] = slots[slot_index(slots, alice)];
+           slots[slot_index(slots, alice)].reader = bob.user_id;
+         });
        },
        &bob, slot_failed},
       {"slot moved from another secret",
        [&](auto&, Secret& s, auto&) {
-         s.payload.recipient_slots[slot_index(s, alice)] =
-             secret_of(other).payload.recipient_slots[slot_index(secret_of(other), alice)];
+         const auto others = slots_of(secret_of(other).payload);
+         edit_slots(s, [&](auto& slots) { slots[slot_index(slots, alice)] = others[slot_index(others, alice)]; });
        },
        &alice, slot_failed},
   };

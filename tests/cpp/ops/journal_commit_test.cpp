@@ -29,7 +29,7 @@ FileImages images_of_size(std::size_t size, const FileImages& before) {
   constexpr std::size_t kChunk = 1 << 20;
   for (std::size_t i = 0; i * kChunk < size; ++i) {
     core::SealedPayloadV1 payload = morvik::testing::payload_for({vault.root_user_id()});
-    payload.ciphertext.assign(kChunk, static_cast<std::uint8_t>(i));
+    payload.ciphertext = cord::Bytes(kChunk, static_cast<std::uint8_t>(i));
     vault.add(vault.root(), morvik::testing::secret_body(morvik::testing::secret({"big", std::to_string(i)}),
                                                          payload, i + 1));
   }

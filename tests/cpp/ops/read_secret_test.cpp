@@ -32,11 +32,14 @@ core::VaultRecordV1 altered(core::VaultRecordV1 record, const std::function<void
   return record;
 }
 
-core::RecipientSlotV1& slot_of(core::SecretRecordV1& secret, const crypto::Identity& reader) {
-  for (auto& slot : secret.payload.recipient_slots) {
-    if (slot.reader == reader.user_id) return slot;
-  }
-  throw std::logic_error("no slot for that reader");
+// Replaces the reader's slot of the secret by what `change` makes of it.
+void change_slot_of(core::SecretRecordV1& secret, const crypto::Identity& reader,
+                    const std::function<void(core::RecipientSlotV1&)>& change) {
+  auto slots = slots_of(secret.payload);
+  const auto slot = std::ranges::find(slots, reader.user_id, &core::RecipientSlotV1::reader);
+  if (slot == slots.end()) throw std::logic_error("no slot for that reader");
+  change(*slot);
+  secret.payload.recipient_slots = core::RecipientSlots(slots);
 }
 
 TEST(ReadSecretTest, EveryReaderWithASlotGetsTheValueAndItsSelector) {
@@ -119,7 +122,12 @@ TEST(ReadSecretTest, EachFailureWithItsText) {
     flipped.at(0) ^= 0x01;
     bytes = std::remove_reference_t<decltype(bytes)>(flipped.begin(), flipped.end());
   };
-  auto nonce_of = [](std::size_t n) { return [n](core::SecretRecordV1& s) { s.payload.nonce.resize(n); }; };
+  auto resize = [](core::SecretRecordV1& s, std::size_t n) {
+    cord::Bytes nonce(s.payload.nonce);
+    nonce.resize(n);
+    s.payload.nonce = nonce;
+  };
+  auto nonce_of = [&](std::size_t n) { return [&resize, n](core::SecretRecordV1& s) { resize(s, n); }; };
   EffectiveState unconverged = state;
   unconverged.did_not_converge = true;
   EffectiveState rootless = state;
@@ -149,7 +157,8 @@ TEST(ReadSecretTest, EachFailureWithItsText) {
        "recipient slot is missing for " + core::debug_string(bob.user_id)},
       {"binding not encodable", tampered([](auto& s) { s.selector.tuple.at(0) = "\xff"; }),
        "Cord error: Invalid UTF-8"},
-      {"wrapped key altered", tampered([&](auto& s) { flip(slot_of(s, alice).wrapped_key); }), hpke_failed},
+      {"wrapped key altered",
+       tampered([&](auto& s) { change_slot_of(s, alice, [&](auto& slot) { flip(slot.wrapped_key); }); }), hpke_failed},
       {"nonce of 11 bytes", tampered(nonce_of(11)),
        "crypto error: invalid byte length for content nonce: expected 12, got 11"},
       {"nonce of 13 bytes", tampered(nonce_of(13)),
@@ -157,8 +166,8 @@ TEST(ReadSecretTest, EachFailureWithItsText) {
       // The content key is opened before the nonce is looked at.
       {"nonce of 13 bytes and a broken slot",
        tampered([&](auto& s) {
-         s.payload.nonce.resize(13);
-         flip(slot_of(s, alice).encapsulated_key);
+         resize(s, 13);
+         change_slot_of(s, alice, [&](auto& slot) { flip(slot.encapsulated_key); });
        }),
        hpke_failed},
       {"ciphertext altered", tampered([&](auto& s) { flip(s.payload.ciphertext); }),

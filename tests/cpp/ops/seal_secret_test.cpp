@@ -107,15 +107,16 @@ TEST(SealSecretTest, SlotsGoToEveryCurrentReaderInAscendingOrder) {
   const auto record = vault.set(vault.alice(), selector, "v");
 
   std::vector<core::UserId> readers;
-  for (const auto& slot : secret_of(record).payload.recipient_slots) readers.push_back(slot.reader);
+  for (const auto& slot : slots_of(secret_of(record).payload)) readers.push_back(slot.reader);
   std::vector<core::UserId> expected{vault.root().user_id, vault.alice().user_id};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(readers, expected);
 
   // The root reads what only the root may read.
   const auto root_only = vault.set(vault.root(), secret({"ops", "key"}), "v");
-  ASSERT_EQ(secret_of(root_only).payload.recipient_slots.size(), 1u);
-  EXPECT_EQ(secret_of(root_only).payload.recipient_slots[0].reader, vault.root().user_id);
+  const auto root_slots = slots_of(secret_of(root_only).payload);
+  ASSERT_EQ(root_slots.size(), 1u);
+  EXPECT_EQ(root_slots[0].reader, vault.root().user_id);
 }
 
 TEST(SealSecretTest, TwoSealsOfOneValueShareNoRandomBytes) {
@@ -131,11 +132,13 @@ TEST(SealSecretTest, TwoSealsOfOneValueShareNoRandomBytes) {
 
   EXPECT_NE(first.nonce, second.nonce);
   EXPECT_NE(first.ciphertext, second.ciphertext);
-  ASSERT_EQ(first.recipient_slots.size(), second.recipient_slots.size());
-  for (std::size_t i = 0; i < first.recipient_slots.size(); ++i) {
-    EXPECT_EQ(first.recipient_slots[i].reader, second.recipient_slots[i].reader);
-    EXPECT_NE(first.recipient_slots[i].encapsulated_key, second.recipient_slots[i].encapsulated_key);
-    EXPECT_NE(first.recipient_slots[i].wrapped_key, second.recipient_slots[i].wrapped_key);
+  const auto first_slots = slots_of(first);
+  const auto second_slots = slots_of(second);
+  ASSERT_EQ(first_slots.size(), second_slots.size());
+  for (std::size_t i = 0; i < first_slots.size(); ++i) {
+    EXPECT_EQ(first_slots[i].reader, second_slots[i].reader);
+    EXPECT_NE(first_slots[i].encapsulated_key, second_slots[i].encapsulated_key);
+    EXPECT_NE(first_slots[i].wrapped_key, second_slots[i].wrapped_key);
   }
 }
 

@@ -83,7 +83,7 @@ core::validate::ValidationReport validated(const TestVault& vault, const core::r
 
 core::RecordBodyV1 secret_at(std::uint64_t counter, const TestVault& vault, std::uint8_t fill) {
   core::SealedPayloadV1 payload = payload_for({vault.root_user_id()});
-  payload.ciphertext.assign(32, fill);
+  payload.ciphertext = cord::Bytes(32, fill);
   return secret_body(secret({"app", "db"}), payload, counter);
 }
 

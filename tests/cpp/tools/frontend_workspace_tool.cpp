@@ -181,7 +181,9 @@ class Builder {
       const core::SecretSelectorV1 selector = selector_of(entry.string());
       for (const std::uint8_t content : {0x01, 0x02}) {
         core::SealedPayloadV1 payload = morvik::testing::payload_for({root.user_id});
-        payload.ciphertext.front() = content;
+        cord::Bytes ciphertext(payload.ciphertext);
+        ciphertext.front() = content;
+        payload.ciphertext = ciphertext;
         vault_.add(root, morvik::testing::secret_body(selector, payload, 1));
       }
     }

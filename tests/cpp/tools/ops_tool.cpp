@@ -96,7 +96,8 @@ int run(const std::vector<std::string>& args) {
     const auto signing_key = hex(args.at(3));
     const ops::SecretAadContext context{record_key, signing_key, secret_id, items.selector,
                                         std::stoull(args.at(4))};
-    return print(ops::secret_content_aad_bytes(hex(args.at(1)), context, hex(args.at(5)), items.slots));
+    return print(
+        ops::secret_content_aad_bytes(hex(args.at(1)), context, hex(args.at(5)), core::RecipientSlots(items.slots)));
   }
   if (command == "seal") {
     auto items = items_from(args, 2);

@@ -41,11 +41,19 @@ core::HashValue key_hash_of(const crypto::Identity& signer) {
 }
 
 core::SealedPayloadV1 payload_for(const std::vector<core::UserId>& readers) {
-  core::SealedPayloadV1 payload{filled(12, 0x4E), filled(32, 0xC7), {}};
+  std::vector<core::RecipientSlotV1> slots;
   for (const core::UserId& reader : readers) {
-    payload.recipient_slots.push_back(core::RecipientSlotV1{reader, filled(32, 0xE4), filled(48, 0x3A)});
+    slots.push_back(core::RecipientSlotV1{reader, filled(32, 0xE4), filled(48, 0x3A)});
   }
-  return payload;
+  return core::SealedPayloadV1{filled(12, 0x4E), filled(32, 0xC7), core::RecipientSlots(slots)};
+}
+
+std::vector<core::RecipientSlotV1> slots_of(const core::SealedPayloadV1& payload) {
+  std::vector<core::RecipientSlotV1> slots;
+  for (const core::RecipientSlotView& slot : payload.recipient_slots) {
+    slots.push_back({core::UserId{core::HashValue{slot.reader}}, slot.encapsulated_key, slot.wrapped_key});
+  }
+  return slots;
 }
 
 core::RecordBodyV1 vault_root_body(const crypto::Identity& root) {

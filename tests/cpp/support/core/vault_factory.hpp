@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/derivations.hpp"
 #include "core/records.hpp"
@@ -35,6 +36,10 @@ core::HashValue key_hash_of(const crypto::Identity& signer);
 // A payload with placeholder bytes and one slot per reader, in the order
 // given; its content cannot be opened.
 core::SealedPayloadV1 payload_for(const std::vector<core::UserId>& readers);
+
+// A payload's slots as values, in stored order: to look at one by index, or
+// to change and put back as a new RecipientSlots.
+std::vector<core::RecipientSlotV1> slots_of(const core::SealedPayloadV1& payload);
 
 // Bodies of every kind, well formed.
 core::RecordBodyV1 vault_root_body(const crypto::Identity& root);
