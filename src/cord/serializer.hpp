@@ -38,11 +38,15 @@ class CordSerializer {
   Status write_newtype(std::string_view name, F&& inner) const {
     if (auto width = evolving_width(name)) {
       if (hint_ != EncodingHint::None) return fail(CordErrorKind::ConflictingHints);
-      Bytes scratch;
-      if (auto st = std::forward<F>(inner)(CordSerializer(scratch)); !st) return st;
-      if (auto st = wire::write_length(*output_, scratch.size(), *width); !st) return st;
-      output_->insert(output_->end(), scratch.begin(), scratch.end());
-      return {};
+      // The payload goes straight to the output, after room for its length,
+      // which is filled in once known. A failure takes back what it wrote.
+      const std::size_t at = output_->size();
+      const std::size_t room = byte_count(*width);
+      output_->resize(at + room);
+      auto st = std::forward<F>(inner)(CordSerializer(*output_));
+      if (st) st = wire::write_length_at(*output_, at, output_->size() - at - room, *width);
+      if (!st) output_->resize(at);
+      return st;
     }
     if (auto hint = hint_of_name(name)) {
       if (hint_ != EncodingHint::None) return fail(CordErrorKind::ConflictingHints);

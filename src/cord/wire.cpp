@@ -120,6 +120,12 @@ Status write_length(Bytes& out, std::uint64_t value, Width width) {
   return {};
 }
 
+Status write_length_at(Bytes& out, std::size_t at, std::uint64_t value, Width width) {
+  if (value > max_of(width)) return fail(CordErrorKind::WidthOverflow);
+  for (std::size_t i = byte_count(width); i-- > 0; value >>= 8) out[at + i] = static_cast<std::uint8_t>(value);
+  return {};
+}
+
 Status write_variant_index(Bytes& out, std::uint32_t index, Width width) {
   if (width == Width::U64) {
     append_be(out, index, 8);

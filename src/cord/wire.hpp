@@ -81,6 +81,9 @@ bool is_nfc(std::string_view text);
 namespace wire {
 
 Status write_length(Bytes& out, std::uint64_t value, Width width);
+// Writes a length over the byte_count(width) bytes at `at`, room left for it
+// before what it counts was written.
+Status write_length_at(Bytes& out, std::size_t at, std::uint64_t value, Width width);
 Status write_variant_index(Bytes& out, std::uint32_t index, Width width);
 
 // Fails only with InvalidUtf8: a text that is not UTF-8 has no canonical form.

@@ -162,16 +162,25 @@ CoreResult<EncodedVault> encode_records_framed(const RecordSet& records) {
   if (records.size() > kMaxVaultRecords) return fail(too_many_records(records.size()));
   const auto order = wire_order(records);
   const auto held = records.records();
-  cord::Bytes file(kVaultMagic.begin(), kVaultMagic.end());
-  const cord::CordSerializer header(file);
-  if (auto st = header.write_variant_index(0); !st) return fail(CoreError::cord(std::move(st.error())));
-  if (auto st = header.write_count(records.size()); !st) return fail(CoreError::cord(std::move(st.error())));
-  std::size_t size = file.size();
+  cord::Bytes header(kVaultMagic.begin(), kVaultMagic.end());
+  const cord::CordSerializer writer(header);
+  if (auto st = writer.write_variant_index(0); !st) return fail(CoreError::cord(std::move(st.error())));
+  if (auto st = writer.write_count(records.size()); !st) return fail(CoreError::cord(std::move(st.error())));
+  std::size_t size = header.size();
   for (const HeldRecord& record : held) size += record.encoding.size();
   if (size > kMaxVaultFileBytes) return fail(file_too_large(size));
-  file.reserve(size);
-  for (const std::size_t index : order) {
-    file.insert(file.end(), held[index].encoding.begin(), held[index].encoding.end());
+  cord::Bytes file = cord::uninitialized_bytes(size);
+  std::uint8_t* out = std::copy(header.begin(), header.end(), file.data());
+  for (std::size_t i = 0; i < order.size();) {
+    const HeldRecord& first = held[order[i++]];
+    const std::uint8_t* end = first.encoding.data() + first.encoding.size();
+    // Records that lie one after another in the old file go in one copy.
+    if (records.read_from_file(first)) {
+      while (i < order.size() && held[order[i]].encoding.data() == end && records.read_from_file(held[order[i]])) {
+        end += held[order[i++]].encoding.size();
+      }
+    }
+    out = std::copy(first.encoding.data(), end, out);
   }
   auto bytes = std::make_shared<const cord::Bytes>(std::move(file));
   return EncodedVault{bytes, records.read_from(bytes, order)};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "cord/cord.hpp"
 #include "support/cord/hex.hpp"
 
@@ -134,6 +136,46 @@ TEST(EvolvingTest, PayloadFailures) {
     auto item = deserialize<Item>(hex(c.input));
     ASSERT_FALSE(item) << c.name;
     EXPECT_EQ(item.error().message(), c.message) << c.name;
+  }
+}
+
+// The payload is written in place and its length filled in afterwards: the
+// lengths of nested payloads are each their own, and a payload that fails
+// or does not fit its width leaves the output as it found it.
+TEST(EvolvingTest, WriterFillsInTheLengthOrTakesItsBytesBack) {
+  using Inner = std::function<Status(CordSerializer)>;
+  const auto evolving = [](std::string_view name, Inner inner) {
+    return [name, inner](CordSerializer s) { return s.write_newtype(name, inner); };
+  };
+  const auto bytes = [](Bytes b) { return [b](CordSerializer s) { return s.write_bytes(b); }; };
+  struct Case {
+    const char* name;
+    Inner write;
+    const char* written;  // hex after the output's first byte AA; nullptr when refused
+    const char* message;
+  };
+  const Case cases[] = {
+      {"one-byte length", evolving("__cord_evolving8", bytes(Bytes{0x61})), "05 00000001 61", nullptr},
+      {"nested", evolving("__cord_evolving16", evolving("__cord_evolving32_raw", bytes(Bytes{0x61}))),
+       "0009 00000005 00000001 61", nullptr},
+      {"too long for its width", evolving("__cord_evolving8", bytes(Bytes(252, 0x61))), nullptr,
+       "Value overflow for encoding width"},
+      {"inner too long for its width", evolving("__cord_evolving32", evolving("__cord_evolving8", bytes(Bytes(300)))),
+       nullptr, "Value overflow for encoding width"},
+      {"inner failure", evolving("__cord_evolving32", [](CordSerializer s) { return s.write_string("\xFF"); }),
+       nullptr, "Invalid UTF-8"},
+  };
+  for (const auto& c : cases) {
+    Bytes out{0xAA};
+    auto st = c.write(CordSerializer(out));
+    if (c.written) {
+      ASSERT_TRUE(st) << c.name;
+      EXPECT_EQ(out, hex(std::string("AA ") + c.written)) << c.name;
+    } else {
+      ASSERT_FALSE(st) << c.name;
+      EXPECT_EQ(st.error().message(), c.message) << c.name;
+      EXPECT_EQ(out, hex("AA")) << c.name;
+    }
   }
 }
 
